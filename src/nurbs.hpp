@@ -1,0 +1,158 @@
+// The NURBS curve: record, curve-file loader and release, span search, rational de Boor
+// evaluation of the point and its first three derivatives, and arc length by adaptive Simpson
+// quadrature.
+#pragma once
+
+#include <cmath>     // fabs, isnan in the quadrature template
+#include <cstdint>   // the record's 32-bit counts
+#include <memory>    // unique_ptr for the arrays no operation fills
+#include <stdexcept> // nurbs_file_error
+#include <string>
+#include <vector>
+
+#include "geometric.hpp"
+
+// Sub-knot samples per knot span (the factor 1000 in nsubk).
+inline constexpr std::uint32_t NUM_SUBKL = 1000;
+// Quadrature points; kept with the record's constants, no operation uses it.
+inline constexpr int QUADPTS = 7;
+
+// A control point with weight; after loading it holds the homogeneous form (x*w, y*w, z*w, w).
+struct nurbs_ctrl_pt {
+    double x;
+    double y;
+    double z;
+    double w;
+};
+
+// The curve record. Counts are unsigned 32-bit; every array is owned by the record, so a
+// record is released exactly once by nurbs_curve_free or by going out of scope.
+struct nurbs_curve {
+    std::uint32_t deg = 0;     // degree p
+    std::uint32_t ncp = 0;     // number of control points n
+    std::uint32_t nk = 0;      // number of knots, n + p + 1
+    std::uint32_t nsubk = 0;   // sub-knot samples, 1000*(n - p) + 1
+    std::uint32_t k_start = 0; // not used by any operation
+    std::uint32_t k_end = 0;   // not used by any operation
+    std::vector<double> knots;    // clamped uniform knot vector, nk values
+    std::vector<double> knots_1d; // knots[1] .. knots[nk-2]
+    std::vector<double> knots_2d; // knots[2] .. knots[nk-3]
+    std::vector<double> knots_3d; // knots[3] .. knots[nk-4]
+    std::vector<nurbs_ctrl_pt> control_points;    // n homogeneous points
+    std::vector<nurbs_ctrl_pt> control_points_1d; // n-1: first-derivative polygon
+    std::vector<nurbs_ctrl_pt> control_points_2d; // n-2: second-derivative polygon
+    std::vector<nurbs_ctrl_pt> control_points_3d; // n-3: third-derivative polygon
+    std::vector<nurbs_ctrl_pt> tmp_pts;    // de Boor scratch, p+1 points
+    std::vector<nurbs_ctrl_pt> tmp_pts_1d; // p points
+    std::vector<nurbs_ctrl_pt> tmp_pts_2d; // p-1 points
+    std::vector<nurbs_ctrl_pt> tmp_pts_3d; // p-2 points
+    // Allocated with the curve and never filled or read: left uninitialised so that untouched
+    // pages cost no memory (subku and subkL hold 1000 values per knot span).
+    std::unique_ptr<double[]> ctp_u; // 4*n values
+    std::unique_ptr<double[]> kL;    // nk values
+    std::unique_ptr<double[]> subku; // nsubk values
+    std::unique_ptr<double[]> subkL; // nsubk values
+    double L = 0.0; // not used by any operation
+};
+
+// Why a curve file was not loaded. `open_failed` carries the program's fixed message for a
+// file that does not open; `bad_content` carries "<path>:<line>: <what is wrong>".
+struct nurbs_file_error : std::runtime_error {
+    enum kind_t { open_failed, bad_content };
+    kind_t kind;
+    nurbs_file_error(kind_t k, const std::string &message) : std::runtime_error(message), kind(k) {}
+};
+
+// The exact line printed on standard output when a curve file does not open.
+inline constexpr const char *NURBS_OPEN_ERROR = "!!! ERROR: could not open .nurbs file !!!\n";
+
+// Loads the curve file at `path` (null: "./../curve.nurbs") into `curve`, allocating and
+// filling every array. Throws nurbs_file_error when the file does not open or does not hold a
+// curve of degree >= 2 with >= deg+1 finite points of positive weight; nothing is allocated
+// into the record then. A record is loaded once.
+void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve);
+
+// Prints a load failure as the programs report it: the fixed line on standard output for a
+// file that does not open, "<path>:<line>: ..." on standard error otherwise.
+void nurbs_report_load_error(const nurbs_file_error &error);
+
+// Releases all sixteen arrays; the counts stay as they were.
+void nurbs_curve_free(nurbs_curve *curve);
+
+// Fills knots, knots_1d, knots_2d, knots_3d from deg, ncp and nk (arrays already sized).
+void knot_setup_uniform(nurbs_curve *curve);
+
+// homo[i] = (w*x, w*y, w*z) of cart[i] for i < len; the weight of `homo` is not written.
+// The arrays may be the same.
+void cart2homo_vect(const nurbs_ctrl_pt *cart, nurbs_ctrl_pt *homo, std::uint32_t len);
+
+// cart[i] = (x/w, y/w, z/w) of homo[i] for i < len; the weight of `cart` is not written.
+void homo2cart_vect(const nurbs_ctrl_pt *homo, nurbs_ctrl_pt *cart, std::uint32_t len);
+
+// Multiplies x, y, z of pt[i] by C for i < len; len <= 0 changes nothing.
+void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len);
+
+// Returns the knot span k with U[k] <= u < U[k+1] for the n control points of a degree-p
+// curve; n itself when u >= U[n+1]. Start rule: u below U[p], or NaN, gives p.
+int nurbs_find_span(int n, int p, double u, const double *U);
+
+// Evaluates the curve at u into Pt and, when non-null, dPt, ddPt, dddPt (a derivative only
+// together with all lower ones). ek < 0 looks the span up; ek >= 0 must be a span in
+// [deg, ncp-1]. End rule: any u >= 1 evaluates at the curve's end; start rule: any u < 0
+// at its start. A NaN u gives NaN outputs. Writes only the record's scratch arrays.
+// A third derivative of a degree-2 curve does not exist and comes back as NaN.
+void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, cart_point *dPt,
+                       cart_point *ddPt, cart_point *dddPt);
+
+// The arc-length integrand: returns the speed |C'(u)| of the curve `data` points to.
+double nurbs_arc_len(double u, void *data);
+
+// An integrand of the quadrature: value at u with an untyped context passed through.
+using arc_len_integrand = double (*)(double u, void *data);
+
+// Returns the integral of f over [a, b] by adaptive Simpson quadrature with Richardson
+// extrapolation, tolerance epsilon and at most maxRecursionDepth levels of refinement.
+double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, double epsilon,
+                        int maxRecursionDepth);
+
+// One refinement step on [a, b]: S is the Simpson estimate there, fa, fb, fc the integrand at
+// a, b and the midpoint, bottom the budget left. Returns the step's estimate.
+double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, double epsilon,
+                           double S, double fa, double fb, double fc, int bottom);
+
+// The quadrature with the integrand as any callable g(u). Same values, same call order and
+// same integrand points as adaptiveSimpsons; lets a caller wrap the integrand (to count calls
+// or show progress) without an indirect call per point.
+template <class G>
+double simpson_aux(G &g, double a, double b, double epsilon, double S, double fa, double fb,
+                   double fc, int bottom)
+{
+    const double c = (a + b) / 2;
+    const double h = b - a;
+    const double d = (a + c) / 2;
+    const double e = (c + b) / 2;
+    const double fd = g(d);
+    const double fe = g(e);
+    const double Sleft = (h / 12) * ((4 * fd + fa) + fc);
+    const double Sright = (h / 12) * ((4 * fe + fc) + fb);
+    const double S2 = Sleft + Sright;
+    const double diff = S2 - S;
+    // A NaN difference can never be accepted; refining it further only spends the budget.
+    if (bottom <= 0 || std::fabs(diff) <= 15 * epsilon || std::isnan(diff))
+        return S2 + diff / 15;
+    const double left = simpson_aux(g, a, c, epsilon / 2, Sleft, fa, fc, fd, bottom - 1);
+    const double right = simpson_aux(g, c, b, epsilon / 2, Sright, fc, fb, fe, bottom - 1);
+    return left + right;
+}
+
+template <class G>
+double simpson_integrate(G &g, double a, double b, double epsilon, int maxRecursionDepth)
+{
+    const double c = (a + b) / 2;
+    const double h = b - a;
+    const double fa = g(a);
+    const double fb = g(b);
+    const double fc = g(c);
+    const double S = (h / 6) * ((4 * fc + fa) + fb);
+    return simpson_aux(g, a, b, epsilon, S, fa, fb, fc, maxRecursionDepth);
+}

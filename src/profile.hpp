@@ -1,0 +1,25 @@
+// The feed profile file: "N=<count>" then, per sample, feed, acceleration and jerk.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// One column per quantity, one entry per servo period: feed (length/s), path acceleration
+// (length/s^2) and path jerk (length/s^3).
+struct feed_profile {
+    std::vector<double> v;
+    std::vector<double> a;
+    std::vector<double> j;
+};
+
+// A profile that could not be read; the message names the file and the sample or line.
+struct profile_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Reads a feed profile. A first line that does not start with "N=" and a count, or a count
+// of 0 or less, gives an empty profile (no sample is read). Throws profile_error when the file
+// does not open, when a sample is missing, does not parse or is not finite, or when memory for
+// the samples runs out. Memory grows with the samples actually present, not with the count.
+feed_profile read_feed_profile(const char *path);
