@@ -1,0 +1,102 @@
+// Parameter interpolation: the interpolators that advance the curve parameter u by one servo
+// period, the module state they share, and the split of path kinematics into axis kinematics.
+//
+// Every interpolator returns the new parameter. Apart from get_u_FCP / FCP_eval (never clamped)
+// and get_u_T3SIA with a feed of exactly 0 (its predictor, unclamped), a result above 1 comes
+// back as exactly 1; there is no lower clamp and a NaN passes through. Units: u dimensionless in
+// [0, 1], lengths in the curve file's unit (mm), time in s, feed in mm/s, acceleration mm/s^2,
+// jerk mm/s^3. Nothing here allocates. One thread: the curve's scratch arrays and the module
+// state are shared, unsynchronised.
+#pragma once
+
+#include "geometric.hpp" // cart_point
+#include "nurbs.hpp"     // nurbs_curve, evaluation and arc length
+
+// ---- Feedrate correction polynomial (compiled-in u(s) table of the benchmark curve) ----
+
+// Returns the index i with U[i] <= u < U[i+1] among the n ascending values U, searching from
+// index p; n - 1 when u >= U[n-1]. A u below U[p], or NaN, returns p.
+int find_span(int n, int p, double u, const double *U);
+
+// Returns the table's parameter at arc length s + v*T, using the piece that s lies in (a step
+// that crosses a breakpoint finishes on the lower piece). Not clamped. An s at or past the
+// last breakpoint uses the last piece, continued; s below 0 or NaN uses the first piece.
+double get_u_FCP(double s, double v, double T);
+
+// Diagnostic twin of get_u_FCP(s, 0, T): returns the table's parameter at s and prints
+// "FCP: s=%f jbrk=%d\n" (jbrk: the breakpoint search's result) on standard output, flushed.
+double FCP_eval(double s);
+
+// ---- Interpolation context: the arc-length residual ----
+
+// Stores the curve that diff_arclength measures; the module does not own it.
+void set_global_nurbs_curve(nurbs_curve *curve);
+
+// Sets the residual's start parameter and target arc step (both 0.0 until set).
+void set_diff_arclength_target(double u_start, double ds_target);
+
+// Returns the target arc step minus the arc length of the stored curve from the start parameter
+// to u (quadrature tolerance 1e-12, depth 20). Needs set_global_nurbs_curve first.
+double diff_arclength(double u);
+
+// ---- Taylor interpolators (closed form; the caller evaluates the derivatives at u) ----
+
+// Returns u after one period T, second order in time, from feed v and path acceleration a.
+// dPt, ddPt: C'(u), C''(u); |C'| must not be 0.
+double get_u_Taylor2(double v, double a, double u, double T, const cart_point *dPt,
+                     const cart_point *ddPt);
+
+// Returns u after one period T, third order in time, from feed v, acceleration a and jerk j.
+// dPt, ddPt, dddPt: C'(u), C''(u), C'''(u); |C'| must not be 0.
+double get_u_Taylor3(double v, double a, double j, double u, double T, const cart_point *dPt,
+                     const cart_point *ddPt, const cart_point *dddPt);
+
+// Returns u after the arc step ds: the first-order step u + ds/|C'(u)| (the higher-order terms
+// are weighted 0). T and ddPt only matter if they make the higher terms non-finite.
+double get_u_Taylor2_ds(double ds, double u, double T, const cart_point *dPt,
+                        const cart_point *ddPt);
+
+// Returns u after the arc step ds: the same first-order step as get_u_Taylor2_ds.
+double get_u_Taylor3_ds(double ds, double u, double T, const cart_point *dPt,
+                        const cart_point *ddPt, const cart_point *dddPt);
+
+// ---- Iterative and multistep interpolators (they evaluate and measure the curve) ----
+
+// Returns u after one period: a Heun step of du/dt = v/|C'| with one quadratic correction from
+// the measured arc length (1e-6, depth 5). Pt, dPt: C(u), C'(u) from the caller.
+double get_u_RK2(double v, double u, double T, const cart_point *Pt, const cart_point *dPt,
+                 nurbs_curve *curve);
+
+// Returns u after one period: a third-order Taylor predictor in time (feed v, acceleration a,
+// jerk j) corrected by Steffensen iteration on the chord time (at most 100 updates). With v
+// exactly 0 the predictor is returned unclamped.
+double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve *curve);
+
+// Returns u after one period: a multistep predictor from u and the two previous parameters,
+// three measured arc lengths (1e-8, depth 10) and an inverse quadratic interpolation of the
+// residual (length - v*T). While ct < 2*T it returns the get_u_RK2 step instead. Every call
+// shifts the history (um2 = um1, um1 = u).
+double get_u_AdamsMoulton(double u, double v, double T, double ct, nurbs_curve *curve);
+
+// Sets the Adams-Moulton history (both 0 at program start): for a new motion in this process.
+void reset_adams_moulton_history(double um1_value, double um2_value);
+
+// Returns u after one period: Newton iteration on the measured arc length (1e-12, depth 30,
+// at most 100 updates) from the get_u_Taylor2_ds step. ePt is not read; edPt, eddPt: C'(u),
+// C''(u).
+double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve, const cart_point *ePt,
+                           const cart_point *edPt, const cart_point *eddPt);
+
+// Returns the number of corrector updates made by the last get_u_T3SIA or get_u_NewtonRaphson
+// call (0 for a T3SIA call with v = 0).
+int interp_last_iterations();
+
+// ---- Axis kinematics ----
+
+// Writes the axis velocity v, acceleration a and jerk j for path feed Vt, acceleration At and
+// jerk Jt at a point with derivatives C', C'', C''' (dPt, ddPt, dddPt). All inputs are read
+// before any output is written, so outputs may alias inputs. Where 1/|C'| is not finite (a
+// stopped parametrisation, |C'| = 0) the axis split is undefined: every output component is NaN.
+void compute_axial_vaj(cart_point *v, cart_point *a, cart_point *j, const cart_point *dPt,
+                       const cart_point *ddPt, const cart_point *dddPt, double Vt, double At,
+                       double Jt);
