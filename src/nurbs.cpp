@@ -72,13 +72,10 @@ nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t i
     if (in.too_long)
         reject(path, line, "line longer than " + std::to_string(in.max_line) + " characters");
     const std::string which = "control point " + std::to_string(index + 1);
-    if (!ok) {
-        if (in.at_end && in.pos >= in.line.size())
-            reject(path, line, "file ends before " + which + " (the header promises more)");
+    if (!ok)
         reject(path, line,
                which + (dim == 3 ? " does not match \"X<x>\\tY<y>\\tZ<z>\\tP<weight>\""
                                  : " does not match \"X<x>\\tY<y>\\tP<weight>\""));
-    }
     if (!std::isfinite(pt.x) || !std::isfinite(pt.y) || !std::isfinite(pt.z) ||
         !std::isfinite(pt.w))
         reject(path, line, which + " has a coordinate or weight that is not finite");
@@ -121,9 +118,14 @@ void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve)
     try {
         points.reserve(ncp < 65536 ? ncp : 65536);
         for (std::uint32_t i = 0; i < ncp; ++i) {
-            if (!scan_space(in) && in.too_long)
-                reject(name, scan_line(in),
-                       "line longer than " + std::to_string(in.max_line) + " characters");
+            if (!scan_space(in)) {
+                if (in.too_long)
+                    reject(name, scan_line(in),
+                           "line longer than " + std::to_string(in.max_line) + " characters");
+                reject(name, scan_line(in), "file ends before control point " +
+                                                std::to_string(i + 1) + " of " +
+                                                std::to_string(ncp));
+            }
             points.push_back(read_point(in, name, i, dim));
         }
 
@@ -252,6 +254,16 @@ int nurbs_find_span(int n, int p, double u, const double *U)
     // Start rule: below the first knot (or NaN) the bisection has no span to stop at.
     if (!(u >= U[p]))
         return p;
+    // The span is unique, so any way of finding it gives the same index. Knot vectors are
+    // mostly uniform: try the span a uniform vector would have, and its neighbours, before
+    // bisecting (which costs one unpredictable branch per halving).
+    const double guess = u * static_cast<double>(n - p);
+    if (guess < static_cast<double>(n - p)) {
+        const int k = p + static_cast<int>(guess);
+        for (int g = k > p ? k - 1 : k; g <= k + 1 && g < n; ++g)
+            if (U[g] <= u && u < U[g + 1])
+                return g;
+    }
     int low = p;
     int high = n + 1;
     int mid = (low + high) / 2;
@@ -288,6 +300,43 @@ inline const nurbs_ctrl_pt &de_boor_level(double u, int k, int deg, int m, const
         }
     }
     return W[q];
+}
+
+// The same triangle with the level's degree fixed at compile time, so that the loops unroll
+// (the common cubic curve); the operations and their order are those of de_boor_level.
+template <int q>
+inline const nurbs_ctrl_pt &de_boor_level_fixed(double u, int k, int deg, int m, const double *T,
+                                                const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W)
+{
+    const int first = k - deg;
+    for (int i = 0; i <= q; ++i)
+        W[i] = Q[first + i];
+    for (int r = 0; r < q; ++r) {
+        for (int i = q; i > r; --i) {
+            const double c = (u - T[first + i]) / (T[k - m + i - r] - T[first + i]);
+            const double c1 = 1 - c;
+            W[i].x = W[i].x * c + c1 * W[i - 1].x;
+            W[i].y = W[i].y * c + c1 * W[i - 1].y;
+            W[i].z = W[i].z * c + c1 * W[i - 1].z;
+            W[i].w = W[i].w * c + c1 * W[i - 1].w;
+        }
+    }
+    return W[q];
+}
+
+// Runs level m, unrolled when the curve is cubic.
+inline const nurbs_ctrl_pt &run_level(double u, int k, int deg, int m, const double *T,
+                                      const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W)
+{
+    if (deg == 3) {
+        switch (m) {
+        case 0: return de_boor_level_fixed<3>(u, k, 3, 0, T, Q, W);
+        case 1: return de_boor_level_fixed<2>(u, k, 3, 1, T, Q, W);
+        case 2: return de_boor_level_fixed<1>(u, k, 3, 2, T, Q, W);
+        default: return de_boor_level_fixed<0>(u, k, 3, 3, T, Q, W);
+        }
+    }
+    return de_boor_level(u, k, deg, m, T, Q, W);
 }
 
 // Turns the homogeneous values A0..A3 into Cartesian outputs by the quotient rule (Leibniz rule
@@ -341,17 +390,17 @@ void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, car
         quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
     } else {
         const int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
-        const nurbs_ctrl_pt &A0 = de_boor_level(u, k, deg, 0, curve->knots.data(),
+        const nurbs_ctrl_pt &A0 = run_level(u, k, deg, 0, curve->knots.data(),
                                                 curve->control_points.data(), curve->tmp_pts.data());
         const nurbs_ctrl_pt *A1 = nullptr, *A2 = nullptr, *A3 = nullptr;
         if (dPt)
-            A1 = &de_boor_level(u, k, deg, 1, curve->knots_1d.data(),
+            A1 = &run_level(u, k, deg, 1, curve->knots_1d.data(),
                                 curve->control_points_1d.data(), curve->tmp_pts_1d.data());
         if (dPt && ddPt)
-            A2 = &de_boor_level(u, k, deg, 2, curve->knots_2d.data(),
+            A2 = &run_level(u, k, deg, 2, curve->knots_2d.data(),
                                 curve->control_points_2d.data(), curve->tmp_pts_2d.data());
         if (dPt && ddPt && want3)
-            A3 = &de_boor_level(u, k, deg, 3, curve->knots_3d.data(),
+            A3 = &run_level(u, k, deg, 3, curve->knots_3d.data(),
                                 curve->control_points_3d.data(), curve->tmp_pts_3d.data());
         quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
     }

@@ -1,1 +1,514 @@
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <unistd.h>
+
+#include "test_util.hpp"
+
+using namespace test_util;
+
+namespace {
+
+std::vector<point_w> cubic_x_points(unsigned n)
+{
+    // x = i^3 so that every derivative level has non-zero differences; weights 1.
+    std::vector<point_w> pts;
+    for (unsigned i = 0; i < n; ++i)
+        pts.push_back({double(i * i * i), double(i), 0.0, 1.0});
+    return pts;
+}
+
+// Returns the factor that turned the differences of `src` into `dst` at index i (x component).
+double factor(const std::vector<nurbs_ctrl_pt> &src, const std::vector<nurbs_ctrl_pt> &dst,
+              unsigned i)
+{
+    return dst[i].x / (src[i + 1].x - src[i].x);
+}
+
+TEST(Loader, SevenPointCubicKnotsAndFactors)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, cubic_x_points(7), 3, &c);
+    EXPECT_EQ(c.nk, 11u);
+    EXPECT_EQ(c.nsubk, 4001u);
+    EXPECT_EQ(c.knots, (std::vector<double>{0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1}));
+    EXPECT_EQ(c.knots_1d, (std::vector<double>{0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1}));
+    EXPECT_EQ(c.knots_2d, (std::vector<double>{0, 0, 0.25, 0.5, 0.75, 1, 1}));
+    EXPECT_EQ(c.knots_3d, (std::vector<double>{0, 0.25, 0.5, 0.75, 1}));
+    const double b[] = {12, 6, 4, 4, 6, 12}, cc[] = {8, 4, 4, 4, 8}, d[] = {4, 4, 4, 4};
+    ASSERT_EQ(c.control_points_1d.size(), 6u);
+    ASSERT_EQ(c.control_points_2d.size(), 5u);
+    ASSERT_EQ(c.control_points_3d.size(), 4u);
+    for (unsigned i = 0; i < 6; ++i)
+        EXPECT_DOUBLE_EQ(factor(c.control_points, c.control_points_1d, i), b[i]) << i;
+    for (unsigned i = 0; i < 5; ++i)
+        EXPECT_DOUBLE_EQ(factor(c.control_points_1d, c.control_points_2d, i), cc[i]) << i;
+    for (unsigned i = 0; i < 4; ++i)
+        EXPECT_DOUBLE_EQ(factor(c.control_points_2d, c.control_points_3d, i), d[i]) << i;
+    EXPECT_EQ(c.tmp_pts.size(), 4u);
+    EXPECT_EQ(c.tmp_pts_3d.size(), 1u);
+}
+
+TEST(Loader, SingleSpanAndThirdsAndDegreeTwo)
+{
+    temp_dir dir;
+    nurbs_curve one;
+    load_curve(dir, cubic_x_points(4), 3, &one);
+    EXPECT_EQ(one.knots, (std::vector<double>{0, 0, 0, 0, 1, 1, 1, 1}));
+    EXPECT_EQ(one.nsubk, 1001u);
+    for (unsigned i = 0; i < 3; ++i)
+        EXPECT_DOUBLE_EQ(factor(one.control_points, one.control_points_1d, i), 3.0);
+    for (unsigned i = 0; i < 2; ++i)
+        EXPECT_DOUBLE_EQ(factor(one.control_points_1d, one.control_points_2d, i), 2.0);
+    ASSERT_EQ(one.control_points_3d.size(), 1u);
+    EXPECT_DOUBLE_EQ(factor(one.control_points_2d, one.control_points_3d, 0), 1.0);
+
+    // Interior knots come from one division each, not from a running sum of a step.
+    nurbs_curve six;
+    load_curve(dir, cubic_x_points(6), 3, &six);
+    EXPECT_EQ(six.knots[4], 1.0 / 3.0);
+    EXPECT_EQ(six.knots[5], 2.0 / 3.0);
+    EXPECT_EQ(six.nsubk, 3001u);
+
+    // Degree 2: the third-derivative factor is 0/0, so that polygon is NaN throughout.
+    nurbs_curve quad;
+    load_curve(dir, cubic_x_points(5), 2, &quad);
+    ASSERT_EQ(quad.control_points_3d.size(), 2u);
+    for (const nurbs_ctrl_pt &p : quad.control_points_3d)
+        EXPECT_TRUE(std::isnan(p.x) && std::isnan(p.y) && std::isnan(p.z) && std::isnan(p.w));
+    for (const nurbs_ctrl_pt &p : quad.control_points_2d)
+        EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.w));
+    EXPECT_TRUE(quad.tmp_pts_3d.empty());
+}
+
+TEST(Loader, HomogeneousPointsAndDerivativeWeights)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    std::vector<point_w> pts = {{1.5, -2, 0, 2}, {3, 1, 0, 2}, {4, 4, 0, 2}, {6, 2, 0, 2}, {7, 0, 0, 2}};
+    load_curve(dir, pts, 3, &c);
+    EXPECT_EQ(c.control_points[0].x, 3.0);
+    EXPECT_EQ(c.control_points[0].y, -4.0);
+    EXPECT_EQ(c.control_points[0].z, 0.0);
+    EXPECT_EQ(c.control_points[0].w, 2.0);
+    // Equal weights: the weight function is constant, so every derivative polygon has w = 0;
+    // a planar file has z = 0 everywhere.
+    for (const auto *poly : {&c.control_points_1d, &c.control_points_2d, &c.control_points_3d})
+        for (const nurbs_ctrl_pt &p : *poly) {
+            EXPECT_EQ(p.w, 0.0);
+            EXPECT_EQ(p.z, 0.0);
+        }
+}
+
+TEST(Loader, FormattingFreedomsReadTheSameCurve)
+{
+    temp_dir dir;
+    const std::string canonical = "N4\tL3\tD3\nX0\tY0\tZ1\tP1\nX1\tY2\tZ1\tP0.5\n"
+                                  "X2\tY-1\tZ0\tP2\nX3\tY0\tZ0\tP1\n";
+    const std::string loose = "N4 L3   D3\r\n\r\nX 0 Y0 Z 1\tP1\r\n\n\nX1.0e0  Y2  Z1 P.5\r\n"
+                              "X2 Y-1 Z0 P2\r\nX3\tY0\tZ0\tP1\r\nthis and anything after is ignored\n";
+    nurbs_curve a, b;
+    write_file(dir.file("a.nurbs"), canonical);
+    write_file(dir.file("b.nurbs"), loose);
+    nurbs_curve_alloc_file(dir.file("a.nurbs").c_str(), &a);
+    nurbs_curve_alloc_file(dir.file("b.nurbs").c_str(), &b);
+    ASSERT_EQ(a.ncp, b.ncp);
+    for (unsigned i = 0; i < a.ncp; ++i) {
+        EXPECT_EQ(a.control_points[i].x, b.control_points[i].x);
+        EXPECT_EQ(a.control_points[i].y, b.control_points[i].y);
+        EXPECT_EQ(a.control_points[i].z, b.control_points[i].z);
+        EXPECT_EQ(a.control_points[i].w, b.control_points[i].w);
+    }
+}
+
+TEST(Loader, NullPathOpensTheDefaultFile)
+{
+    temp_dir dir;
+    std::filesystem::create_directory(dir.path / "work");
+    write_file(dir.file("curve.nurbs"), curve_text(cubic_x_points(5), 3));
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path / "work");
+    nurbs_curve c;
+    EXPECT_NO_THROW(nurbs_curve_alloc_file(nullptr, &c));
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(c.ncp, 5u);
+}
+
+// Loads `text` and returns the error message ("" when it loads).
+std::string load_error(const std::string &text, nurbs_file_error::kind_t expected_kind =
+                                                    nurbs_file_error::bad_content)
+{
+    temp_dir dir;
+    const std::string path = dir.file("bad.nurbs");
+    write_file(path, text);
+    nurbs_curve c;
+    try {
+        nurbs_curve_alloc_file(path.c_str(), &c);
+    } catch (const nurbs_file_error &e) {
+        EXPECT_EQ(e.kind, expected_kind);
+        EXPECT_TRUE(c.control_points.empty() && c.knots.empty()) << "record touched on failure";
+        std::string msg = e.what();
+        const auto at = msg.find("bad.nurbs:");
+        EXPECT_NE(at, std::string::npos) << msg;
+        return at == std::string::npos ? msg : msg.substr(at + 4);
+    }
+    return "";
+}
+
+TEST(Loader, RejectsWhatItCannotLoadNamingFileAndLine)
+{
+    const std::string pt = "X0\tY0\tP1\n";
+    struct bad_case {
+        std::string text, expect;
+    } cases[] = {
+        {"", "nurbs:1: header"},
+        {" N4\tL3\tD2\n" + pt, "nurbs:1: header"},
+        {"N4\tK3\tD2\n", "nurbs:1: header"},
+        {"N-4\tL3\tD2\n", "nurbs:1: header"},
+        {"N99999999999\tL3\tD2\n", "nurbs:1: header"},
+        {"N4\tL1\tD2\n", "nurbs:1: degree 1 is below 2"},
+        {"N3\tL3\tD2\n", "nurbs:1: 3 control points are fewer than degree + 1 = 4"},
+        {"N4294967295\tL3\tD2\n", "nurbs:1: 4294967295 control points of degree 3 are too many"},
+        {"N4294972\tL3\tD2\n", "too many"},
+        {"N4\tL3\tD4\n", "nurbs:1: dimension 4 is not 2 or 3"},
+        {"N4\tL3\tD2\n" + pt + pt + "X0\tY0\n", "nurbs:4: control point 3 does not match"},
+        {"N4\tL3\tD3\n" + pt, "nurbs:2: control point 1 does not match \"X<x>\\tY<y>\\tZ<z>"},
+        {"N4\tL3\tD2\n" + pt + pt + pt, "nurbs:4: file ends before control point 4"},
+        {"N4\tL3\tD2\n" + pt + "X1\tYnan\tP1\n", "nurbs:3: control point 2 has a coordinate or weight that is not finite"},
+        {"N4\tL3\tD2\n" + pt + "X1e999\tY0\tP1\n", "not finite"},
+        {"N4\tL3\tD2\n" + pt + "X1\tY0\tP0\n", "nurbs:3: control point 2 has weight 0; weights must be positive"},
+        {"N4\tL3\tD2\n" + pt + "X1\tY0\tP-0.5\n", "weight -0.5"},
+        {"N4\tL3\tD2\n" + std::string(5000, ' ') + pt, "nurbs:2: line longer than 4096 characters"},
+        {std::string("N4\tL3\tD2\nX\x01\xff\0junk", 18), "nurbs:2: control point 1 does not match"},
+    };
+    for (const bad_case &c : cases) {
+        const std::string msg = load_error(c.text);
+        EXPECT_NE(msg.find(c.expect), std::string::npos) << "got: " << msg << "\nwanted: " << c.expect;
+    }
+}
+
+TEST(Loader, HeaderPromisingBillionsOfPointsAllocatesNothingFirst)
+{
+    // 4294000 points of degree 3 fit the counts; the arrays would take gigabytes. The file
+    // holds three points, so the loader must find that out before it sizes anything.
+    const std::string text = "N4294000\tL3\tD2\nX0\tY0\tP1\nX1\tY0\tP1\nX2\tY0\tP1\n";
+    EXPECT_NE(load_error(text).find("nurbs:4: file ends before control point 4"), std::string::npos);
+}
+
+TEST(Loader, MissingFileReportsTheFixedLine)
+{
+    nurbs_curve c;
+    try {
+        nurbs_curve_alloc_file("/nonexistent/dir/x.nurbs", &c);
+        FAIL() << "no error";
+    } catch (const nurbs_file_error &e) {
+        EXPECT_EQ(e.kind, nurbs_file_error::open_failed);
+        EXPECT_STREQ(e.what(), "!!! ERROR: could not open .nurbs file !!!\n");
+    }
+}
+
+TEST(Loader, ProgramsReportLoadFailuresOnTheirStreamsWithStatusMinusOne)
+{
+    temp_dir dir;
+    const std::string tool = std::string(NURBS_BIN_DIR) + "/curve_info";
+    const std::string out = dir.file("out"), err = dir.file("err");
+    EXPECT_EQ(run(tool + " " + dir.file("missing.nurbs"), out, err), 255);
+    EXPECT_EQ(read_file(out), "!!! ERROR: could not open .nurbs file !!!\n");
+    EXPECT_EQ(read_file(err), "");
+    write_file(dir.file("bad.nurbs"), "N4\tL3\tD7\n");
+    EXPECT_EQ(run(tool + " " + dir.file("bad.nurbs"), out, err), 255);
+    EXPECT_EQ(read_file(out), "");
+    EXPECT_EQ(read_file(err), dir.file("bad.nurbs") + ":1: dimension 7 is not 2 or 3\n");
+}
+
+TEST(Loader, ReleaseFreesArraysAndKeepsCounts)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, cubic_x_points(6), 3, &c);
+    nurbs_curve_free(&c);
+    EXPECT_TRUE(c.control_points.empty() && c.knots_3d.empty() && c.tmp_pts.empty());
+    EXPECT_EQ(c.subku, nullptr);
+    EXPECT_EQ(c.ncp, 6u);
+    nurbs_curve_free(&c); // a second release is harmless
+}
+
+TEST(PointArrays, HomogeneousRoundTripAndScaling)
+{
+    nurbs_ctrl_pt p[2] = {{1.5, -2, 4, 2}, {3, 6, -9, 0.5}};
+    nurbs_ctrl_pt h[2] = {{0, 0, 0, 7}, {0, 0, 0, 7}};
+    cart2homo_vect(p, h, 2);
+    EXPECT_EQ(h[0].x, 3.0);
+    EXPECT_EQ(h[1].z, -4.5);
+    EXPECT_EQ(h[0].w, 7.0); // the destination's weight is never written
+    h[0].w = 2;
+    h[1].w = 0.5;
+    nurbs_ctrl_pt back[2] = {};
+    homo2cart_vect(h, back, 2);
+    EXPECT_EQ(back[0].y, -2.0);
+    EXPECT_EQ(back[1].x, 3.0);
+    scale_pts(p, 2.0, 1);
+    EXPECT_EQ(p[0].x, 3.0);
+    EXPECT_EQ(p[0].w, 2.0);
+    EXPECT_EQ(p[1].x, 3.0); // beyond len
+    scale_pts(p, 2.0, -1);
+    EXPECT_EQ(p[0].x, 3.0);
+}
+
+TEST(SpanSearch, FindsTheSpanAndEnds)
+{
+    const double U[] = {0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1};
+    EXPECT_EQ(nurbs_find_span(7, 3, 0.0, U), 3);
+    EXPECT_EQ(nurbs_find_span(7, 3, 0.25, U), 4);
+    EXPECT_EQ(nurbs_find_span(7, 3, 0.7499999, U), 5);
+    EXPECT_EQ(nurbs_find_span(7, 3, std::nextafter(1.0, 0.0), U), 6);
+    EXPECT_EQ(nurbs_find_span(7, 3, 1.0, U), 7);
+    EXPECT_EQ(nurbs_find_span(7, 3, -0.5, U), 3); // start rule
+    EXPECT_EQ(nurbs_find_span(7, 3, NAN, U), 3);
+    const double single[] = {0, 0, 0, 0, 1, 1, 1, 1};
+    EXPECT_EQ(nurbs_find_span(4, 3, NAN, single), 3); // in range even on one span
+}
+
+// Exact rational quarter circle of radius R.
+std::vector<point_w> quarter_circle(double R)
+{
+    return {{R, 0, 0, 1}, {R, R, 0, std::sqrt(2.0) / 2}, {0, R, 0, 1}};
+}
+
+TEST(Evaluator, QuarterCircleStaysOnTheCircle)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    const double R = 7.5;
+    load_curve(dir, quarter_circle(R), 2, &c);
+    for (int i = 0; i <= 200; ++i) {
+        const double u = i / 200.0;
+        cart_point P, d, dd;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, nullptr);
+        EXPECT_NEAR(std::hypot(P.x, P.y), R, 1e-15 * R * 4) << u;
+        EXPECT_NEAR(P.x * d.x + P.y * d.y, 0.0, 1e-12 * R * R) << u; // tangent
+    }
+}
+
+TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, straight_line(9, 3, 12.0), 3, &c);
+    for (int i = 0; i <= 100; ++i) {
+        const double u = i / 100.0;
+        cart_point P, d, dd, ddd;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+        EXPECT_NEAR(P.x, 12.0 * u, 1e-13);
+        EXPECT_NEAR(d.x, 12.0, 1e-12);
+        EXPECT_NEAR(dd.x, 0.0, 1e-10);
+        EXPECT_NEAR(ddd.x, 0.0, 1e-8);
+        EXPECT_EQ(P.y, 0.0);
+    }
+    EXPECT_NEAR(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30), 12.0, 1e-12);
+}
+
+std::vector<point_w> random_rational_cubic(unsigned n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> coord(-10, 10), weight(0.5, 2.0);
+    std::vector<point_w> pts;
+    for (unsigned i = 0; i < n; ++i)
+        pts.push_back({coord(gen), coord(gen), coord(gen), weight(gen)});
+    return pts;
+}
+
+TEST(Evaluator, DerivativesMatchFiniteDifferences)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, random_rational_cubic(12, 42), 3, &c, 3);
+    const double h = 1e-6;
+    for (double u : {0.013, 0.2, 0.37, 0.5, 0.61, 0.88, 0.995}) {
+        cart_point P, d, dd, ddd, Pp, dp, ddp, Pm, dm, ddm;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+        nurbs_deBoor_eval(u + h, -1, &c, &Pp, &dp, &ddp, nullptr);
+        nurbs_deBoor_eval(u - h, -1, &c, &Pm, &dm, &ddm, nullptr);
+        auto check = [&](double exact, double plus, double minus, const char *what) {
+            const double fd = (plus - minus) / (2 * h);
+            EXPECT_NEAR(fd, exact, 1e-6 * (1 + std::fabs(exact))) << what << " at u=" << u;
+        };
+        check(d.x, Pp.x, Pm.x, "C'.x");
+        check(d.z, Pp.z, Pm.z, "C'.z");
+        check(dd.y, dp.y, dm.y, "C''.y");
+        check(ddd.x, ddp.x, ddm.x, "C'''.x");
+        check(ddd.z, ddp.z, ddm.z, "C'''.z");
+    }
+}
+
+TEST(Evaluator, EndAndStartRules)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    auto pts = random_rational_cubic(8, 7);
+    pts[7].w = pts[6].w; // last two weights equal: w1 = 0 at the end
+    load_curve(dir, pts, 3, &c, 3);
+    cart_point P1, d1, dd1, ddd1;
+    nurbs_deBoor_eval(1.0, -1, &c, &P1, &d1, &dd1, &ddd1);
+    EXPECT_DOUBLE_EQ(P1.x, pts[7].x);
+    EXPECT_DOUBLE_EQ(P1.z, pts[7].z);
+    EXPECT_EQ(d1.y, c.control_points_1d[6].y / pts[7].w);
+    for (double u : {1.5, 1e308, double(INFINITY)}) {
+        cart_point P, d, dd, ddd;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+        EXPECT_EQ(P.y, P1.y);
+        EXPECT_EQ(d.x, d1.x);
+        EXPECT_EQ(dd.z, dd1.z);
+        EXPECT_EQ(ddd.x, ddd1.x);
+    }
+    cart_point Pe, de;
+    nurbs_deBoor_eval(2.0, 5, &c, &Pe, &de, nullptr, nullptr); // a given span keeps the end rule
+    EXPECT_EQ(Pe.x, P1.x);
+    // Below 0 the curve's start, exactly as u = 0 evaluates it.
+    cart_point P0, d0, dd0, ddd0;
+    nurbs_deBoor_eval(0.0, -1, &c, &P0, &d0, &dd0, &ddd0);
+    EXPECT_DOUBLE_EQ(P0.x, pts[0].x);
+    for (double u : {-1e-300, -1.0, -double(INFINITY)}) {
+        cart_point P, d, dd, ddd;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+        EXPECT_EQ(P.x, P0.x);
+        EXPECT_EQ(d.y, d0.y);
+        EXPECT_EQ(dd.z, dd0.z);
+        EXPECT_EQ(ddd.x, ddd0.x);
+    }
+}
+
+TEST(Evaluator, NanGivesNanEvenOnASingleSpan)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, random_rational_cubic(4, 3), 3, &c);
+    cart_point P, d, dd, ddd;
+    nurbs_deBoor_eval(NAN, -1, &c, &P, &d, &dd, &ddd);
+    EXPECT_TRUE(std::isnan(P.x) && std::isnan(d.y) && std::isnan(dd.x) && std::isnan(ddd.x));
+    EXPECT_TRUE(std::isnan(nurbs_arc_len(NAN, &c)));
+}
+
+TEST(Evaluator, OnlyRequestedLevelsRun)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, random_rational_cubic(10, 5), 3, &c);
+    for (auto *scratch : {&c.tmp_pts_1d, &c.tmp_pts_2d, &c.tmp_pts_3d})
+        for (nurbs_ctrl_pt &p : *scratch)
+            p = {123, 123, 123, 123};
+    cart_point P;
+    nurbs_deBoor_eval(0.4, -1, &c, &P, nullptr, nullptr, nullptr);
+    for (auto *scratch : {&c.tmp_pts_1d, &c.tmp_pts_2d, &c.tmp_pts_3d})
+        for (const nurbs_ctrl_pt &p : *scratch)
+            EXPECT_EQ(p.x, 123.0);
+    // A caller-given span is used as is; its polynomial piece continues beyond the span.
+    cart_point Q, Qk;
+    nurbs_deBoor_eval(0.4, -1, &c, &Q, nullptr, nullptr, nullptr);
+    const int k = nurbs_find_span(int(c.ncp), int(c.deg), 0.4, c.knots.data());
+    nurbs_deBoor_eval(0.4, k, &c, &Qk, nullptr, nullptr, nullptr);
+    EXPECT_EQ(Q.x, Qk.x);
+}
+
+TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveIsNan)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, quarter_circle(1.0), 2, &c);
+    for (double u : {0.5, 1.0, -1.0}) {
+        cart_point P, d, dd, ddd;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+        EXPECT_TRUE(std::isfinite(dd.x));
+        EXPECT_TRUE(std::isnan(ddd.x) && std::isnan(ddd.y) && std::isnan(ddd.z));
+    }
+}
+
+// An integrand that records where it was called; the value is 1 + u^2.
+struct recorder {
+    std::vector<double> at;
+    static double f(double u, void *data)
+    {
+        static_cast<recorder *>(data)->at.push_back(u);
+        return 1 + u * u;
+    }
+};
+
+TEST(Quadrature, CallCountsAndOrder)
+{
+    recorder r;
+    EXPECT_EQ(adaptiveSimpsons(recorder::f, &r, 0.3, 0.3, 1e-12, 30), 0.0);
+    EXPECT_EQ(r.at, std::vector<double>(5, 0.3));
+
+    r.at.clear();
+    adaptiveSimpsons(recorder::f, &r, 0.0, 1.0, 1e-3, 0);
+    EXPECT_EQ(r.at, (std::vector<double>{0.0, 1.0, 0.5, 0.25, 0.75}));
+
+    for (int D : {0, 1, 5, -3}) {
+        r.at.clear();
+        adaptiveSimpsons(recorder::f, &r, 0.0, 1.0, -1.0, D);
+        EXPECT_EQ(r.at.size(), (1u << (std::max(D, 0) + 2)) + 1) << D;
+    }
+    // Depth first, left before right: after the entry's five points come the quarter points
+    // of [0, 0.5].
+    r.at.clear();
+    adaptiveSimpsons(recorder::f, &r, 0.0, 1.0, -1.0, 1);
+    EXPECT_EQ(r.at, (std::vector<double>{0, 1, 0.5, 0.25, 0.75, 0.125, 0.375, 0.625, 0.875}));
+}
+
+TEST(Quadrature, ValuesOfSimpleIntegrals)
+{
+    auto one = [](double, void *) { return 2.5; };
+    EXPECT_DOUBLE_EQ(adaptiveSimpsons(one, nullptr, 1.0, 3.0, 1e-12, 30), 5.0);
+    recorder r;
+    const double fwd = adaptiveSimpsons(recorder::f, &r, 0.0, 2.0, 1e-12, 30);
+    const double back = adaptiveSimpsons(recorder::f, &r, 2.0, 0.0, 1e-12, 30);
+    EXPECT_NEAR(fwd, 2.0 + 8.0 / 3.0, 1e-13);
+    EXPECT_NEAR(back, -fwd, 1e-13);
+    // Depth 0 is Boole's rule, exact for polynomials up to degree 5.
+    auto quintic = [](double u, void *) { return std::pow(u, 5.0); };
+    EXPECT_DOUBLE_EQ(adaptiveSimpsons(quintic, nullptr, 0.0, 1.0, 1e9, 0), 1.0 / 6.0);
+}
+
+TEST(Quadrature, NanIntegrandStopsAtOnce)
+{
+    unsigned long calls = 0;
+    auto nan_f = [](double, void *data) {
+        ++*static_cast<unsigned long *>(data);
+        return double(NAN);
+    };
+    EXPECT_TRUE(std::isnan(adaptiveSimpsons(nan_f, &calls, 0.0, 1.0, 1e-12, 30)));
+    EXPECT_EQ(calls, 5u); // not 2^32 + 1
+}
+
+TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd)
+{
+    temp_dir dir;
+    nurbs_curve c;
+    const double R = 3.0;
+    load_curve(dir, quarter_circle(R), 2, &c);
+    const double len = adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30);
+    EXPECT_NEAR(len, M_PI * R / 2, 1e-12 * M_PI * R / 2);
+    // Beyond u = 1 the end speed is integrated as a constant.
+    const double end_speed = nurbs_arc_len(1.0, &c);
+    const double past = adaptiveSimpsons(nurbs_arc_len, &c, 1.0, 1.5, 1e-12, 30);
+    EXPECT_NEAR(past, 0.5 * end_speed, 1e-14);
+}
+
+TEST(Quadrature, CurveIntegrandTakesTheSameCallsThroughAnyPointer)
+{
+    // The quadrature calls the curve's speed directly; a wrapper integrand goes through the
+    // generic path. Both must give the same bits.
+    temp_dir dir;
+    nurbs_curve c;
+    load_curve(dir, random_rational_cubic(40, 11), 3, &c);
+    auto wrapped = [](double u, void *data) { return nurbs_arc_len(u, data); };
+    for (double b : {0.001, 0.3, 1.0}) {
+        EXPECT_EQ(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, b, 1e-12, 30),
+                  adaptiveSimpsons(wrapped, &c, 0.0, b, 1e-12, 30));
+    }
+    EXPECT_EQ(adaptiveSimpsonsAux(nurbs_arc_len, &c, 0.0, 0.0, 1e-12, 0.0, 1.0, 1.0, 1.0, 3), 0.0);
+}
+
+} // namespace

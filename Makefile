@@ -1,0 +1,39 @@
+# Thin wrapper over CMake. `make run`: the benchmark on the bundled data. `make test`: every test.
+BUILD ?= build
+JOBS ?= 2
+RUN_DIR := $(BUILD)/run
+
+.PHONY: all deps configure build run test asan bench clean
+
+all: build
+
+deps:
+	@scripts/ensure_deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+# The driver reads its inputs from, and writes nurbs_out.txt into, its working directory:
+# $(RUN_DIR), which holds copies of the bundled curve and feed profile.
+run: build
+	@mkdir -p $(RUN_DIR)
+	@cp data/S1200X30quorbel.nurbs data/fprof.txt $(RUN_DIR)/
+	@cd $(RUN_DIR) && ../nurbs_bench
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	@cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNURBS_SANITIZE=ON >/dev/null
+	@cmake --build $(BUILD)-asan -j$(JOBS)
+	@cd $(BUILD)-asan && ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench_*; do $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan

@@ -1,0 +1,99 @@
+// nurbs_bench: times the feedrate correction polynomial interpolator over the whole feed
+// profile, measuring the true arc length of every step, and prints the loop's duration.
+#include <cstdio>   // fopen, printf
+#include <cstdlib>  // EXIT codes
+#include <unistd.h> // isatty for the progress line
+
+#include "interpolate.hpp"
+#include "nurbs.hpp"
+#include "profile.hpp"
+#include "tick_clock.hpp"
+
+// The servo period in seconds.
+#define SERVOPERIOD 0.00025
+
+namespace {
+
+// Measures the curve's total length with the driver's quadrature (1e-12, depth 30), showing
+// progress on standard error when it is a terminal: the quadrature visits u from 0 to 1 in
+// order, so the parameter of the latest integrand call tells how far it has come.
+double measure_total_length(nurbs_curve *curve)
+{
+    if (!isatty(fileno(stderr)))
+        return adaptiveSimpsons(nurbs_arc_len, curve, 0.0, 1.0, 1e-12, 30);
+    unsigned long calls = 0;
+    int shown = -1;
+    auto speed = [&](double u) {
+        if ((++calls & 0xFFFFF) == 0 && static_cast<int>(u * 100) != shown) {
+            shown = static_cast<int>(u * 100);
+            std::fprintf(stderr, "\rmeasuring the curve length: %3d%%", shown);
+        }
+        return nurbs_arc_len(u, curve);
+    };
+    const double len = simpson_integrate(speed, 0.0, 1.0, 1e-12, 30);
+    std::fprintf(stderr, "\r%40s\r", "");
+    return len;
+}
+
+} // namespace
+
+int main()
+{
+    std::FILE *fid = nullptr;
+    nurbs_curve curve;
+    double u = 0.0;
+    double un = 0.0;
+    double s = 0.0;
+    double ds = 0.0;
+    [[maybe_unused]] double ierr = 0.0; // feed error of the step, computed and not kept
+    [[maybe_unused]] double Len = 0.0;  // total length, measured and not used
+    int numsamp = 0;
+    int i = 0;
+    static std::int64_t Frequency, StartTime, StopTime, ElapsedMicroseconds;
+
+    try {
+        nurbs_curve_alloc_file("S1200X30quorbel.nurbs", &curve);
+    } catch (const nurbs_file_error &e) {
+        nurbs_report_load_error(e);
+        return -1;
+    }
+    Len = measure_total_length(&curve);
+
+    feed_profile prof;
+    try {
+        prof = read_feed_profile("fprof.txt");
+    } catch (const profile_error &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return -1;
+    }
+    numsamp = static_cast<int>(prof.v.size());
+    const double *v = prof.v.data();
+
+    fid = std::fopen("nurbs_out.txt", "w");
+    if (fid == nullptr) {
+        std::printf("ERROR: could not open file nurbs_out.txt\n");
+        return -1;
+    }
+
+    Frequency = tick_frequency();
+    StartTime = tick_count();
+    u = 0.0;
+    un = 0.0;
+    s = 0.0;
+    for (i = 0; i < numsamp; i++) {
+        u = un;
+        un = get_u_FCP(s, v[i], SERVOPERIOD);
+        ds = adaptiveSimpsons(nurbs_arc_len, &curve, u, un, 1e-12, 30);
+        ierr = SERVOPERIOD * v[i] - ds;
+        s = s + ds;
+    }
+    StopTime = tick_count();
+
+    ElapsedMicroseconds = StopTime - StartTime;
+    ElapsedMicroseconds = ticks_to_microseconds(ElapsedMicroseconds, Frequency);
+    std::printf("deltaT=%lli\n", static_cast<long long>(ElapsedMicroseconds));
+
+    std::fclose(fid);
+    nurbs_curve_free(&curve);
+    return 0;
+}
