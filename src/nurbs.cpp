@@ -107,6 +107,11 @@ void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve)
     if (!f)
         throw nurbs_file_error(nurbs_file_error::open_failed, NURBS_OPEN_ERROR);
     file_closer closer{f};
+    nurbs_curve_load_stream(f, name, curve);
+}
+
+void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve)
+{
     text_scan in = text_scan_open(f);
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;

@@ -5,6 +5,7 @@
 
 #include <cmath>     // fabs, isnan in the quadrature template
 #include <cstdint>   // the record's 32-bit counts
+#include <cstdio>    // FILE for loading from a stream
 #include <memory>    // unique_ptr for the arrays no operation fills
 #include <stdexcept> // nurbs_file_error
 #include <string>
@@ -71,6 +72,10 @@ inline constexpr const char *NURBS_OPEN_ERROR = "!!! ERROR: could not open .nurb
 // curve of degree >= 2 with >= deg+1 finite points of positive weight; nothing is allocated
 // into the record then. A record is loaded once.
 void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve);
+
+// Loads a curve from an open stream, as nurbs_curve_alloc_file does; `name` is the file name
+// its messages carry. The stream stays open.
+void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve);
 
 // Prints a load failure as the programs report it: the fixed line on standard output for a
 // file that does not open, "<path>:<line>: ..." on standard error otherwise.

@@ -26,6 +26,11 @@ feed_profile read_feed_profile(const char *path)
     if (!f)
         throw profile_error(std::string(path) + ": could not open the feed profile");
     file_closer closer{f};
+    return read_feed_profile_stream(f, path);
+}
+
+feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path)
+{
     text_scan in = text_scan_open(f);
 
     feed_profile prof;

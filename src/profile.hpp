@@ -1,6 +1,7 @@
 // The feed profile file: "N=<count>" then, per sample, feed, acceleration and jerk.
 #pragma once
 
+#include <cstdio> // FILE for reading from a stream
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,3 +24,7 @@ struct profile_error : std::runtime_error {
 // does not open, when a sample is missing, does not parse or is not finite, or when memory for
 // the samples runs out. Memory grows with the samples actually present, not with the count.
 feed_profile read_feed_profile(const char *path);
+
+// Reads a feed profile from an open stream, as read_feed_profile does; `path` is the name its
+// messages carry. The stream stays open.
+feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
