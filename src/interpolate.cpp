@@ -290,6 +290,12 @@ void reset_adams_moulton_history(double um1_value, double um2_value) {
     um2 = um2_value;
 }
 
+// Reads the history that the next get_u_AdamsMoulton call uses.
+void adams_moulton_history(double *um1_out, double *um2_out) {
+    *um1_out = um1;
+    *um2_out = um2;
+}
+
 // Returns the Newton iterate on the measured arc length (clamped after the loop). Assumes edPt,
 // eddPt are C'(u), C''(u); ePt is not read. Stops after 100 updates or, keeping the current
 // iterate, at a zero speed; a step that has not converged returns its last iterate.

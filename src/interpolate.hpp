@@ -81,6 +81,9 @@ double get_u_AdamsMoulton(double u, double v, double T, double ct, nurbs_curve *
 // Sets the Adams-Moulton history (both 0 at program start): for a new motion in this process.
 void reset_adams_moulton_history(double um1_value, double um2_value);
 
+// Reads the Adams-Moulton history: the u of the last call and of the call before it.
+void adams_moulton_history(double *um1_out, double *um2_out);
+
 // Returns u after one period: Newton iteration on the measured arc length (1e-12, depth 30,
 // at most 100 updates) from the get_u_Taylor2_ds step. ePt is not read; edPt, eddPt: C'(u),
 // C''(u).
