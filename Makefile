@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 RUN_DIR := $(BUILD)/run
 
-.PHONY: all deps configure build run test asan bench clean
+.PHONY: all deps configure build run test asan bench clean fuzz memcheck
 
 all: build
 
@@ -37,3 +37,17 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan
+
+# libFuzzer harnesses (clang) for the curve loader and the profile reader, each run for
+# FUZZ_SECONDS seconds.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/ensure_deps.sh clang libclang-rt-dev
+	@cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release -DNURBS_FUZZ=ON >/dev/null
+	@cmake --build $(BUILD)-fuzz -j$(JOBS)
+	@scripts/run_fuzz.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+# valgrind memcheck of the driver on the bundled data and of the loader tests: 0 errors, 0 leaks.
+memcheck: build
+	@scripts/ensure_deps.sh valgrind
+	@scripts/memcheck.sh $(BUILD)
