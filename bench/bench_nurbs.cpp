@@ -103,6 +103,21 @@ void BM_simpson_servo_step(benchmark::State &state)
 }
 BENCHMARK(BM_simpson_servo_step);
 
+// The driver's untimed total-length measurement: [0, 1] at epsilon 1e-12, depth 30.
+void BM_simpson_total_length(benchmark::State &state)
+{
+    nurbs_curve &c = bench_curve();
+    unsigned long calls = 0;
+    auto count = [&](double x) {
+        ++calls;
+        return nurbs_arc_len(x, &c);
+    };
+    for (auto _ : state)
+        benchmark::DoNotOptimize(simpson_integrate(count, 0.0, 1.0, 1e-12, 30));
+    state.counters["calls"] = double(calls) / double(state.iterations());
+}
+BENCHMARK(BM_simpson_total_length)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();
