@@ -72,8 +72,8 @@ Summary table (standard output), one row per method:
                  measured and printed above the table, is included, not subtracted
   max [% T]      the maximum cycle time as a share of the 250 us servo period
   status         ok (where the motion ended) or FAILED with the reason: a non-finite
-                 parameter, or a stall: 100 consecutive samples with v >= 1 mm/s in which the
-                 parameter did not move forward while below 1
+                 parameter, or stopped advancing: 100 consecutive samples with v >= 1 mm/s
+                 in which the parameter, below 1, did not move forward
 
 A failed method does not stop the others. Progress goes to standard error when it is a
 terminal. Exit status: 0 after a complete run (also when a method failed), 1 when an input
