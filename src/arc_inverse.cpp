@@ -109,7 +109,7 @@ double arc_param_at(const arc_table &tab, double s) {
         else
             lo = u;
         double next = u - f / speed(tab.curve, u);
-        if (!(next > lo && next < hi)) // outside the bracket (or NaN): bisect
+        if (!(next >= lo && next <= hi)) // outside the bracket (or NaN): bisect
             next = 0.5 * (lo + hi);
         const double step = std::fabs(next - u);
         u = next;

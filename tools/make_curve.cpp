@@ -1,19 +1,26 @@
-// make_curve: writes the benchmark curve, a six-pointed pinwheel star: six long fingers with
-// round tips, S-shaped flanks and tight notches between them.
+// make_curve: writes the benchmark curve, a five-petal flower: round lobes with S-shaped
+// flanks, joined by tight notches.
 //
 // The shape is given by its curvature as a function of arc length sigma (its intrinsic
 // equation), so every property is set directly: a Gaussian bump of curvature turns the path by
-// a chosen angle over a chosen width. Per finger of length P:
-//   notch at P/4:   turn -2*pi/3 (a sharp right-hand return), width NOTCH_W
-//   tip at 3P/4:    turn +pi (a round finger tip), width TIP_W
-//   flanks:         curvature FLANK_K * sin(2*pi*(sigma - P/4)/P), bowing the fingers
-// Six fingers turn 6*(pi - 2*pi/3) = 2*pi, so the star closes. The heading is a sum of erf
-// terms and a cosine, exact in closed form; positions are integrated by Gauss-Legendre.
+// a chosen angle over a chosen width. Per petal of path length P:
+//   notch at P/4:   turn -11*pi/12 (a right-hand return), width NOTCH_W (tight, after petals
+//                   1 and 3) or NOTCH_W_WIDE
+//   lobe at 3P/4:   turn 2*pi/5 + 11*pi/12 (the round end of the petal), width LOBE_W
+//   flanks:         curvature FLANK_K * sin(2*pi*(sigma - P/4)/P), bowing the petals
+// Five petals turn 5*(2*pi/5) = 2*pi, so the flower closes. The heading is a sum of erf terms
+// and a cosine, exact in closed form; positions are integrated by Gauss-Legendre.
 //
-// Control points are the star's points at arc lengths sigma_i. Their spacing is small at the
-// notches and tips and large on the flanks, and it changes smoothly with the index (by at most
-// GROWTH per point), so the parameter speed |C'(u)| varies strongly but the arc length u(s)
-// stays smooth across knots. Weights vary smoothly with the index within [0.7, 1.3].
+// Control points are the flower's points at arc lengths sigma(tau_i), tau_i the Greville
+// abscissae of the clamped uniform knots in knot-span units (0, 1/3, 1, 2, ..., m-1, m-1/3, m),
+// so that the clamped ends do not change the parameter speed. sigma(tau) solves
+// d sigma / d tau = alpha / rho(sigma) with a point density rho that is high at the notches
+// and falls off slowly (the spacing grows by GROWTH per mm of distance), so |C'(u)| varies by a
+// large factor while u(s) bends gently: the spacing changes by a few percent per point. The
+// notch's curvature bump is several control spacings wide, so u(s) is nearly as smooth inside
+// a knot span as across it. Weights vary smoothly with sigma within [0.7, 1.3]. The file name
+// is the benchmark's; the curve has 2000 control points, which keeps the spacing small against
+// every feature so that the 400-piece table reaches a few 1e-9 in u.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,39 +35,46 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 
-constexpr int NCP = 1200;   // control points
+constexpr int NCP = 2000;   // control points
 constexpr int DEG = 3;      // degree
-constexpr int FINGERS = 6;  // fingers of the star
-constexpr double P = 760.0; // path length of one finger, mm
-constexpr double NOTCH_TURN = -2 * PI / 3;
-constexpr double NOTCH_W = 1.0; // standard deviation of the notch's curvature bump, mm
-constexpr double TIP_TURN = PI;
-constexpr double TIP_W = 28.0;        // standard deviation of the tip's curvature bump, mm
+constexpr int PETALS = 5;   // petals of the flower
+constexpr double P = 700.0; // path length of one petal, mm
+constexpr double NOTCH_TURN = -11 * PI / 12;
+constexpr double NOTCH_W = 2.1;      // standard deviation of a tight notch's curvature bump, mm
+constexpr double NOTCH_W_WIDE = 7.0; // and of the other notches
+constexpr double LOBE_TURN = 2 * PI / PETALS + 11 * PI / 12;
+constexpr double LOBE_W = 50.0;       // standard deviation of the lobe's curvature bump, mm
 constexpr double FLANK_K = 1.0 / 900; // peak flank curvature, 1/mm
 constexpr double HEADING0 = PI / 2;   // heading at the start, rad
 
-constexpr double SPACING_MAX = 12.0;  // control-point spacing on the flanks (before scaling), mm
-constexpr double SPACING_NOTCH = 0.3; // at a notch
-constexpr double SPACING_TIP = 3.0;   // at a tip
-constexpr double GROWTH = 0.1;        // spacing growth per mm of distance from a feature
+constexpr double SPACING_MAX = 7.0;    // control-point spacing on the flanks (unscaled), mm
+constexpr double SPACING_NOTCH = 0.35; // at a tight notch
+constexpr double SPACING_WIDE = 1.4;   // at the other notches
+constexpr double SPACING_LOBE = 3.0;   // at a lobe
+constexpr double RATE_NOTCH = 0.03;    // relative growth of the spacing per mm from a notch
+constexpr double RATE_LOBE = 0.03;     // and from a lobe
 
-constexpr double WEIGHT_AMP = 0.3;      // weights 1 +- WEIGHT_AMP
-constexpr double WEIGHT_PERIOD = 157.0; // in control-point indices
+constexpr double WEIGHT_AMP = 0.3;       // weights 1 +- WEIGHT_AMP
+constexpr double WEIGHT_PERIOD = 1130.0; // in mm of path
 
 struct feature {
     double sigma;   // arc length of the centre
     double turn;    // total turn, rad
     double width;   // standard deviation of the curvature bump, mm
     double spacing; // control-point spacing there, mm
+    double rate;    // relative growth of the spacing per mm of distance, 1/mm
 };
 
-// Returns the notches and tips, including those of the neighbouring fingers before and after
-// the path so that their tails reach into it as on a closed star.
+// Returns the notches and lobes, including those of the neighbouring petals before and after
+// the path so that their tails reach into it as on a closed flower.
 std::vector<feature> features() {
     std::vector<feature> f;
-    for (int k = -1; k <= FINGERS; ++k) {
-        f.push_back({k * P + P / 4, NOTCH_TURN, NOTCH_W, SPACING_NOTCH});
-        f.push_back({k * P + 3 * P / 4, TIP_TURN, TIP_W, SPACING_TIP});
+    for (int k = -1; k <= PETALS; ++k) {
+        // Petals 1 and 3 end in tight notches, the others in wider ones.
+        const bool tight = k == 1 || k == 3;
+        f.push_back({k * P + P / 4, NOTCH_TURN, tight ? NOTCH_W : NOTCH_W_WIDE,
+                     tight ? SPACING_NOTCH : SPACING_WIDE, RATE_NOTCH});
+        f.push_back({k * P + 3 * P / 4, LOBE_TURN, LOBE_W, SPACING_LOBE, RATE_LOBE});
     }
     return f;
 }
@@ -76,11 +90,10 @@ double heading(const std::vector<feature> &fs, double sigma) {
 // Returns the control-point density (points per mm, before scaling) at arc length sigma.
 double density(const std::vector<feature> &fs, double sigma) {
     double rho = 1 / SPACING_MAX;
-    for (const feature &f : fs) {
-        const double e = f.spacing / GROWTH;
-        const double d = sigma - f.sigma;
-        rho += 1 / (f.spacing + GROWTH * (std::sqrt(d * d + e * e) - e));
-    }
+    // A sech bump per feature: flat at the centre, then the spacing grows by a constant
+    // factor per mm, so its relative change per mm never exceeds the feature's rate.
+    for (const feature &f : fs)
+        rho += (1 / f.spacing - 1 / SPACING_MAX) / std::cosh(f.rate * (sigma - f.sigma));
     return rho;
 }
 
@@ -110,26 +123,37 @@ struct ctrl {
     double x, y, w;
 };
 
-// Returns the control points of the star.
+// Returns the control points of the flower.
 std::vector<ctrl> design() {
     const std::vector<feature> fs = features();
-    const double L = FINGERS * P;
+    const double L = PETALS * P;
+    const int m = NCP - DEG; // knot spans
     auto rho = [&](double s) { return density(fs, s); };
-    // Scale the spacing so that exactly NCP - 1 intervals cover the path:
-    // d sigma / d i = alpha / rho(sigma) with alpha = (integral of rho) / (NCP - 1).
+    // Scale the spacing so that the m knot spans cover the path exactly:
+    // d sigma / d tau = alpha / rho(sigma) with alpha = (integral of rho) / m.
+    const int parts = 4000;
     double integral = 0;
-    for (int k = 0; k < 4 * FINGERS * 40; ++k)
-        integral += gauss(rho, L * k / (4 * FINGERS * 40), L * (k + 1) / (4 * FINGERS * 40), 1);
-    const double alpha = integral / (NCP - 1);
+    for (int k = 0; k < parts; ++k)
+        integral += gauss(rho, L * k / parts, L * (k + 1) / parts, 1);
+    const double alpha = integral / m;
 
-    // sigma_i by the classical Runge-Kutta method in the index, 32 steps per index.
-    std::vector<double> sig(NCP);
-    const int steps = 32;
+    // Greville abscissae in knot-span units, and sigma there by the classical Runge-Kutta
+    // method in tau with 96 steps per span (so that 1/3 and m - 1/3 are step points).
+    std::vector<double> tau(NCP);
+    for (int i = 0; i < NCP; ++i)
+        tau[i] = i == 0         ? 0.0
+                 : i == 1       ? 1.0 / 3
+                 : i == NCP - 2 ? m - 1.0 / 3
+                 : i == NCP - 1 ? m
+                                : i - 1.0;
+    const int steps = 96;
     const double h = 1.0 / steps;
+    std::vector<double> sig(NCP);
     double s = 0;
-    sig[0] = 0;
-    for (int i = 1; i < NCP; ++i) {
-        for (int k = 0; k < steps; ++k) {
+    int step = 0;
+    for (int i = 0; i < NCP; ++i) {
+        const long target = std::lround(tau[i] * steps);
+        for (; step < target; ++step) {
             const double k1 = alpha / rho(s);
             const double k2 = alpha / rho(s + 0.5 * h * k1);
             const double k3 = alpha / rho(s + 0.5 * h * k2);
@@ -148,9 +172,9 @@ std::vector<ctrl> design() {
         }
         pts[i].x = x;
         pts[i].y = y;
-        pts[i].w = 1 + WEIGHT_AMP * std::sin(2 * PI * i / WEIGHT_PERIOD);
+        pts[i].w = 1 + WEIGHT_AMP * std::sin(2 * PI * sig[i] / WEIGHT_PERIOD);
     }
-    // Centre the star on the origin, shifted by whole millimetres.
+    // Centre the flower on the origin, shifted by whole millimetres.
     double cx = 0, cy = 0;
     for (const ctrl &c : pts) {
         cx += c.x;
@@ -231,7 +255,7 @@ int report(const std::string &path) {
 void usage(std::FILE *out) {
     std::fprintf(out,
                  "usage: make_curve [--help] [-o FILE] [--report FILE]\n"
-                 "Writes the benchmark curve (a six-pointed pinwheel star, %d control points,\n"
+                 "Writes the benchmark curve (a five-petal flower, %d control points,\n"
                  "degree %d, planar) to FILE (default S1200X30quorbel.nurbs) and prints its\n"
                  "measured length, radius-of-curvature and parameter-speed ranges.\n"
                  "  -o FILE        output path\n"

@@ -1,0 +1,218 @@
+#include "fcp_table.hpp"
+
+#include <algorithm> // max
+#include <cmath>     // fabs, pow, sqrt
+
+namespace {
+
+// u and its first two arc-length derivatives at one breakpoint.
+struct knot_data {
+    double u, du, ddu;
+};
+
+// Returns u, du/ds = 1/|C'| and d2u/ds2 = -(C'.C'')/|C'|^4 at parameter u.
+knot_data derivatives_at(nurbs_curve *curve, double u) {
+    cart_point P, d1, d2;
+    nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
+    const double v2 = (d1.x * d1.x + d1.y * d1.y) + d1.z * d1.z;
+    const double dot = (d1.x * d2.x + d1.y * d2.y) + d1.z * d2.z;
+    return {u, 1 / std::sqrt(v2), -dot / (v2 * v2)};
+}
+
+// Returns the breakpoint data: the parameter at every breakpoint by accurate inversion (0 and
+// 1 exactly at the ends) and its derivatives there.
+std::vector<knot_data> breakpoint_data(const arc_table &arc, const std::vector<double> &sbrk) {
+    std::vector<knot_data> d(sbrk.size());
+    for (std::size_t k = 0; k < sbrk.size(); ++k) {
+        const double u = k == 0 ? 0.0 : k + 1 == sbrk.size() ? 1.0 : arc_param_at(arc, sbrk[k]);
+        d[k] = derivatives_at(arc.curve, u);
+    }
+    return d;
+}
+
+// Returns the quintic Hermite piece in t = (s - s0)/len over [0, H], H = (s1 - s0)/len,
+// matching value, first and second derivative at both ends. Solved in long double so that
+// the piece ends on the next breakpoint's value to the last bit or two.
+std::array<double, FCP_TABLE_ORD> hermite_piece(const knot_data &a, const knot_data &b, double H,
+                                                double len) {
+    using ld = long double;
+    const ld L = len, h = H;
+    const ld u0 = a.u, d10 = ld(a.du) * L, d20 = ld(a.ddu) * L * L;
+    const ld u1 = b.u, d11 = ld(b.du) * L, d21 = ld(b.ddu) * L * L;
+    const ld c3 = d20 / 2;
+    const ld r0 = u1 - (u0 + d10 * h + c3 * h * h);
+    const ld r1 = d11 - (d10 + d20 * h);
+    const ld r2 = d21 - d20;
+    const ld h2 = h * h, h3 = h2 * h;
+    const ld c2 = (20 * r0 - 8 * r1 * h + r2 * h2) / (2 * h3);
+    const ld c1 = (-30 * r0 + 14 * r1 * h - 2 * r2 * h2) / (2 * h3 * h);
+    const ld c0 = (12 * r0 - 6 * r1 * h + r2 * h2) / (2 * h3 * h2);
+    return {double(c0), double(c1), double(c2), double(c3), double(d10), a.u};
+}
+
+// Returns the table for the given breakpoints.
+fcp_table build(const arc_table &arc, const std::vector<double> &sbrk) {
+    fcp_table t;
+    t.sbrk = sbrk;
+    const std::vector<knot_data> d = breakpoint_data(arc, sbrk);
+    const double len = sbrk.back();
+    for (std::size_t j = 0; j + 1 < sbrk.size(); ++j)
+        t.tht.push_back(hermite_piece(d[j], d[j + 1], (sbrk[j + 1] - sbrk[j]) / len, len));
+    return t;
+}
+
+// Returns the largest error of the quintic Hermite piece over [s0, s1] at seven interior
+// points, with `a` the data at s0 and len the table's total length; `b` receives the data at
+// s1 (u = 1 when `last`).
+double trial_error(const arc_table &arc, double s0, double s1, const knot_data &a, double len,
+                   bool last, knot_data *b) {
+    *b = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
+    const std::array<double, FCP_TABLE_ORD> c = hermite_piece(a, *b, (s1 - s0) / len, len);
+    double e = 0;
+    for (int i = 1; i < 8; ++i) {
+        const double s = s0 + (s1 - s0) * (i / 8.0);
+        const double t = (s - s0) / len;
+        double u = c[0];
+        for (int k = 1; k < FCP_TABLE_ORD; ++k)
+            u = c[k] + u * t;
+        e = std::max(e, std::fabs(u - arc_param_at(arc, s)));
+    }
+    return e;
+}
+
+// Places breakpoints greedily from s = 0: each piece is made as long as it can be with its
+// error at most eps (bisection on its length). Where pieces are only a few knot spans long, a
+// piece is ended on a knot when one lies in its last 40%: across a knot the third derivative
+// of u(s) jumps, and a piece between knots holds an analytic u(s). Returns the breakpoints
+// (the last one `total`), or an empty vector when more than max_pieces pieces are needed.
+std::vector<double> greedy_breakpoints(const arc_table &arc, double total, double eps,
+                                       int max_pieces) {
+    const std::vector<double> &sk = arc.s_knot;
+    std::vector<double> s = {0.0};
+    knot_data a = derivatives_at(arc.curve, 0.0), b;
+    double h = sk[1] - sk[0];
+    while (s.back() < total) {
+        if (int(s.size()) > max_pieces) return {};
+        const double s0 = s.back();
+        // Grow the trial length until it fails (or reaches the end), then bisect.
+        double lo = 0, hi = h;
+        for (;;) {
+            const bool last = s0 + hi >= total;
+            const double e = trial_error(arc, s0, last ? total : s0 + hi, a, total, last, &b);
+            if (e > eps) break;
+            if (last) {
+                lo = hi = total - s0;
+                break;
+            }
+            lo = hi;
+            hi *= 2;
+        }
+        for (int it = 0; it < 12 && hi - lo > 1e-9 * total; ++it) {
+            const double mid = 0.5 * (lo + hi);
+            if (trial_error(arc, s0, s0 + mid, a, total, false, &b) <= eps)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        if (lo <= 0) // eps below what any piece can reach here
+            return {};
+        double s1 = std::min(s0 + lo, total);
+        const std::size_t k = std::upper_bound(sk.begin(), sk.end(), s1) - sk.begin() - 1;
+        const double span = sk[std::min(k + 1, sk.size() - 1)] - sk[k];
+        if (s1 < total && k > 0 && sk[k] > s0 + 0.6 * lo && lo < 4 * span) s1 = sk[k];
+        const bool last = s1 >= total;
+        a = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
+        s.push_back(last ? total : s1);
+        h = lo;
+    }
+    return s;
+}
+
+} // namespace
+
+double fcp_table_eval(const fcp_table &table, int j, double s) {
+    const double t = (s - table.sbrk[j]) / table.sbrk.back();
+    const std::array<double, FCP_TABLE_ORD> &c = table.tht[j];
+    double u = c[0];
+    for (int i = 1; i < FCP_TABLE_ORD; ++i)
+        u = c[i] + u * t;
+    return u;
+}
+
+fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
+    const int pieces = brk_len - 1;
+    // Bisect (in log scale) for the smallest error bound that the greedy placement meets with
+    // at most `pieces` pieces.
+    double lo = 1e-16, hi = 1.0;
+    std::vector<double> best = greedy_breakpoints(arc, total_length, hi, pieces);
+    for (int it = 0; it < 24; ++it) {
+        const double mid = std::sqrt(lo * hi);
+        std::vector<double> s = greedy_breakpoints(arc, total_length, mid, pieces);
+        if (s.empty()) {
+            lo = mid;
+        } else {
+            hi = mid;
+            best = std::move(s);
+        }
+    }
+    // Fewer pieces than allowed: split the longest ones in half.
+    while (int(best.size()) - 1 < pieces) {
+        std::size_t j = 0;
+        for (std::size_t k = 1; k + 1 < best.size(); ++k)
+            if (best[k + 1] - best[k] > best[j + 1] - best[j]) j = k;
+        best.insert(best.begin() + j + 1, 0.5 * (best[j] + best[j + 1]));
+    }
+    return build(arc, best);
+}
+
+fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int samples) {
+    fcp_accuracy acc;
+    const int pieces = int(table.tht.size());
+    for (int j = 0; j < pieces; ++j) {
+        for (int i = 0; i <= samples; ++i) {
+            const double s =
+                table.sbrk[j] + (table.sbrk[j + 1] - table.sbrk[j]) * (double(i) / samples);
+            const double u = j + 1 == pieces && i == samples ? 1.0 : arc_param_at(arc, s);
+            const double e = std::fabs(fcp_table_eval(table, j, s) - u);
+            if (e > acc.max_u_err) {
+                acc.max_u_err = e;
+                acc.worst_piece = j;
+                acc.worst_s = s;
+            }
+            cart_point P, d1;
+            nurbs_deBoor_eval(u, -1, arc.curve, &P, &d1, nullptr, nullptr);
+            acc.max_s_err =
+                std::max(acc.max_s_err, e * std::sqrt(d1.x * d1.x + d1.y * d1.y + d1.z * d1.z));
+        }
+        if (j + 1 < pieces) {
+            const double m =
+                std::fabs(fcp_table_eval(table, j, table.sbrk[j + 1]) - table.tht[j + 1][5]);
+            if (m > acc.max_mismatch || acc.mismatch_piece < 0) {
+                acc.max_mismatch = m;
+                acc.mismatch_piece = j;
+            }
+        }
+    }
+    acc.end_err = fcp_table_eval(table, pieces - 1, table.sbrk.back()) - 1.0;
+    return acc;
+}
+
+void fcp_write_header(std::FILE *out, const fcp_table &table,
+                      const std::vector<std::string> &comment) {
+    for (const std::string &line : comment)
+        std::fprintf(out, "// %s\n", line.c_str());
+    std::fprintf(out, "// clang-format off\n");
+    std::fprintf(out, "#pragma once\n\n");
+    std::fprintf(out, "constexpr int BRK_LEN = %d;\n", int(table.sbrk.size()));
+    std::fprintf(out, "constexpr int FCP_ORD = %d;\n\n", FCP_TABLE_ORD);
+    std::fprintf(out, "static const double FCP_SBRK[BRK_LEN] = {\n");
+    for (std::size_t k = 0; k < table.sbrk.size(); ++k)
+        std::fprintf(out, "%s%.17g,%s", k % 4 == 0 ? "    " : " ", table.sbrk[k],
+                     k % 4 == 3 || k + 1 == table.sbrk.size() ? "\n" : "");
+    std::fprintf(out, "};\n\n");
+    std::fprintf(out, "static const double FCP_THT[BRK_LEN - 1][FCP_ORD] = {\n");
+    for (const std::array<double, FCP_TABLE_ORD> &c : table.tht)
+        std::fprintf(out, "    {%.17g, %.17g, %.17g, %.17g, %.17g, %.17g},\n", c[0], c[1], c[2],
+                     c[3], c[4], c[5]);
+    std::fprintf(out, "};\n");
+}
