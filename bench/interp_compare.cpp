@@ -61,11 +61,12 @@ Options:
   --help           this text
 
 Summary table (standard output), one row per method:
-  steps          calls made; a method stops at u >= 1 (the curve's end) or when it fails
-  fluct max/RMS  max and RMS of |v*T - ds| / (v*T) over the steps with v >= 1 mm/s that end
-                 before the curve's end (the step that reaches u = 1 is cut short by the curve)
-  drift [mm]     sum of (ds - v*T) over the steps that end before the curve's end: travelled
-                 length minus commanded length, positive when ahead
+  steps          calls made; a method stops at the curve's end (u >= 1, or less than 1e-6 mm
+                 of the curve left after its step) or when it fails
+  fluct max/RMS  max and RMS of |v*T - ds| / (v*T) over the steps with v >= 1 mm/s before
+                 the one that reaches the end (that step is cut short by the curve)
+  drift [mm]     sum of (ds - v*T) over the steps before the one that reaches the end:
+                 travelled length minus commanded length, positive when ahead
   iter mean/max  corrector updates per call (T3SIA and NewtonRaphson only)
   median, p99, p99.99, max [ns]
                  cycle time percentiles (nearest rank) and maximum; the timer overhead,
@@ -73,7 +74,8 @@ Summary table (standard output), one row per method:
   max [% T]      the maximum cycle time as a share of the 250 us servo period
   status         ok (where the motion ended) or FAILED with the reason: a non-finite
                  parameter, or stopped advancing: 100 consecutive samples with v >= 1 mm/s
-                 in which the parameter, below 1, did not move forward
+                 whose steps each covered less than 1% of v*T (standing still, creeping or
+                 moving backwards)
 
 A failed method does not stop the others. Progress goes to standard error when it is a
 terminal. Exit status: 0 after a complete run (also when a method failed), 1 when an input
@@ -416,6 +418,9 @@ int main(int argc, char **argv) {
         (!png.create(opt.plot, &error) || !plot_data.create(opt.plot + ".dat", &error)))
         return fail(error);
 
+    // The driver's total-length quadrature: where "the curve's end" is, in travelled length.
+    const double length =
+        adaptiveSimpsons(nurbs_arc_len, &curve, 0.0, 1.0, COMPARE_QUAD_EPS, COMPARE_QUAD_DEPTH);
     const timer_overhead overhead = measure_timer_overhead(1000000);
     const bool progress = isatty(fileno(stderr));
     std::vector<method_result> results;
@@ -423,20 +428,20 @@ int main(int argc, char **argv) {
         progress_state ps;
         ps.label = "interp_compare: [" + std::to_string(k + 1) + "/" +
                    std::to_string(opt.methods.size()) + "] " + opt.methods[k]->name;
-        results.push_back(
-            run_method(*opt.methods[k], &curve, prof, progress ? show_progress : nullptr, &ps));
+        results.push_back(run_method(*opt.methods[k], &curve, length, prof,
+                                     progress ? show_progress : nullptr, &ps));
         if (progress) std::fprintf(stderr, "\r%*s\r", static_cast<int>(ps.label.size()) + 6, "");
     }
 
     double commanded = 0.0;
     for (double v : prof.v)
         commanded += v * COMPARE_PERIOD;
-    std::printf("curve %s, profile %s: %zu samples at T = 250 us (%.5f s of motion), commanded "
-                "length sum(v*T) = %.6f mm\n",
-                opt.curve.c_str(), opt.profile.c_str(), prof.v.size(),
+    std::printf("curve %s: length %.6f mm; profile %s: %zu samples at T = 250 us (%.5f s of "
+                "motion), commanded length sum(v*T) = %.6f mm\n",
+                opt.curve.c_str(), length, opt.profile.c_str(), prof.v.size(),
                 static_cast<double>(prof.v.size()) * COMPARE_PERIOD, commanded);
     std::printf("feed fluctuation |v*T - ds|/(v*T): ds = true step length (adaptive Simpson, "
-                "1e-12, depth 30), steps with v >= 1 mm/s ending before u = 1\n");
+                "1e-12, depth 30), steps with v >= 1 mm/s before the one reaching the end\n");
     std::printf("cycle time = curve evaluation at u + interpolator call, nearest-rank "
                 "percentiles; timer overhead (back-to-back clock reads, %zu pairs): median "
                 "%.0f ns, p99 %.0f ns, included in the times below, not subtracted\n\n",

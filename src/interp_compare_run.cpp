@@ -123,8 +123,8 @@ double nearest_rank(std::vector<double> &values, double p) {
     return *kth;
 }
 
-method_result run_method(const compare_method &method, nurbs_curve *curve, const feed_profile &prof,
-                         compare_progress progress, void *progress_ctx) {
+method_result run_method(const compare_method &method, nurbs_curve *curve, double curve_length,
+                         const feed_profile &prof, compare_progress progress, void *progress_ctx) {
     const std::size_t n = prof.v.size();
     const double T = COMPARE_PERIOD;
     const double tick_ns = ns_per_tick();
@@ -179,30 +179,11 @@ method_result run_method(const compare_method &method, nurbs_curve *curve, const
             break;
         }
         const double ideal = v * T;
-        const bool at_end = un >= 1.0;
+        const bool at_end = un >= 1.0 || curve_length - (s + ds) < COMPARE_END_TOL;
         // The step that reaches the end is cut short by the curve, not by the method.
         if (!at_end) {
             drift += ds - ideal;
             if (v >= COMPARE_MIN_FEED) r.rel_err[i] = std::fabs(ideal - ds) / ideal;
-        }
-        if (v >= COMPARE_MIN_FEED) {
-            if (un <= u) {
-                if (stalled++ == 0) {
-                    stall_u = u;
-                    stall_from = i;
-                }
-                if (stalled >= COMPARE_STALL_SAMPLES) {
-                    r.failed = true;
-                    r.reason = "stopped advancing: u = " + fmt("%.17g", stall_u) +
-                               " not passed in " + std::to_string(COMPARE_STALL_SAMPLES) +
-                               " samples with feed >= 1 mm/s from t = " +
-                               fmt("%.5f", static_cast<double>(stall_from) * T) + " s";
-                    u = un;
-                    break;
-                }
-            } else {
-                stalled = 0;
-            }
         }
         s += ds;
         u = un;
@@ -210,6 +191,23 @@ method_result run_method(const compare_method &method, nurbs_curve *curve, const
             r.reached_end = true;
             r.end_time = static_cast<double>(i + 1) * T;
             break;
+        }
+        if (v >= COMPARE_MIN_FEED && ds < COMPARE_STALL_FRACTION * ideal) {
+            if (stalled++ == 0) {
+                stall_u = in.u;
+                stall_from = i;
+            }
+            if (stalled >= COMPARE_STALL_SAMPLES) {
+                r.failed = true;
+                r.reason =
+                    "stopped advancing: " + std::to_string(COMPARE_STALL_SAMPLES) +
+                    " samples with feed >= 1 mm/s each covered less than 1% of v*T, from t = " +
+                    fmt("%.5f", static_cast<double>(stall_from) * T) +
+                    " s at u = " + fmt("%.17g", stall_u);
+                break;
+            }
+        } else if (v >= COMPARE_MIN_FEED) {
+            stalled = 0;
         }
     }
     if (progress) progress(progress_ctx, n, n);

@@ -19,9 +19,16 @@ inline constexpr double COMPARE_PERIOD = 0.00025;
 // Samples with a feed below this (mm/s) are not scored: their relative error has no meaning
 // near a standstill, and they do not count towards a stall.
 inline constexpr double COMPARE_MIN_FEED = 1.0;
-// A method has stopped advancing when this many consecutive scored samples (feed >= 1 mm/s,
-// u < 1) leave its parameter where it was or move it backwards: 25 ms of commanded motion.
+// A method has stopped advancing when, in this many consecutive samples with a feed of at
+// least 1 mm/s (25 ms of commanded motion at the least), each step covers less than
+// COMPARE_STALL_FRACTION of v*T, standing still or moving backwards included. Comparing
+// lengths rather than parameters also catches a method that creeps by a few ulps.
 inline constexpr int COMPARE_STALL_SAMPLES = 100;
+inline constexpr double COMPARE_STALL_FRACTION = 0.01;
+// A method has reached the curve's end when its parameter is 1 or more, or when the curve
+// left after its step is shorter than this (mm): a method that approaches u = 1 without
+// clamping has arrived, not stalled.
+inline constexpr double COMPARE_END_TOL = 1e-6;
 // True step lengths: the driver's quadrature settings.
 inline constexpr double COMPARE_QUAD_EPS = 1e-12;
 inline constexpr int COMPARE_QUAD_DEPTH = 30;
@@ -62,7 +69,7 @@ struct method_result {
     bool failed = false;
     std::string reason; // why it failed
     bool reached_end = false;
-    double end_time = 0; // s: end of the period in which u reached 1 (when reached_end)
+    double end_time = 0; // s: end of the period in which the end was reached (reached_end)
     double end_u = 0;    // the parameter after the last step
     // Per sample: |v*T - ds| / (v*T) for scored steps, NaN otherwise (feed below 1 mm/s, the
     // step that reaches the curve's end, samples not run).
@@ -85,12 +92,14 @@ struct method_result {
 // Called between steps (outside the timed region) about a hundred times per run.
 using compare_progress = void (*)(void *ctx, std::size_t done, std::size_t total);
 
-// Runs `method` over every sample of `prof` on `curve` and returns its statistics. A
-// non-finite parameter or a stall (see COMPARE_STALL_SAMPLES) ends the method's run and is
-// reported in `failed` and `reason`; reaching u >= 1 ends it normally. The per-sample arrays
-// are allocated before the first step: the stepping loop allocates nothing.
-method_result run_method(const compare_method &method, nurbs_curve *curve, const feed_profile &prof,
-                         compare_progress progress = nullptr, void *progress_ctx = nullptr);
+// Runs `method` over every sample of `prof` on `curve`, whose total length is `curve_length`
+// (mm), and returns its statistics. A non-finite parameter or a stall (see
+// COMPARE_STALL_SAMPLES) ends the method's run and is reported in `failed` and `reason`;
+// reaching the curve's end (see COMPARE_END_TOL) ends it normally. The per-sample arrays are
+// allocated before the first step: the stepping loop allocates nothing.
+method_result run_method(const compare_method &method, nurbs_curve *curve, double curve_length,
+                         const feed_profile &prof, compare_progress progress = nullptr,
+                         void *progress_ctx = nullptr);
 
 // The cost of reading the clock: durations of back-to-back pairs of tick_count() calls.
 struct timer_overhead {

@@ -97,7 +97,7 @@ TEST_F(InterpCompareLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) 
     G_worst_s_mismatch = G_worst_t_mismatch = 0;
     G_calls = 0;
     const compare_method m{"overshoot", nullptr, overshooting_step, false};
-    const method_result r = run_method(m, &curve, prof);
+    const method_result r = run_method(m, &curve, LINE_LEN, prof);
 
     // The expected run, step by step: where the parameter lands and which steps are scored.
     double u = 0, drift = 0;
@@ -140,31 +140,39 @@ double stuck(const compare_step &in) {
 double backwards(const compare_step &in) {
     return in.u - 1e-9;
 }
+double creeping(const compare_step &in) {
+    return in.u + 1e-15; // moves, but by about 1e-15 mm per period: no motion at 2 mm/s
+}
+double halving_the_rest(const compare_step &in) {
+    return in.u + (1 - in.u) / 2; // approaches the end without ever reaching u = 1
+}
 
 TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
     const feed_profile prof = make_profile(300, [](std::size_t) { return 2.0; });
     const compare_method nan_method{"nan_double", nullptr, nan_at_sample_5, false};
     const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
     const compare_method back_method{"backwards_double", nullptr, backwards, false};
+    const compare_method creep_method{"creeping_double", nullptr, creeping, false};
     const compare_method *newton = find_compare_method("NewtonRaphson");
     ASSERT_NE(newton, nullptr);
 
     std::vector<method_result> res;
-    res.push_back(run_method(nan_method, &curve, prof));
-    res.push_back(run_method(stuck_method, &curve, prof));
-    res.push_back(run_method(back_method, &curve, prof));
-    res.push_back(run_method(*newton, &curve, prof));
+    res.push_back(run_method(nan_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(stuck_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(back_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(creep_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(*newton, &curve, LINE_LEN, prof));
 
     EXPECT_TRUE(res[0].failed);
     EXPECT_EQ(res[0].steps, 6u);
     EXPECT_NE(res[0].reason.find("non-finite"), std::string::npos) << res[0].reason;
-    for (int k : {1, 2}) {
+    for (int k : {1, 2, 3}) {
         EXPECT_TRUE(res[k].failed) << res[k].name;
         EXPECT_EQ(res[k].steps, static_cast<std::size_t>(COMPARE_STALL_SAMPLES)) << res[k].name;
         EXPECT_NE(res[k].reason.find("stopped advancing"), std::string::npos) << res[k].reason;
     }
-    EXPECT_FALSE(res[3].failed) << res[3].reason;
-    EXPECT_EQ(res[3].steps, prof.v.size());
+    EXPECT_FALSE(res[4].failed) << res[4].reason;
+    EXPECT_EQ(res[4].steps, prof.v.size());
 
     // Each row of the table carries its own verdict.
     std::istringstream table(format_summary(res));
@@ -182,12 +190,23 @@ TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
     }
 }
 
+TEST_F(InterpCompareLine, ArrivingAtTheEndWithoutClampingIsNotAStall) {
+    // Halving the rest leaves less than COMPARE_END_TOL = 1e-6 of the 1 mm line after 20 steps.
+    const feed_profile prof = make_profile(300, [](std::size_t) { return 2.0; });
+    const compare_method m{"halving_double", nullptr, halving_the_rest, false};
+    const method_result r = run_method(m, &curve, LINE_LEN, prof);
+    EXPECT_FALSE(r.failed) << r.reason;
+    EXPECT_TRUE(r.reached_end);
+    EXPECT_EQ(r.steps, 20u);
+    EXPECT_LT(r.end_u, 1.0);
+}
+
 TEST_F(InterpCompareLine, StandingStillIsNotAStall) {
     // At a feed of 0 (and below 1 mm/s) a parameter that does not move is correct.
     const feed_profile prof =
         make_profile(3 * COMPARE_STALL_SAMPLES, [](std::size_t i) { return i % 2 ? 0.0 : 0.5; });
     const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
-    const method_result r = run_method(stuck_method, &curve, prof);
+    const method_result r = run_method(stuck_method, &curve, LINE_LEN, prof);
     EXPECT_FALSE(r.failed) << r.reason;
     EXPECT_EQ(r.steps, prof.v.size());
     EXPECT_EQ(r.scored, 0u);
@@ -197,6 +216,7 @@ TEST_F(InterpCompareLine, StandingStillIsNotAStall) {
 TEST(InterpCompare, AdamsMoultonSeesTheMotionsTimeAndAFreshHistory) {
     nurbs_curve curve;
     nurbs_curve_alloc_file(BUNDLED_CURVE.c_str(), &curve);
+    const double len = adaptiveSimpsons(nurbs_arc_len, &curve, 0.0, 1.0, 1e-12, 30);
     const compare_method *am = find_compare_method("get_u_AdamsMoulton");
     const compare_method *rk2 = find_compare_method("RK2");
     ASSERT_NE(am, nullptr);
@@ -204,8 +224,8 @@ TEST(InterpCompare, AdamsMoultonSeesTheMotionsTimeAndAFreshHistory) {
     // Its first two periods (ct = 0 and T) are RK2 steps; from ct = 2T on it uses its history.
     for (std::size_t n : {1, 2, 3}) {
         const feed_profile prof = make_profile(n, [](std::size_t) { return 100.0; });
-        const double u_am = run_method(*am, &curve, prof).end_u;
-        const double u_rk2 = run_method(*rk2, &curve, prof).end_u;
+        const double u_am = run_method(*am, &curve, len, prof).end_u;
+        const double u_rk2 = run_method(*rk2, &curve, len, prof).end_u;
         if (n < 3)
             EXPECT_EQ(u_am, u_rk2) << n << " samples";
         else
@@ -214,9 +234,9 @@ TEST(InterpCompare, AdamsMoultonSeesTheMotionsTimeAndAFreshHistory) {
     // A stale history from another motion does not change a run.
     const feed_profile prof = ramp_profile(200);
     reset_adams_moulton_history(0.0, 0.0);
-    const method_result first = run_method(*am, &curve, prof);
+    const method_result first = run_method(*am, &curve, len, prof);
     reset_adams_moulton_history(0.5, 0.25);
-    const method_result second = run_method(*am, &curve, prof);
+    const method_result second = run_method(*am, &curve, len, prof);
     EXPECT_FALSE(first.failed) << first.reason;
     ASSERT_EQ(first.steps, second.steps);
     EXPECT_EQ(first.end_u, second.end_u);
