@@ -15,8 +15,8 @@
 // abscissae of the clamped uniform knots in knot-span units (0, 1/3, 1, 2, ..., m-1, m-1/3, m),
 // so that the clamped ends do not change the parameter speed. sigma(tau) solves
 // d sigma / d tau = alpha / rho(sigma) with a point density rho that is high at the notches
-// and falls off slowly (the spacing grows by GROWTH per mm of distance), so |C'(u)| varies by a
-// large factor while u(s) bends gently: the spacing changes by a few percent per point. The
+// and falls off slowly (a sech bump: the spacing grows by at most RATE_* per mm), so |C'(u)| varies
+// by a large factor while u(s) bends gently: the spacing changes by a few percent per point. The
 // notch's curvature bump is several control spacings wide, so u(s) is nearly as smooth inside
 // a knot span as across it. Weights vary smoothly with sigma within [0.7, 1.3]. The file name
 // is the benchmark's; the curve has 2000 control points, which keeps the spacing small against
