@@ -344,14 +344,21 @@ bool draw_plot(const pending_file &png, const pending_file &data, const feed_pro
     if (std::count(plotted.begin(), plotted.end(), 0) == std::ptrdiff_t(plotted.size()))
         // nothing positive to draw: keep the axes valid
         script += "set yrange [1e-16:1]\n";
+    if (n > 0)
+        script += "set xrange [0:" + ms_text(static_cast<double>(n) * COMPARE_PERIOD) + "]\n";
+    // One distinct colour per method (gnuplot's default cycle repeats after eight); dashes
+    // from the eleventh on.
+    static const char *const COLOURS[10] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+                                            "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
     script += "plot ";
     for (std::size_t k = 0; k < res.size(); ++k)
         // A method with no positive error to draw keeps its key entry (an empty curve).
         script += (k ? ", " : "") +
                   (plotted[k] ? gp_quote(data.temp) + " using 1:" + std::to_string(k + 2)
                               : std::string("NaN")) +
-                  " with lines lt " + std::to_string(k + 1) + " title " +
-                  gp_quote(res[k].name + (plotted[k] ? "" : " (nothing to draw)")) + " noenhanced";
+                  " with lines lc rgb '" + COLOURS[k % 10] + "' dt " + std::to_string(k / 10 + 1) +
+                  " title " + gp_quote(res[k].name + (plotted[k] ? "" : " (nothing to draw)")) +
+                  " noenhanced";
     if (res.empty()) script += "NaN notitle";
     script += "\n";
 
