@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make run`: the benchmark on the bundled data. `make test`: every test.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 RUN_DIR := $(BUILD)/run
 
