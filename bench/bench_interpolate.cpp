@@ -1,7 +1,7 @@
 // Micro-benchmarks of the interpolators and the axis kinematics: one servo step each at a feed
-// of 250 mm/s and T = 0.25 ms, walking along a degree-3 rational curve with about 1000 control
-// points (the bundled benchmark curve when present). Each step includes the curve evaluations
-// its interpolator needs at the current parameter.
+// of 250 mm/s and T = 0.25 ms, walking along a degree-3 rational curve: the bundled benchmark
+// curve when present, else a generated one with 1000 control points. Each step includes the
+// curve evaluations its interpolator needs at the current parameter.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
