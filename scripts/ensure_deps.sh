@@ -13,6 +13,7 @@ have_header benchmark/benchmark.h || missing+=(libbenchmark-dev)
 for pkg in "$@"; do
   case "$pkg" in
     clang) command -v clang++ >/dev/null 2>&1 || missing+=(clang) ;;
+    gnuplot | gnuplot-nox) command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox) ;;
     libclang-rt-dev) ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-dev) ;;
     *) command -v "$pkg" >/dev/null 2>&1 || dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg") ;;
   esac
