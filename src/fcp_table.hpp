@@ -41,9 +41,9 @@ double fcp_table_eval(const fcp_table &table, int j, double s);
 // `total_length` (the length the driver measures); the others are placed on the accurate
 // arc-length scale. Each piece is the quintic Hermite interpolant of u, du/ds = 1/|C'| and
 // d2u/ds2 = -(C'.C'')/|C'|^4 at both its ends, so the table is C2 across breakpoints.
-// Breakpoints are placed greedily, each piece as long as a common error bound allows (ending
-// on a knot where pieces are only a few knot spans long); the bound is the smallest, found by
-// bisection, that brk_len - 1 pieces can meet.
+// Breakpoints are placed greedily, each piece as long as a common error bound allows (checked
+// at 15 interior points); the bound is the smallest, found by bisection, that brk_len - 1
+// pieces can meet.
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len);
 
 // Measures `table` against the accurate inversion at `samples` + 1 evenly spaced points of

@@ -283,8 +283,8 @@ TEST(FcpTable, ParameterAtEachBreakpointAndAccuracyAgainstIndependentInversion) 
             max_err = std::max(max_err, std::fabs(ut - simpson_param_after(c, u0, ds, ut)));
         }
     }
-    // fcp_fit reports 3.8e-9 over 64 samples per piece for this curve.
-    EXPECT_LE(max_err, 5e-9);
+    // The accuracy the table is built for; fcp_fit reports 6.6e-10 over 64 samples per piece.
+    EXPECT_LE(max_err, 1e-9);
 }
 
 TEST(FcpFit, RegeneratesTheCommittedHeaderByteForByte) {

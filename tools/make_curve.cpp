@@ -1,26 +1,34 @@
 // make_curve: writes the benchmark curve, a five-petal flower: round lobes with S-shaped
-// flanks, joined by tight notches.
+// flanks, joined by sharp notches. The path is closed and never crosses itself.
 //
 // The shape is given by its curvature as a function of arc length sigma (its intrinsic
 // equation), so every property is set directly: a Gaussian bump of curvature turns the path by
 // a chosen angle over a chosen width. Per petal of path length P:
-//   notch at P/4:   turn -11*pi/12 (a right-hand return), width NOTCH_W (tight, after petals
-//                   1 and 3) or NOTCH_W_WIDE
-//   lobe at 3P/4:   turn 2*pi/5 + 11*pi/12 (the round end of the petal), width LOBE_W
+//   notch at P/4:   turn -NOTCH_TURN (a right-hand return), width NOTCH_W: radius of curvature
+//                   1.74 mm at its apex
+//   lobe at 3P/4:   turn 2*pi/5 + NOTCH_TURN (the round end of the petal), width LOBE_W
 //   flanks:         curvature FLANK_K * sin(2*pi*(sigma - P/4)/P), bowing the petals
-// Five petals turn 5*(2*pi/5) = 2*pi, so the flower closes. The heading is a sum of erf terms
-// and a cosine, exact in closed form; positions are integrated by Gauss-Legendre.
+// The five petals are identical and turn 5*(2*pi/5) = 2*pi, so the flower closes on itself.
+// The heading is a sum of erf terms and a cosine, exact in closed form; positions are
+// integrated by Gauss-Legendre.
 //
 // Control points are the flower's points at arc lengths sigma(tau_i), tau_i the Greville
 // abscissae of the clamped uniform knots in knot-span units (0, 1/3, 1, 2, ..., m-1, m-1/3, m),
-// so that the clamped ends do not change the parameter speed. sigma(tau) solves
-// d sigma / d tau = alpha / rho(sigma) with a point density rho that is high at the notches
-// and falls off slowly (a sech bump: the spacing grows by at most RATE_* per mm), so |C'(u)| varies
-// by a large factor while u(s) bends gently: the spacing changes by a few percent per point. The
-// notch's curvature bump is several control spacings wide, so u(s) is nearly as smooth inside
-// a knot span as across it. Weights vary smoothly with sigma within [0.7, 1.3]. The file name
-// is the benchmark's; the curve has 2000 control points, which keeps the spacing small against
-// every feature so that the 400-piece table reaches a few 1e-9 in u.
+// so that the clamped ends do not change the parameter speed. The control spacing d = dsigma/dtau
+// is a smooth periodic function of the knot-span index, one period per petal:
+//   d = D exp(SPACING_A1 cos(theta) + SPACING_A2 cos(2 theta)),
+// theta = 0 at a notch and pi at a lobe,
+// so the spacing is closest at the lobes (the slowest parameter speed), about three times as
+// wide at the notches and widest on the flanks; |C'(u)| = m d varies by more than 10x.
+// What the feedrate correction table has to follow is u(s), and two things make u(s) hard to
+// fit: the third derivative of u(s) jumps at every knot (C''' of a cubic is piecewise constant;
+// the jump grows with the rate of change of curvature and of the spacing from one span to the
+// next), and u(s) bends where the spacing changes quickly per millimetre. Hence the spacing
+// changes by at most 4 % per knot span and is nearly uniform over a notch; at the notches,
+// where the curvature changes fastest, table pieces cannot reach across a knot, so the notches
+// get a wider spacing than the lobes (fewer, longer spans there) and the slow parameter speed
+// sits on the lobes, where the curvature changes slowly. Weights vary smoothly with sigma
+// within [0.7, 1.3]. The file name is the benchmark's.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,34 +43,28 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 
-constexpr int NCP = 2000;   // control points
-constexpr int DEG = 3;      // degree
-constexpr int PETALS = 5;   // petals of the flower
-constexpr double P = 700.0; // path length of one petal, mm
-constexpr double NOTCH_TURN = -11 * PI / 12;
-constexpr double NOTCH_W = 2.1;      // standard deviation of a tight notch's curvature bump, mm
-constexpr double NOTCH_W_WIDE = 7.0; // and of the other notches
-constexpr double LOBE_TURN = 2 * PI / PETALS + 11 * PI / 12;
+constexpr int NCP = 2000;                 // control points
+constexpr int DEG = 3;                    // degree
+constexpr int PETALS = 5;                 // petals of the flower
+constexpr double P = 700.0;               // path length of one petal, mm
+constexpr double NOTCH_TURN = 2 * PI / 3; // turn at a notch (to the right), rad
+constexpr double NOTCH_W = 1.5;           // standard deviation of a notch's curvature bump, mm
+constexpr double LOBE_TURN = 2 * PI / PETALS + NOTCH_TURN;
 constexpr double LOBE_W = 50.0;       // standard deviation of the lobe's curvature bump, mm
 constexpr double FLANK_K = 1.0 / 900; // peak flank curvature, 1/mm
 constexpr double HEADING0 = PI / 2;   // heading at the start, rad
 
-constexpr double SPACING_MAX = 7.0;    // control-point spacing on the flanks (unscaled), mm
-constexpr double SPACING_NOTCH = 0.35; // at a tight notch
-constexpr double SPACING_WIDE = 1.4;   // at the other notches
-constexpr double SPACING_LOBE = 3.0;   // at a lobe
-constexpr double RATE_NOTCH = 0.03;    // relative growth of the spacing per mm from a notch
-constexpr double RATE_LOBE = 0.03;     // and from a lobe
+// Log of the control spacing over a petal: SPACING_A1 cos(theta) + SPACING_A2 cos(2 theta).
+constexpr double SPACING_A1 = 0.6;
+constexpr double SPACING_A2 = -0.95;
 
 constexpr double WEIGHT_AMP = 0.3;       // weights 1 +- WEIGHT_AMP
 constexpr double WEIGHT_PERIOD = 1130.0; // in mm of path
 
 struct feature {
-    double sigma;   // arc length of the centre
-    double turn;    // total turn, rad
-    double width;   // standard deviation of the curvature bump, mm
-    double spacing; // control-point spacing there, mm
-    double rate;    // relative growth of the spacing per mm of distance, 1/mm
+    double sigma; // arc length of the centre
+    double turn;  // total turn, rad
+    double width; // standard deviation of the curvature bump, mm
 };
 
 // Returns the notches and lobes, including those of the neighbouring petals before and after
@@ -70,11 +72,8 @@ struct feature {
 std::vector<feature> features() {
     std::vector<feature> f;
     for (int k = -1; k <= PETALS; ++k) {
-        // Petals 1 and 3 end in tight notches, the others in wider ones.
-        const bool tight = k == 1 || k == 3;
-        f.push_back({k * P + P / 4, NOTCH_TURN, tight ? NOTCH_W : NOTCH_W_WIDE,
-                     tight ? SPACING_NOTCH : SPACING_WIDE, RATE_NOTCH});
-        f.push_back({k * P + 3 * P / 4, LOBE_TURN, LOBE_W, SPACING_LOBE, RATE_LOBE});
+        f.push_back({k * P + P / 4, -NOTCH_TURN, NOTCH_W});
+        f.push_back({k * P + 3 * P / 4, LOBE_TURN, LOBE_W});
     }
     return f;
 }
@@ -85,16 +84,6 @@ double heading(const std::vector<feature> &fs, double sigma) {
     for (const feature &f : fs)
         th += f.turn * 0.5 * std::erfc(-(sigma - f.sigma) / (f.width * std::sqrt(2.0)));
     return th;
-}
-
-// Returns the control-point density (points per mm, before scaling) at arc length sigma.
-double density(const std::vector<feature> &fs, double sigma) {
-    double rho = 1 / SPACING_MAX;
-    // A sech bump per feature: flat at the centre, then the spacing grows by a constant
-    // factor per mm, so its relative change per mm never exceeds the feature's rate.
-    for (const feature &f : fs)
-        rho += (1 / f.spacing - 1 / SPACING_MAX) / std::cosh(f.rate * (sigma - f.sigma));
-    return rho;
 }
 
 // 16-point Gauss-Legendre nodes and weights on [-1, 1] (half of them; symmetric).
@@ -126,19 +115,28 @@ struct ctrl {
 // Returns the control points of the flower.
 std::vector<ctrl> design() {
     const std::vector<feature> fs = features();
-    const double L = PETALS * P;
     const int m = NCP - DEG; // knot spans
-    auto rho = [&](double s) { return density(fs, s); };
-    // Scale the spacing so that the m knot spans cover the path exactly:
-    // d sigma / d tau = alpha / rho(sigma) with alpha = (integral of rho) / m.
-    const int parts = 4000;
-    double integral = 0;
-    for (int k = 0; k < parts; ++k)
-        integral += gauss(rho, L * k / parts, L * (k + 1) / parts, 1);
-    const double alpha = integral / m;
+    const double span_per_petal = double(m) / PETALS;
+    // Control spacing over the phase theta of a petal (0 at the notch, pi at the lobe), up to
+    // the scale D: d(tau) = D spacing(theta), theta = theta_start + 2 pi tau / span_per_petal.
+    auto spacing = [](double th) {
+        return std::exp(SPACING_A1 * std::cos(th) + SPACING_A2 * std::cos(2 * th));
+    };
+    // sigma = k * (integral of spacing over theta), with k such that a petal is P long. The
+    // spacing is symmetric about the notch and the lobe, so they fall at P/4 and 3P/4 of the
+    // petal when the path starts at the phase theta_start that lies P/4 before the notch.
+    const double k = P / gauss(spacing, 0, 2 * PI, 64);
+    double lo = -PI, hi = 0;
+    for (int it = 0; it < 60; ++it) {
+        const double mid = 0.5 * (lo + hi);
+        if (k * gauss(spacing, mid, 0, 16) > P / 4)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    const double theta_start = 0.5 * (lo + hi);
 
-    // Greville abscissae in knot-span units, and sigma there by the classical Runge-Kutta
-    // method in tau with 96 steps per span (so that 1/3 and m - 1/3 are step points).
+    // Greville abscissae in knot-span units, and sigma there.
     std::vector<double> tau(NCP);
     for (int i = 0; i < NCP; ++i)
         tau[i] = i == 0         ? 0.0
@@ -146,21 +144,12 @@ std::vector<ctrl> design() {
                  : i == NCP - 2 ? m - 1.0 / 3
                  : i == NCP - 1 ? m
                                 : i - 1.0;
-    const int steps = 96;
-    const double h = 1.0 / steps;
     std::vector<double> sig(NCP);
-    double s = 0;
-    int step = 0;
+    double theta_prev = theta_start;
     for (int i = 0; i < NCP; ++i) {
-        const long target = std::lround(tau[i] * steps);
-        for (; step < target; ++step) {
-            const double k1 = alpha / rho(s);
-            const double k2 = alpha / rho(s + 0.5 * h * k1);
-            const double k3 = alpha / rho(s + 0.5 * h * k2);
-            const double k4 = alpha / rho(s + h * k3);
-            s += h / 6 * (k1 + 2 * k2 + 2 * k3 + k4);
-        }
-        sig[i] = s;
+        const double th = theta_start + 2 * PI * tau[i] / span_per_petal;
+        sig[i] = i == 0 ? 0.0 : sig[i - 1] + k * gauss(spacing, theta_prev, th, 2);
+        theta_prev = th;
     }
 
     std::vector<ctrl> pts(NCP);
@@ -255,7 +244,7 @@ int report(const std::string &path) {
 void usage(std::FILE *out) {
     std::fprintf(out,
                  "usage: make_curve [--help] [-o FILE] [--report FILE]\n"
-                 "Writes the benchmark curve (a five-petal flower, %d control points,\n"
+                 "Writes the benchmark curve (a closed five-petal flower, %d control points,\n"
                  "degree %d, planar) to FILE (default S1200X30quorbel.nurbs) and prints its\n"
                  "measured length, radius-of-curvature and parameter-speed ranges.\n"
                  "  -o FILE        output path\n"
