@@ -10,38 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_curve.hpp"
 #include "interpolate.hpp"
 
 namespace {
 
 constexpr double T = 0.00025, FEED = 250, ACC = 0, JERK = 0;
 constexpr double U_START = 0.001, U_WRAP = 0.999; // walk [U_START, U_WRAP), then start again
-
-// Returns the bundled curve if it is there, else a smooth 1000-point rational cubic (a
-// seven-lobed rosette, weights in [0.7, 1.3]) written to a temporary file.
-nurbs_curve &bench_curve() {
-    static nurbs_curve curve;
-    static bool loaded = false;
-    if (loaded) return curve;
-    const auto source = std::filesystem::path(__FILE__).parent_path().parent_path();
-    std::string path = (source / "data" / "S1200X30quorbel.nurbs").string();
-    if (!std::filesystem::exists(path)) path = "data/S1200X30quorbel.nurbs";
-    if (!std::filesystem::exists(path)) {
-        path = (std::filesystem::temp_directory_path() / "bench_interp_curve.nurbs").string();
-        std::FILE *f = std::fopen(path.c_str(), "w");
-        const int n = 1000;
-        std::fprintf(f, "N%d\tL3\tD2\n", n);
-        for (int i = 0; i < n; ++i) {
-            const double t = 2 * M_PI * i / (n - 1), r = 300 + 80 * std::sin(7 * t);
-            std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", r * std::cos(t), r * std::sin(t),
-                         1 + 0.3 * std::sin(3 * t));
-        }
-        std::fclose(f);
-    }
-    nurbs_curve_alloc_file(path.c_str(), &curve);
-    loaded = true;
-    return curve;
-}
 
 // Runs `step(u)` once per iteration, feeding each result back as the next start parameter.
 template <class Step> void walk(benchmark::State &state, Step step) {

@@ -5,13 +5,10 @@
 
 #include "nurbs.hpp"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
-    if (size == 0)
-        return 0; // fmemopen refuses an empty buffer; the empty file is a unit test
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size == 0) return 0; // fmemopen refuses an empty buffer; the empty file is a unit test
     std::FILE *f = fmemopen(const_cast<std::uint8_t *>(data), size, "r");
-    if (!f)
-        return 0;
+    if (!f) return 0;
     nurbs_curve curve;
     try {
         nurbs_curve_load_stream(f, "fuzz.nurbs", &curve);

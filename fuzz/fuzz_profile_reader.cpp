@@ -4,17 +4,13 @@
 
 #include "profile.hpp"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
-    if (size == 0)
-        return 0; // fmemopen refuses an empty buffer; the empty file is a unit test
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size == 0) return 0; // fmemopen refuses an empty buffer; the empty file is a unit test
     std::FILE *f = fmemopen(const_cast<std::uint8_t *>(data), size, "r");
-    if (!f)
-        return 0;
+    if (!f) return 0;
     try {
         const feed_profile p = read_feed_profile_stream(f, "fuzz_fprof.txt");
-        if (p.v.size() != p.a.size() || p.v.size() != p.j.size())
-            __builtin_trap();
+        if (p.v.size() != p.a.size() || p.v.size() != p.j.size()) __builtin_trap();
     } catch (const profile_error &) {
     }
     std::fclose(f);

@@ -17,10 +17,8 @@ namespace {
 // Measures the curve's total length with the driver's quadrature (1e-12, depth 30), showing
 // progress on standard error when it is a terminal: the quadrature visits u from 0 to 1 in
 // order, so the parameter of the latest integrand call tells how far it has come.
-double measure_total_length(nurbs_curve *curve)
-{
-    if (!isatty(fileno(stderr)))
-        return adaptiveSimpsons(nurbs_arc_len, curve, 0.0, 1.0, 1e-12, 30);
+double measure_total_length(nurbs_curve *curve) {
+    if (!isatty(fileno(stderr))) return adaptiveSimpsons(nurbs_arc_len, curve, 0.0, 1.0, 1e-12, 30);
     unsigned long calls = 0;
     int shown = -1;
     auto speed = [&](double u) {
@@ -37,8 +35,7 @@ double measure_total_length(nurbs_curve *curve)
 
 } // namespace
 
-int main()
-{
+int main() {
     std::FILE *fid = nullptr;
     nurbs_curve curve;
     double u = 0.0;

@@ -12,14 +12,12 @@ namespace {
 
 const char *const DEFAULT_CURVE_PATH = "./../curve.nurbs";
 
-[[noreturn]] void reject(const std::string &path, unsigned line, const std::string &what)
-{
+[[noreturn]] void reject(const std::string &path, unsigned line, const std::string &what) {
     throw nurbs_file_error(nurbs_file_error::bad_content,
                            path + ":" + std::to_string(line) + ": " + what);
 }
 
-std::string format_g(double value)
-{
+std::string format_g(double value) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", value);
     return buf;
@@ -33,40 +31,38 @@ struct file_closer {
 
 // Reads "N%u\tL%u\tD%u\n" and checks the counts against the limits of the record.
 void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, std::uint32_t *deg,
-                 std::uint32_t *dim)
-{
+                 std::uint32_t *dim) {
     const bool ok = scan_literal(in, 'N') && scan_u32(in, ncp) && scan_space(in) &&
                     scan_literal(in, 'L') && scan_u32(in, deg) && scan_space(in) &&
                     scan_literal(in, 'D') && scan_u32(in, dim);
     if (in.too_long)
-        reject(path, scan_line(in), "line longer than " + std::to_string(in.max_line) +
-                                        " characters");
+        reject(path, scan_line(in),
+               "line longer than " + std::to_string(in.max_line) + " characters");
     if (!ok)
         reject(path, scan_line(in),
                "header does not match \"N<points>\\tL<degree>\\tD<dimension>\" (unsigned counts)");
-    if (*deg < 2)
-        reject(path, 1, "degree " + std::to_string(*deg) + " is below 2");
+    if (*deg < 2) reject(path, 1, "degree " + std::to_string(*deg) + " is below 2");
     if (*ncp < *deg + 1ULL)
-        reject(path, 1, std::to_string(*ncp) + " control points are fewer than degree + 1 = " +
-                            std::to_string(*deg + 1ULL));
+        reject(path, 1,
+               std::to_string(*ncp) +
+                   " control points are fewer than degree + 1 = " + std::to_string(*deg + 1ULL));
     // nk = n + p + 1, nsubk = 1000*(n - p) + 1 and the 4*n doubles of ctp_u must fit in 32 bits.
     const std::uint64_t n = *ncp, p = *deg;
     if (n + p + 1 > UINT32_MAX || NUM_SUBKL * (n - p) + 1 > UINT32_MAX || 4 * n > UINT32_MAX)
-        reject(path, 1, std::to_string(n) + " control points of degree " + std::to_string(p) +
-                            " are too many: 1000*(points - degree) + 1 must fit in 32 bits");
+        reject(path, 1,
+               std::to_string(n) + " control points of degree " + std::to_string(p) +
+                   " are too many: 1000*(points - degree) + 1 must fit in 32 bits");
     if (*dim != 2 && *dim != 3)
         reject(path, 1, "dimension " + std::to_string(*dim) + " is not 2 or 3");
 }
 
 // Reads one control point line "X%lf\tY%lf[\tZ%lf]\tP%lf\n" (Cartesian values as written).
 nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t index,
-                         std::uint32_t dim)
-{
+                         std::uint32_t dim) {
     nurbs_ctrl_pt pt{0.0, 0.0, 0.0, 0.0};
     bool ok = scan_literal(in, 'X') && scan_double(in, &pt.x) && scan_space(in) &&
               scan_literal(in, 'Y') && scan_double(in, &pt.y) && scan_space(in);
-    if (ok && dim == 3)
-        ok = scan_literal(in, 'Z') && scan_double(in, &pt.z) && scan_space(in);
+    if (ok && dim == 3) ok = scan_literal(in, 'Z') && scan_double(in, &pt.z) && scan_space(in);
     ok = ok && scan_literal(in, 'P') && scan_double(in, &pt.w);
     const unsigned line = scan_line(in);
     if (in.too_long)
@@ -87,8 +83,8 @@ nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t i
 // Sets points[i] = (points[i+1] - points[i]) * factor for the derivative polygon of one level:
 // factor = num / (knots_prev[i + deg + 1 - level] - knots_prev[i + 1]) on that level's knots.
 void derivative_polygon(const std::vector<nurbs_ctrl_pt> &src, const std::vector<double> &U,
-                        std::uint32_t num, std::uint32_t hi_offset, std::vector<nurbs_ctrl_pt> &dst)
-{
+                        std::uint32_t num, std::uint32_t hi_offset,
+                        std::vector<nurbs_ctrl_pt> &dst) {
     for (std::uint32_t i = 0; i < dst.size(); ++i) {
         const double f = static_cast<double>(num) / (U[i + hi_offset] - U[i + 1]);
         dst[i].x = (src[i + 1].x - src[i].x) * f;
@@ -100,18 +96,15 @@ void derivative_polygon(const std::vector<nurbs_ctrl_pt> &src, const std::vector
 
 } // namespace
 
-void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve)
-{
+void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
     const std::string name = path ? path : DEFAULT_CURVE_PATH;
     std::FILE *f = std::fopen(name.c_str(), "r");
-    if (!f)
-        throw nurbs_file_error(nurbs_file_error::open_failed, NURBS_OPEN_ERROR);
+    if (!f) throw nurbs_file_error(nurbs_file_error::open_failed, NURBS_OPEN_ERROR);
     file_closer closer{f};
     nurbs_curve_load_stream(f, name, curve);
 }
 
-void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve)
-{
+void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
     text_scan in = text_scan_open(f);
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;
@@ -127,9 +120,9 @@ void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve 
                 if (in.too_long)
                     reject(name, scan_line(in),
                            "line longer than " + std::to_string(in.max_line) + " characters");
-                reject(name, scan_line(in), "file ends before control point " +
-                                                std::to_string(i + 1) + " of " +
-                                                std::to_string(ncp));
+                reject(name, scan_line(in),
+                       "file ends before control point " + std::to_string(i + 1) + " of " +
+                           std::to_string(ncp));
             }
             points.push_back(read_point(in, name, i, dim));
         }
@@ -167,13 +160,13 @@ void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve 
         derivative_polygon(c.control_points_2d, c.knots_2d, deg - 2, deg - 1, c.control_points_3d);
         *curve = std::move(c);
     } catch (const std::bad_alloc &) {
-        reject(name, scan_line(in), "not enough memory for " + std::to_string(ncp) +
-                                        " control points of degree " + std::to_string(deg));
+        reject(name, scan_line(in),
+               "not enough memory for " + std::to_string(ncp) + " control points of degree " +
+                   std::to_string(deg));
     }
 }
 
-void nurbs_report_load_error(const nurbs_file_error &error)
-{
+void nurbs_report_load_error(const nurbs_file_error &error) {
     if (error.kind == nurbs_file_error::open_failed) {
         std::printf("%s", error.what());
         std::fflush(stdout);
@@ -182,8 +175,17 @@ void nurbs_report_load_error(const nurbs_file_error &error)
     }
 }
 
-void nurbs_curve_free(nurbs_curve *curve)
-{
+bool nurbs_curve_load_or_report(const char *path, nurbs_curve *curve) {
+    try {
+        nurbs_curve_alloc_file(path, curve);
+    } catch (const nurbs_file_error &e) {
+        nurbs_report_load_error(e);
+        return false;
+    }
+    return true;
+}
+
+void nurbs_curve_free(nurbs_curve *curve) {
     // Swapping with empty vectors returns their storage; counts are left as they were.
     std::vector<nurbs_ctrl_pt>().swap(curve->control_points);
     std::vector<nurbs_ctrl_pt>().swap(curve->control_points_1d);
@@ -203,8 +205,7 @@ void nurbs_curve_free(nurbs_curve *curve)
     curve->subkL.reset();
 }
 
-void knot_setup_uniform(nurbs_curve *curve)
-{
+void knot_setup_uniform(nurbs_curve *curve) {
     const std::uint32_t deg = curve->deg, ncp = curve->ncp, nk = curve->nk;
     double *knots = curve->knots.data();
     for (std::uint32_t i = 0; i < nk; ++i) {
@@ -214,17 +215,13 @@ void knot_setup_uniform(nurbs_curve *curve)
             knots[i] = 1.0;
         else
             knots[i] = static_cast<double>(i - deg) / static_cast<double>(ncp - deg);
-        if (0 < i && i < nk - 1)
-            curve->knots_1d[i - 1] = knots[i];
-        if (1 < i && i < nk - 2)
-            curve->knots_2d[i - 2] = knots[i];
-        if (2 < i && i < nk - 3)
-            curve->knots_3d[i - 3] = knots[i];
+        if (0 < i && i < nk - 1) curve->knots_1d[i - 1] = knots[i];
+        if (1 < i && i < nk - 2) curve->knots_2d[i - 2] = knots[i];
+        if (2 < i && i < nk - 3) curve->knots_3d[i - 3] = knots[i];
     }
 }
 
-void cart2homo_vect(const nurbs_ctrl_pt *cart, nurbs_ctrl_pt *homo, std::uint32_t len)
-{
+void cart2homo_vect(const nurbs_ctrl_pt *cart, nurbs_ctrl_pt *homo, std::uint32_t len) {
     for (std::uint32_t i = 0; i < len; ++i) {
         const double w = cart[i].w;
         homo[i].x = w * cart[i].x;
@@ -233,8 +230,7 @@ void cart2homo_vect(const nurbs_ctrl_pt *cart, nurbs_ctrl_pt *homo, std::uint32_
     }
 }
 
-void homo2cart_vect(const nurbs_ctrl_pt *homo, nurbs_ctrl_pt *cart, std::uint32_t len)
-{
+void homo2cart_vect(const nurbs_ctrl_pt *homo, nurbs_ctrl_pt *cart, std::uint32_t len) {
     for (std::uint32_t i = 0; i < len; ++i) {
         const double w = homo[i].w;
         cart[i].x = homo[i].x / w;
@@ -243,8 +239,7 @@ void homo2cart_vect(const nurbs_ctrl_pt *homo, nurbs_ctrl_pt *cart, std::uint32_
     }
 }
 
-void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len)
-{
+void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len) {
     for (std::int32_t i = 0; i < len; ++i) {
         pt[i].x = pt[i].x * C;
         pt[i].y = pt[i].y * C;
@@ -252,13 +247,10 @@ void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len)
     }
 }
 
-int nurbs_find_span(int n, int p, double u, const double *U)
-{
-    if (u >= U[n + 1])
-        return n;
+int nurbs_find_span(int n, int p, double u, const double *U) {
+    if (u >= U[n + 1]) return n;
     // Start rule: below the first knot (or NaN) the bisection has no span to stop at.
-    if (!(u >= U[p]))
-        return p;
+    if (!(u >= U[p])) return p;
     // The span is unique, so any way of finding it gives the same index. Knot vectors are
     // mostly uniform: try the span a uniform vector would have, and its neighbours, before
     // bisecting (which costs one unpredictable branch per halving).
@@ -266,8 +258,7 @@ int nurbs_find_span(int n, int p, double u, const double *U)
     if (guess < static_cast<double>(n - p)) {
         const int k = p + static_cast<int>(guess);
         for (int g = k > p ? k - 1 : k; g <= k + 1 && g < n; ++g)
-            if (U[g] <= u && u < U[g + 1])
-                return g;
+            if (U[g] <= u && u < U[g + 1]) return g;
     }
     int low = p;
     int high = n + 1;
@@ -284,12 +275,14 @@ int nurbs_find_span(int n, int p, double u, const double *U)
 
 namespace {
 
-// Runs the de Boor triangle of one level (degree q = deg - m, span k - m) in W and returns W[q].
-// Q is that level's polygon, T its knot vector; the copied run starts at Q[k - deg].
+// Runs the de Boor triangle of level m (degree q = deg - m, span k - m) in W and returns W[q].
+// Q is that level's polygon, T its knot vector; the copied run starts at Q[k - deg]. A FIXED_Q
+// of 0..3 fixes q at compile time so that the loops unroll (the common cubic curve); -1 takes
+// q from deg. The operations and their order are the same either way.
+template <int FIXED_Q>
 inline const nurbs_ctrl_pt &de_boor_level(double u, int k, int deg, int m, const double *T,
-                                          const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W)
-{
-    const int q = deg - m;
+                                          const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W) {
+    const int q = FIXED_Q >= 0 ? FIXED_Q : deg - m;
     const int first = k - deg;
     for (int i = 0; i <= q; ++i)
         W[i] = Q[first + i];
@@ -307,67 +300,44 @@ inline const nurbs_ctrl_pt &de_boor_level(double u, int k, int deg, int m, const
     return W[q];
 }
 
-// The same triangle with the level's degree fixed at compile time, so that the loops unroll
-// (the common cubic curve); the operations and their order are those of de_boor_level.
-template <int q>
-inline const nurbs_ctrl_pt &de_boor_level_fixed(double u, int k, int deg, int m, const double *T,
-                                                const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W)
-{
-    const int first = k - deg;
-    for (int i = 0; i <= q; ++i)
-        W[i] = Q[first + i];
-    for (int r = 0; r < q; ++r) {
-        for (int i = q; i > r; --i) {
-            const double c = (u - T[first + i]) / (T[k - m + i - r] - T[first + i]);
-            const double c1 = 1 - c;
-            W[i].x = W[i].x * c + c1 * W[i - 1].x;
-            W[i].y = W[i].y * c + c1 * W[i - 1].y;
-            W[i].z = W[i].z * c + c1 * W[i - 1].z;
-            W[i].w = W[i].w * c + c1 * W[i - 1].w;
-        }
-    }
-    return W[q];
-}
-
 // Runs level m, unrolled when the curve is cubic.
 inline const nurbs_ctrl_pt &run_level(double u, int k, int deg, int m, const double *T,
-                                      const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W)
-{
+                                      const nurbs_ctrl_pt *Q, nurbs_ctrl_pt *W) {
     if (deg == 3) {
         switch (m) {
-        case 0: return de_boor_level_fixed<3>(u, k, 3, 0, T, Q, W);
-        case 1: return de_boor_level_fixed<2>(u, k, 3, 1, T, Q, W);
-        case 2: return de_boor_level_fixed<1>(u, k, 3, 2, T, Q, W);
-        default: return de_boor_level_fixed<0>(u, k, 3, 3, T, Q, W);
+        case 0:
+            return de_boor_level<3>(u, k, 3, 0, T, Q, W);
+        case 1:
+            return de_boor_level<2>(u, k, 3, 1, T, Q, W);
+        case 2:
+            return de_boor_level<1>(u, k, 3, 2, T, Q, W);
+        default:
+            return de_boor_level<0>(u, k, 3, 3, T, Q, W);
         }
     }
-    return de_boor_level(u, k, deg, m, T, Q, W);
+    return de_boor_level<-1>(u, k, deg, m, T, Q, W);
 }
 
 // Turns the homogeneous values A0..A3 into Cartesian outputs by the quotient rule (Leibniz rule
 // on A0 = w C0). Each output is complete before the next is formed from it.
 inline void quotient_rule(const nurbs_ctrl_pt &A0, const nurbs_ctrl_pt *A1, const nurbs_ctrl_pt *A2,
                           const nurbs_ctrl_pt *A3, cart_point *Pt, cart_point *dPt,
-                          cart_point *ddPt, cart_point *dddPt)
-{
+                          cart_point *ddPt, cart_point *dddPt) {
     const double w = A0.w;
     Pt->x = A0.x / w;
     Pt->y = A0.y / w;
     Pt->z = A0.z / w;
-    if (!dPt)
-        return;
+    if (!dPt) return;
     const double w1 = A1->w;
     dPt->x = (A1->x - Pt->x * w1) / w;
     dPt->y = (A1->y - Pt->y * w1) / w;
     dPt->z = (A1->z - Pt->z * w1) / w;
-    if (!ddPt)
-        return;
+    if (!ddPt) return;
     const double w2 = A2->w;
     ddPt->x = (A2->x - (2 * w1 * dPt->x + Pt->x * w2)) / w;
     ddPt->y = (A2->y - (2 * w1 * dPt->y + Pt->y * w2)) / w;
     ddPt->z = (A2->z - (2 * w1 * dPt->z + Pt->z * w2)) / w;
-    if (!dddPt)
-        return;
+    if (!dddPt) return;
     const double w3 = A3->w;
     dddPt->x = (A3->x - (Pt->x * w3 + (3 * w1 * ddPt->x + 3 * w2 * dPt->x))) / w;
     dddPt->y = (A3->y - (Pt->y * w3 + (3 * w1 * ddPt->y + 3 * w2 * dPt->y))) / w;
@@ -377,8 +347,7 @@ inline void quotient_rule(const nurbs_ctrl_pt &A0, const nurbs_ctrl_pt *A1, cons
 } // namespace
 
 void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, cart_point *dPt,
-                       cart_point *ddPt, cart_point *dddPt)
-{
+                       cart_point *ddPt, cart_point *dddPt) {
     const int deg = static_cast<int>(curve->deg);
     const int ncp = static_cast<int>(curve->ncp);
     // A degree-2 curve has no third-derivative polygon to read from.
@@ -390,47 +359,44 @@ void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, car
         const nurbs_ctrl_pt &A0 = curve->control_points[end ? ncp - 1 : 0];
         const nurbs_ctrl_pt *A1 = dPt ? &curve->control_points_1d[end ? ncp - 2 : 0] : nullptr;
         const nurbs_ctrl_pt *A2 = ddPt ? &curve->control_points_2d[end ? ncp - 3 : 0] : nullptr;
-        const nurbs_ctrl_pt *A3 =
-            want3 ? &curve->control_points_3d[end ? ncp - 4 : 0] : nullptr;
+        const nurbs_ctrl_pt *A3 = want3 ? &curve->control_points_3d[end ? ncp - 4 : 0] : nullptr;
         quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
     } else {
         const int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
         const nurbs_ctrl_pt &A0 = run_level(u, k, deg, 0, curve->knots.data(),
-                                                curve->control_points.data(), curve->tmp_pts.data());
+                                            curve->control_points.data(), curve->tmp_pts.data());
         const nurbs_ctrl_pt *A1 = nullptr, *A2 = nullptr, *A3 = nullptr;
         if (dPt)
-            A1 = &run_level(u, k, deg, 1, curve->knots_1d.data(),
-                                curve->control_points_1d.data(), curve->tmp_pts_1d.data());
+            A1 = &run_level(u, k, deg, 1, curve->knots_1d.data(), curve->control_points_1d.data(),
+                            curve->tmp_pts_1d.data());
         if (dPt && ddPt)
-            A2 = &run_level(u, k, deg, 2, curve->knots_2d.data(),
-                                curve->control_points_2d.data(), curve->tmp_pts_2d.data());
+            A2 = &run_level(u, k, deg, 2, curve->knots_2d.data(), curve->control_points_2d.data(),
+                            curve->tmp_pts_2d.data());
         if (dPt && ddPt && want3)
-            A3 = &run_level(u, k, deg, 3, curve->knots_3d.data(),
-                                curve->control_points_3d.data(), curve->tmp_pts_3d.data());
+            A3 = &run_level(u, k, deg, 3, curve->knots_3d.data(), curve->control_points_3d.data(),
+                            curve->tmp_pts_3d.data());
         quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
     }
     if (dddPt && !want3)
-        *dddPt = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+        *dddPt = {std::numeric_limits<double>::quiet_NaN(),
+                  std::numeric_limits<double>::quiet_NaN(),
                   std::numeric_limits<double>::quiet_NaN()};
 }
 
-double nurbs_arc_len(double u, void *data)
-{
+double nurbs_arc_len(double u, void *data) {
     cart_point Pt, dPt;
     nurbs_deBoor_eval(u, -1, static_cast<nurbs_curve *>(data), &Pt, &dPt, nullptr, nullptr);
     return std::sqrt((dPt.x * dPt.x + dPt.y * dPt.y) + dPt.z * dPt.z);
 }
 
 double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, double epsilon,
-                           double S, double fa, double fb, double fc, int bottom)
-{
+                           double S, double fa, double fb, double fc, int bottom) {
     auto g = [f, data](double u) { return f(u, data); };
     return simpson_aux(g, a, b, epsilon, S, fa, fb, fc, bottom);
 }
 
 double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, double epsilon,
-                        int maxRecursionDepth)
-{
+                        int maxRecursionDepth) {
     if (f == nurbs_arc_len) {
         // The system's integrand, called directly so that the compiler can inline it.
         nurbs_curve *curve = static_cast<nurbs_curve *>(data);

@@ -29,31 +29,31 @@ struct nurbs_ctrl_pt {
 // The curve record. Counts are unsigned 32-bit; every array is owned by the record, so a
 // record is released exactly once by nurbs_curve_free or by going out of scope.
 struct nurbs_curve {
-    std::uint32_t deg = 0;     // degree p
-    std::uint32_t ncp = 0;     // number of control points n
-    std::uint32_t nk = 0;      // number of knots, n + p + 1
-    std::uint32_t nsubk = 0;   // sub-knot samples, 1000*(n - p) + 1
-    std::uint32_t k_start = 0; // not used by any operation
-    std::uint32_t k_end = 0;   // not used by any operation
-    std::vector<double> knots;    // clamped uniform knot vector, nk values
-    std::vector<double> knots_1d; // knots[1] .. knots[nk-2]
-    std::vector<double> knots_2d; // knots[2] .. knots[nk-3]
-    std::vector<double> knots_3d; // knots[3] .. knots[nk-4]
+    std::uint32_t deg = 0;                        // degree p
+    std::uint32_t ncp = 0;                        // number of control points n
+    std::uint32_t nk = 0;                         // number of knots, n + p + 1
+    std::uint32_t nsubk = 0;                      // sub-knot samples, 1000*(n - p) + 1
+    std::uint32_t k_start = 0;                    // not used by any operation
+    std::uint32_t k_end = 0;                      // not used by any operation
+    std::vector<double> knots;                    // clamped uniform knot vector, nk values
+    std::vector<double> knots_1d;                 // knots[1] .. knots[nk-2]
+    std::vector<double> knots_2d;                 // knots[2] .. knots[nk-3]
+    std::vector<double> knots_3d;                 // knots[3] .. knots[nk-4]
     std::vector<nurbs_ctrl_pt> control_points;    // n homogeneous points
     std::vector<nurbs_ctrl_pt> control_points_1d; // n-1: first-derivative polygon
     std::vector<nurbs_ctrl_pt> control_points_2d; // n-2: second-derivative polygon
     std::vector<nurbs_ctrl_pt> control_points_3d; // n-3: third-derivative polygon
-    std::vector<nurbs_ctrl_pt> tmp_pts;    // de Boor scratch, p+1 points
-    std::vector<nurbs_ctrl_pt> tmp_pts_1d; // p points
-    std::vector<nurbs_ctrl_pt> tmp_pts_2d; // p-1 points
-    std::vector<nurbs_ctrl_pt> tmp_pts_3d; // p-2 points
+    std::vector<nurbs_ctrl_pt> tmp_pts;           // de Boor scratch, p+1 points
+    std::vector<nurbs_ctrl_pt> tmp_pts_1d;        // p points
+    std::vector<nurbs_ctrl_pt> tmp_pts_2d;        // p-1 points
+    std::vector<nurbs_ctrl_pt> tmp_pts_3d;        // p-2 points
     // Allocated with the curve and never filled or read: left uninitialised so that untouched
     // pages cost no memory (subku and subkL hold 1000 values per knot span).
     std::unique_ptr<double[]> ctp_u; // 4*n values
     std::unique_ptr<double[]> kL;    // nk values
     std::unique_ptr<double[]> subku; // nsubk values
     std::unique_ptr<double[]> subkL; // nsubk values
-    double L = 0.0; // not used by any operation
+    double L = 0.0;                  // not used by any operation
 };
 
 // Why a curve file was not loaded. `open_failed` carries the program's fixed message for a
@@ -80,6 +80,10 @@ void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve 
 // Prints a load failure as the programs report it: the fixed line on standard output for a
 // file that does not open, "<path>:<line>: ..." on standard error otherwise.
 void nurbs_report_load_error(const nurbs_file_error &error);
+
+// Loads `path` as nurbs_curve_alloc_file does; on failure prints the error as the programs do
+// and returns false. For tools whose answer to a bad curve is a message and an exit status.
+bool nurbs_curve_load_or_report(const char *path, nurbs_curve *curve);
 
 // Releases all sixteen arrays; the counts stay as they were.
 void nurbs_curve_free(nurbs_curve *curve);
@@ -130,8 +134,7 @@ double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, 
 // or show progress) without an indirect call per point.
 template <class G>
 double simpson_aux(G &g, double a, double b, double epsilon, double S, double fa, double fb,
-                   double fc, int bottom)
-{
+                   double fc, int bottom) {
     const double c = (a + b) / 2;
     const double h = b - a;
     const double d = (a + c) / 2;
@@ -143,16 +146,14 @@ double simpson_aux(G &g, double a, double b, double epsilon, double S, double fa
     const double S2 = Sleft + Sright;
     const double diff = S2 - S;
     // A NaN difference can never be accepted; refining it further only spends the budget.
-    if (bottom <= 0 || std::fabs(diff) <= 15 * epsilon || std::isnan(diff))
-        return S2 + diff / 15;
+    if (bottom <= 0 || std::fabs(diff) <= 15 * epsilon || std::isnan(diff)) return S2 + diff / 15;
     const double left = simpson_aux(g, a, c, epsilon / 2, Sleft, fa, fc, fd, bottom - 1);
     const double right = simpson_aux(g, c, b, epsilon / 2, Sright, fc, fb, fe, bottom - 1);
     return left + right;
 }
 
 template <class G>
-double simpson_integrate(G &g, double a, double b, double epsilon, int maxRecursionDepth)
-{
+double simpson_integrate(G &g, double a, double b, double epsilon, int maxRecursionDepth) {
     const double c = (a + b) / 2;
     const double h = b - a;
     const double fa = g(a);

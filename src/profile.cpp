@@ -13,41 +13,37 @@ struct file_closer {
     ~file_closer() { std::fclose(f); }
 };
 
-[[noreturn]] void fail(const std::string &path, unsigned line, const std::string &what)
-{
+[[noreturn]] void fail(const std::string &path, unsigned line, const std::string &what) {
     throw profile_error(path + ":" + std::to_string(line) + ": " + what);
 }
 
 } // namespace
 
-feed_profile read_feed_profile(const char *path)
-{
+feed_profile read_feed_profile(const char *path) {
     std::FILE *f = std::fopen(path, "r");
-    if (!f)
-        throw profile_error(std::string(path) + ": could not open the feed profile");
+    if (!f) throw profile_error(std::string(path) + ": could not open the feed profile");
     file_closer closer{f};
     return read_feed_profile_stream(f, path);
 }
 
-feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path)
-{
+feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path) {
     text_scan in = text_scan_open(f);
 
     feed_profile prof;
     int count = 0;
     // "N=%d": the two literal characters first; without them the count stays 0.
-    if (!(scan_literal(in, 'N') && scan_literal(in, '=') && scan_int(in, &count)))
-        count = 0;
+    if (!(scan_literal(in, 'N') && scan_literal(in, '=') && scan_int(in, &count))) count = 0;
     if (in.too_long)
-        fail(path, scan_line(in), "line longer than " + std::to_string(in.max_line) + " characters");
+        fail(path, scan_line(in),
+             "line longer than " + std::to_string(in.max_line) + " characters");
     static const char *const names[3] = {"feed", "acceleration", "jerk"};
     try {
         for (int i = 0; i < count; ++i) {
             double value[3];
             for (int c = 0; c < 3; ++c) {
                 const bool ok = scan_double(in, &value[c]);
-                const std::string where = "sample " + std::to_string(i + 1) + " of " +
-                                          std::to_string(count);
+                const std::string where =
+                    "sample " + std::to_string(i + 1) + " of " + std::to_string(count);
                 if (in.too_long)
                     fail(path, scan_line(in),
                          "line longer than " + std::to_string(in.max_line) + " characters");

@@ -11,11 +11,11 @@
 
 struct text_scan {
     std::FILE *file = nullptr;
-    std::string line;        // the current line, without its line feed
-    std::size_t pos = 0;     // cursor within `line`
-    unsigned line_no = 0;    // 1-based number of `line`; 0 before the first read
-    bool at_end = false;     // no line left after `line`
-    bool too_long = false;   // a line exceeded `max_line` characters
+    std::string line;      // the current line, without its line feed
+    std::size_t pos = 0;   // cursor within `line`
+    unsigned line_no = 0;  // 1-based number of `line`; 0 before the first read
+    bool at_end = false;   // no line left after `line`
+    bool too_long = false; // a line exceeded `max_line` characters
     std::size_t max_line = 4096;
 };
 

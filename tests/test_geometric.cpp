@@ -6,8 +6,7 @@
 
 namespace {
 
-TEST(VectorOps, DegenerateAndSymmetricCases)
-{
+TEST(VectorOps, DegenerateAndSymmetricCases) {
     const cart_point zero{0, 0, 0}, ex{1, 0, 0}, ey{0, 1, 0};
     const cart_point a{1.5, -2.0, 0.25}, b{-3.0, 4.0, 7.0};
     EXPECT_EQ(modulus(&zero), 0.0);
@@ -22,8 +21,7 @@ TEST(VectorOps, DegenerateAndSymmetricCases)
     EXPECT_EQ(dotprod(&a, &a), sq_modulus(&a));
 }
 
-TEST(VectorOps, ValuesAgainstHandComputation)
-{
+TEST(VectorOps, ValuesAgainstHandComputation) {
     const cart_point a{1.0, 2.0, 2.0}, b{4.0, -1.0, 3.0};
     EXPECT_EQ(dotprod(&a, &b), 8.0);
     EXPECT_EQ(modulus(&a), 3.0);
@@ -33,8 +31,7 @@ TEST(VectorOps, ValuesAgainstHandComputation)
     EXPECT_DOUBLE_EQ(cart_dist(&b, &a), std::sqrt(9.0 + 9.0 + 1.0));
 }
 
-TEST(Curvature, GuardsTestNumeratorFirst)
-{
+TEST(Curvature, GuardsTestNumeratorFirst) {
     const cart_point zero{0, 0, 0}, bend{0, 1, 0};
     // At zero speed the radius looks at |C'|^3 first, the curvature at |C' x C''| first.
     EXPECT_EQ(curvature_rad_at_point(&zero, &bend), 1e-11);
@@ -47,8 +44,7 @@ TEST(Curvature, GuardsTestNumeratorFirst)
     EXPECT_EQ(curvature_at_point(&slow, &zero), 1e-6);
 }
 
-TEST(Curvature, UnitSpeedCircle)
-{
+TEST(Curvature, UnitSpeedCircle) {
     for (double R : {0.5, 5.0, 250.0}) {
         const cart_point d{0, 1, 0}, dd{-1.0 / R, 0, 0};
         EXPECT_DOUBLE_EQ(curvature_rad_at_point(&d, &dd), R);
@@ -61,8 +57,7 @@ TEST(Curvature, UnitSpeedCircle)
     EXPECT_EQ(curvature_rad_at_point(&d, &huge), 1e13); // R above 1e11: radius cap
 }
 
-TEST(Curvature, ThresholdItselfDoesNotTrigger)
-{
+TEST(Curvature, ThresholdItselfDoesNotTrigger) {
     // |C' x C''| is exactly 1e-6 (powers of two scale exactly) and |C'|^3 = 2^-30 < 1e-6: a
     // strict test goes on to the denominator guard and returns the cap 1e8, not the floor.
     const double s = std::ldexp(1.0, -10);
@@ -71,8 +66,7 @@ TEST(Curvature, ThresholdItselfDoesNotTrigger)
     EXPECT_EQ(curvature_at_point(&d, &dd), 1e8);
 }
 
-TEST(Curvature, NanReachesTheDivision)
-{
+TEST(Curvature, NanReachesTheDivision) {
     const cart_point d{NAN, 1, 0}, dd{0, 1, 0};
     EXPECT_TRUE(std::isnan(curvature_at_point(&d, &dd)));
     EXPECT_TRUE(std::isnan(curvature_rad_at_point(&d, &dd)));

@@ -10,8 +10,7 @@ using namespace test_util;
 
 namespace {
 
-std::vector<point_w> cubic_x_points(unsigned n)
-{
+std::vector<point_w> cubic_x_points(unsigned n) {
     // x = i^3 so that every derivative level has non-zero differences; weights 1.
     std::vector<point_w> pts;
     for (unsigned i = 0; i < n; ++i)
@@ -21,13 +20,11 @@ std::vector<point_w> cubic_x_points(unsigned n)
 
 // Returns the factor that turned the differences of `src` into `dst` at index i (x component).
 double factor(const std::vector<nurbs_ctrl_pt> &src, const std::vector<nurbs_ctrl_pt> &dst,
-              unsigned i)
-{
+              unsigned i) {
     return dst[i].x / (src[i + 1].x - src[i].x);
 }
 
-TEST(Loader, SevenPointCubicKnotsAndFactors)
-{
+TEST(Loader, SevenPointCubicKnotsAndFactors) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, cubic_x_points(7), 3, &c);
@@ -51,8 +48,7 @@ TEST(Loader, SevenPointCubicKnotsAndFactors)
     EXPECT_EQ(c.tmp_pts_3d.size(), 1u);
 }
 
-TEST(Loader, SingleSpanAndThirdsAndDegreeTwo)
-{
+TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
     temp_dir dir;
     nurbs_curve one;
     load_curve(dir, cubic_x_points(4), 3, &one);
@@ -83,11 +79,11 @@ TEST(Loader, SingleSpanAndThirdsAndDegreeTwo)
     EXPECT_TRUE(quad.tmp_pts_3d.empty());
 }
 
-TEST(Loader, HomogeneousPointsAndDerivativeWeights)
-{
+TEST(Loader, HomogeneousPointsAndDerivativeWeights) {
     temp_dir dir;
     nurbs_curve c;
-    std::vector<point_w> pts = {{1.5, -2, 0, 2}, {3, 1, 0, 2}, {4, 4, 0, 2}, {6, 2, 0, 2}, {7, 0, 0, 2}};
+    std::vector<point_w> pts = {
+        {1.5, -2, 0, 2}, {3, 1, 0, 2}, {4, 4, 0, 2}, {6, 2, 0, 2}, {7, 0, 0, 2}};
     load_curve(dir, pts, 3, &c);
     EXPECT_EQ(c.control_points[0].x, 3.0);
     EXPECT_EQ(c.control_points[0].y, -4.0);
@@ -102,13 +98,13 @@ TEST(Loader, HomogeneousPointsAndDerivativeWeights)
         }
 }
 
-TEST(Loader, FormattingFreedomsReadTheSameCurve)
-{
+TEST(Loader, FormattingFreedomsReadTheSameCurve) {
     temp_dir dir;
     const std::string canonical = "N4\tL3\tD3\nX0\tY0\tZ1\tP1\nX1\tY2\tZ1\tP0.5\n"
                                   "X2\tY-1\tZ0\tP2\nX3\tY0\tZ0\tP1\n";
-    const std::string loose = "N4 L3   D3\r\n\r\nX 0 Y0 Z 1\tP1\r\n\n\nX1.0e0  Y2  Z1 P.5\r\n"
-                              "X2 Y-1 Z0 P2\r\nX3\tY0\tZ0\tP1\r\nthis and anything after is ignored\n";
+    const std::string loose =
+        "N4 L3   D3\r\n\r\nX 0 Y0 Z 1\tP1\r\n\n\nX1.0e0  Y2  Z1 P.5\r\n"
+        "X2 Y-1 Z0 P2\r\nX3\tY0\tZ0\tP1\r\nthis and anything after is ignored\n";
     nurbs_curve a, b;
     write_file(dir.file("a.nurbs"), canonical);
     write_file(dir.file("b.nurbs"), loose);
@@ -123,8 +119,7 @@ TEST(Loader, FormattingFreedomsReadTheSameCurve)
     }
 }
 
-TEST(Loader, NullPathOpensTheDefaultFile)
-{
+TEST(Loader, NullPathOpensTheDefaultFile) {
     temp_dir dir;
     std::filesystem::create_directory(dir.path / "work");
     write_file(dir.file("curve.nurbs"), curve_text(cubic_x_points(5), 3));
@@ -137,9 +132,8 @@ TEST(Loader, NullPathOpensTheDefaultFile)
 }
 
 // Loads `text` and returns the error message ("" when it loads).
-std::string load_error(const std::string &text, nurbs_file_error::kind_t expected_kind =
-                                                    nurbs_file_error::bad_content)
-{
+std::string load_error(const std::string &text,
+                       nurbs_file_error::kind_t expected_kind = nurbs_file_error::bad_content) {
     temp_dir dir;
     const std::string path = dir.file("bad.nurbs");
     write_file(path, text);
@@ -157,8 +151,7 @@ std::string load_error(const std::string &text, nurbs_file_error::kind_t expecte
     return "";
 }
 
-TEST(Loader, RejectsWhatItCannotLoadNamingFileAndLine)
-{
+TEST(Loader, RejectsWhatItCannotLoadNamingFileAndLine) {
     const std::string pt = "X0\tY0\tP1\n";
     struct bad_case {
         std::string text, expect;
@@ -176,29 +169,31 @@ TEST(Loader, RejectsWhatItCannotLoadNamingFileAndLine)
         {"N4\tL3\tD2\n" + pt + pt + "X0\tY0\n", "nurbs:4: control point 3 does not match"},
         {"N4\tL3\tD3\n" + pt, "nurbs:2: control point 1 does not match \"X<x>\\tY<y>\\tZ<z>"},
         {"N4\tL3\tD2\n" + pt + pt + pt, "nurbs:4: file ends before control point 4"},
-        {"N4\tL3\tD2\n" + pt + "X1\tYnan\tP1\n", "nurbs:3: control point 2 has a coordinate or weight that is not finite"},
+        {"N4\tL3\tD2\n" + pt + "X1\tYnan\tP1\n",
+         "nurbs:3: control point 2 has a coordinate or weight that is not finite"},
         {"N4\tL3\tD2\n" + pt + "X1e999\tY0\tP1\n", "not finite"},
-        {"N4\tL3\tD2\n" + pt + "X1\tY0\tP0\n", "nurbs:3: control point 2 has weight 0; weights must be positive"},
+        {"N4\tL3\tD2\n" + pt + "X1\tY0\tP0\n",
+         "nurbs:3: control point 2 has weight 0; weights must be positive"},
         {"N4\tL3\tD2\n" + pt + "X1\tY0\tP-0.5\n", "weight -0.5"},
         {"N4\tL3\tD2\n" + std::string(5000, ' ') + pt, "nurbs:2: line longer than 4096 characters"},
         {std::string("N4\tL3\tD2\nX\x01\xff\0junk", 18), "nurbs:2: control point 1 does not match"},
     };
     for (const bad_case &c : cases) {
         const std::string msg = load_error(c.text);
-        EXPECT_NE(msg.find(c.expect), std::string::npos) << "got: " << msg << "\nwanted: " << c.expect;
+        EXPECT_NE(msg.find(c.expect), std::string::npos)
+            << "got: " << msg << "\nwanted: " << c.expect;
     }
 }
 
-TEST(Loader, HeaderPromisingBillionsOfPointsAllocatesNothingFirst)
-{
+TEST(Loader, HeaderPromisingBillionsOfPointsAllocatesNothingFirst) {
     // 4294000 points of degree 3 fit the counts; the arrays would take gigabytes. The file
     // holds three points, so the loader must find that out before it sizes anything.
     const std::string text = "N4294000\tL3\tD2\nX0\tY0\tP1\nX1\tY0\tP1\nX2\tY0\tP1\n";
-    EXPECT_NE(load_error(text).find("nurbs:4: file ends before control point 4"), std::string::npos);
+    EXPECT_NE(load_error(text).find("nurbs:4: file ends before control point 4"),
+              std::string::npos);
 }
 
-TEST(Loader, MissingFileReportsTheFixedLine)
-{
+TEST(Loader, MissingFileReportsTheFixedLine) {
     nurbs_curve c;
     try {
         nurbs_curve_alloc_file("/nonexistent/dir/x.nurbs", &c);
@@ -209,8 +204,7 @@ TEST(Loader, MissingFileReportsTheFixedLine)
     }
 }
 
-TEST(Loader, ProgramsReportLoadFailuresOnTheirStreamsWithStatusMinusOne)
-{
+TEST(Loader, ProgramsReportLoadFailuresOnTheirStreamsWithStatusMinusOne) {
     temp_dir dir;
     const std::string tool = std::string(NURBS_BIN_DIR) + "/curve_info";
     const std::string out = dir.file("out"), err = dir.file("err");
@@ -223,8 +217,7 @@ TEST(Loader, ProgramsReportLoadFailuresOnTheirStreamsWithStatusMinusOne)
     EXPECT_EQ(read_file(err), dir.file("bad.nurbs") + ":1: dimension 7 is not 2 or 3\n");
 }
 
-TEST(Loader, ReleaseFreesArraysAndKeepsCounts)
-{
+TEST(Loader, ReleaseFreesArraysAndKeepsCounts) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, cubic_x_points(6), 3, &c);
@@ -235,8 +228,7 @@ TEST(Loader, ReleaseFreesArraysAndKeepsCounts)
     nurbs_curve_free(&c); // a second release is harmless
 }
 
-TEST(PointArrays, HomogeneousRoundTripAndScaling)
-{
+TEST(PointArrays, HomogeneousRoundTripAndScaling) {
     nurbs_ctrl_pt p[2] = {{1.5, -2, 4, 2}, {3, 6, -9, 0.5}};
     nurbs_ctrl_pt h[2] = {{0, 0, 0, 7}, {0, 0, 0, 7}};
     cart2homo_vect(p, h, 2);
@@ -257,8 +249,7 @@ TEST(PointArrays, HomogeneousRoundTripAndScaling)
     EXPECT_EQ(p[0].x, 3.0);
 }
 
-TEST(SpanSearch, FindsTheSpanAndEnds)
-{
+TEST(SpanSearch, FindsTheSpanAndEnds) {
     const double U[] = {0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1};
     EXPECT_EQ(nurbs_find_span(7, 3, 0.0, U), 3);
     EXPECT_EQ(nurbs_find_span(7, 3, 0.25, U), 4);
@@ -272,13 +263,11 @@ TEST(SpanSearch, FindsTheSpanAndEnds)
 }
 
 // Exact rational quarter circle of radius R.
-std::vector<point_w> quarter_circle(double R)
-{
+std::vector<point_w> quarter_circle(double R) {
     return {{R, 0, 0, 1}, {R, R, 0, std::sqrt(2.0) / 2}, {0, R, 0, 1}};
 }
 
-TEST(Evaluator, QuarterCircleStaysOnTheCircle)
-{
+TEST(Evaluator, QuarterCircleStaysOnTheCircle) {
     temp_dir dir;
     nurbs_curve c;
     const double R = 7.5;
@@ -292,8 +281,7 @@ TEST(Evaluator, QuarterCircleStaysOnTheCircle)
     }
 }
 
-TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed)
-{
+TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, straight_line(9, 3, 12.0), 3, &c);
@@ -310,8 +298,7 @@ TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed)
     EXPECT_NEAR(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30), 12.0, 1e-12);
 }
 
-std::vector<point_w> random_rational_cubic(unsigned n, unsigned seed)
-{
+std::vector<point_w> random_rational_cubic(unsigned n, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> coord(-10, 10), weight(0.5, 2.0);
     std::vector<point_w> pts;
@@ -320,8 +307,7 @@ std::vector<point_w> random_rational_cubic(unsigned n, unsigned seed)
     return pts;
 }
 
-TEST(Evaluator, DerivativesMatchFiniteDifferences)
-{
+TEST(Evaluator, DerivativesMatchFiniteDifferences) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, random_rational_cubic(12, 42), 3, &c, 3);
@@ -343,8 +329,7 @@ TEST(Evaluator, DerivativesMatchFiniteDifferences)
     }
 }
 
-TEST(Evaluator, EndAndStartRules)
-{
+TEST(Evaluator, EndAndStartRules) {
     temp_dir dir;
     nurbs_curve c;
     auto pts = random_rational_cubic(8, 7);
@@ -380,8 +365,7 @@ TEST(Evaluator, EndAndStartRules)
     }
 }
 
-TEST(Evaluator, NanGivesNanEvenOnASingleSpan)
-{
+TEST(Evaluator, NanGivesNanEvenOnASingleSpan) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, random_rational_cubic(4, 3), 3, &c);
@@ -391,8 +375,7 @@ TEST(Evaluator, NanGivesNanEvenOnASingleSpan)
     EXPECT_TRUE(std::isnan(nurbs_arc_len(NAN, &c)));
 }
 
-TEST(Evaluator, OnlyRequestedLevelsRun)
-{
+TEST(Evaluator, OnlyRequestedLevelsRun) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, random_rational_cubic(10, 5), 3, &c);
@@ -412,8 +395,7 @@ TEST(Evaluator, OnlyRequestedLevelsRun)
     EXPECT_EQ(Q.x, Qk.x);
 }
 
-TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveIsNan)
-{
+TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveIsNan) {
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, quarter_circle(1.0), 2, &c);
@@ -428,15 +410,13 @@ TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveIsNan)
 // An integrand that records where it was called; the value is 1 + u^2.
 struct recorder {
     std::vector<double> at;
-    static double f(double u, void *data)
-    {
+    static double f(double u, void *data) {
         static_cast<recorder *>(data)->at.push_back(u);
         return 1 + u * u;
     }
 };
 
-TEST(Quadrature, CallCountsAndOrder)
-{
+TEST(Quadrature, CallCountsAndOrder) {
     recorder r;
     EXPECT_EQ(adaptiveSimpsons(recorder::f, &r, 0.3, 0.3, 1e-12, 30), 0.0);
     EXPECT_EQ(r.at, std::vector<double>(5, 0.3));
@@ -457,8 +437,7 @@ TEST(Quadrature, CallCountsAndOrder)
     EXPECT_EQ(r.at, (std::vector<double>{0, 1, 0.5, 0.25, 0.75, 0.125, 0.375, 0.625, 0.875}));
 }
 
-TEST(Quadrature, ValuesOfSimpleIntegrals)
-{
+TEST(Quadrature, ValuesOfSimpleIntegrals) {
     auto one = [](double, void *) { return 2.5; };
     EXPECT_DOUBLE_EQ(adaptiveSimpsons(one, nullptr, 1.0, 3.0, 1e-12, 30), 5.0);
     recorder r;
@@ -471,8 +450,7 @@ TEST(Quadrature, ValuesOfSimpleIntegrals)
     EXPECT_DOUBLE_EQ(adaptiveSimpsons(quintic, nullptr, 0.0, 1.0, 1e9, 0), 1.0 / 6.0);
 }
 
-TEST(Quadrature, NanIntegrandStopsAtOnce)
-{
+TEST(Quadrature, NanIntegrandStopsAtOnce) {
     unsigned long calls = 0;
     auto nan_f = [](double, void *data) {
         ++*static_cast<unsigned long *>(data);
@@ -482,8 +460,7 @@ TEST(Quadrature, NanIntegrandStopsAtOnce)
     EXPECT_EQ(calls, 5u); // not 2^32 + 1
 }
 
-TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd)
-{
+TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd) {
     temp_dir dir;
     nurbs_curve c;
     const double R = 3.0;
@@ -496,8 +473,7 @@ TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd)
     EXPECT_NEAR(past, 0.5 * end_speed, 1e-14);
 }
 
-TEST(Quadrature, CurveIntegrandTakesTheSameCallsThroughAnyPointer)
-{
+TEST(Quadrature, CurveIntegrandTakesTheSameCallsThroughAnyPointer) {
     // The quadrature calls the curve's speed directly; a wrapper integrand goes through the
     // generic path. Both must give the same bits.
     temp_dir dir;

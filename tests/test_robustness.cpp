@@ -21,23 +21,24 @@ const double hostile_T[] = {0.00025, 0.0, -0.00025};
 
 // A smooth rational cubic, and two whose speed vanishes: a control point repeated three times
 // (|C'| = 0 at one knot) and four times (a whole span standing still).
-std::vector<point_w> test_curve(int repeats)
-{
+std::vector<point_w> test_curve(int repeats) {
     std::vector<point_w> pts;
     for (int i = 0; i < 12; ++i)
-        pts.push_back({10.0 * std::cos(0.5 * i), 8.0 * std::sin(0.7 * i), 0.0, 1.0 + 0.3 * std::sin(i)});
+        pts.push_back(
+            {10.0 * std::cos(0.5 * i), 8.0 * std::sin(0.7 * i), 0.0, 1.0 + 0.3 * std::sin(i)});
     for (int r = 1; r < repeats; ++r)
         pts.insert(pts.begin() + 6, pts[6]);
     return pts;
 }
 
 // True when an interpolator's result obeys the upper clamp: at most 1, or NaN.
-bool clamped(double u) { return std::isnan(u) || u <= 1.0; }
+bool clamped(double u) {
+    return std::isnan(u) || u <= 1.0;
+}
 
 class HostileValues : public ::testing::TestWithParam<int> {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         load_curve(dir, test_curve(GetParam()), 3, &curve);
         set_global_nurbs_curve(&curve);
     }
@@ -45,8 +46,7 @@ class HostileValues : public ::testing::TestWithParam<int> {
     nurbs_curve curve;
 };
 
-TEST_P(HostileValues, EvaluationAndQuadratureReturn)
-{
+TEST_P(HostileValues, EvaluationAndQuadratureReturn) {
     for (double u : hostile_u) {
         cart_point P, d, dd, ddd;
         nurbs_deBoor_eval(u, -1, &curve, &P, &d, &dd, &ddd);
@@ -62,8 +62,7 @@ TEST_P(HostileValues, EvaluationAndQuadratureReturn)
     }
 }
 
-TEST_P(HostileValues, InterpolatorsReturnAndClamp)
-{
+TEST_P(HostileValues, InterpolatorsReturnAndClamp) {
     int calls = 0;
     for (double u : hostile_u) {
         cart_point P, d, dd, ddd;
@@ -101,14 +100,11 @@ TEST_P(HostileValues, InterpolatorsReturnAndClamp)
     EXPECT_EQ(calls, 10 * 6 * 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Curves, HostileValues, ::testing::Values(1, 3, 4),
-                         [](const auto &info) {
-                             return info.param == 1 ? std::string("smooth")
-                                                    : "point_repeated_" + std::to_string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(Curves, HostileValues, ::testing::Values(1, 3, 4), [](const auto &info) {
+    return info.param == 1 ? std::string("smooth") : "point_repeated_" + std::to_string(info.param);
+});
 
-TEST(HostileValues, ClampIsExactlyOneFromFarBeyond)
-{
+TEST(HostileValues, ClampIsExactlyOneFromFarBeyond) {
     temp_dir dir;
     nurbs_curve curve;
     load_curve(dir, test_curve(1), 3, &curve);

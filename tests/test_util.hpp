@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>  // mkdtemp, system
+#include <cstdlib>    // mkdtemp, system
 #include <sys/wait.h> // WIFEXITED
 #include <filesystem>
 #include <fstream>
@@ -16,8 +16,7 @@ namespace test_util {
 // A fresh directory under the system's temporary directory, removed with the object.
 struct temp_dir {
     std::filesystem::path path;
-    temp_dir()
-    {
+    temp_dir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "nurbs_test_XXXXXX").string();
         path = mkdtemp(tmpl.data());
     }
@@ -26,15 +25,13 @@ struct temp_dir {
 };
 
 // Writes `text` to `path` as bytes.
-inline void write_file(const std::string &path, const std::string &text)
-{
+inline void write_file(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
 }
 
 // Returns the whole content of `path` ("" when it does not open).
-inline std::string read_file(const std::string &path)
-{
+inline std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -45,14 +42,14 @@ struct point_w {
 };
 
 // Returns the text of a curve file of degree `deg` and dimension `dim` (2 or 3).
-inline std::string curve_text(const std::vector<point_w> &pts, unsigned deg, unsigned dim = 2)
-{
+inline std::string curve_text(const std::vector<point_w> &pts, unsigned deg, unsigned dim = 2) {
     std::string text = "N" + std::to_string(pts.size()) + "\tL" + std::to_string(deg) + "\tD" +
                        std::to_string(dim) + "\n";
     char line[160];
     for (const point_w &p : pts) {
         if (dim == 3)
-            std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tZ%.17g\tP%.17g\n", p.x, p.y, p.z, p.w);
+            std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tZ%.17g\tP%.17g\n", p.x, p.y, p.z,
+                          p.w);
         else
             std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tP%.17g\n", p.x, p.y, p.w);
         text += line;
@@ -62,8 +59,7 @@ inline std::string curve_text(const std::vector<point_w> &pts, unsigned deg, uns
 
 // Writes a curve file into `dir` and loads it into `curve`.
 inline void load_curve(const temp_dir &dir, const std::vector<point_w> &pts, unsigned deg,
-                       nurbs_curve *curve, unsigned dim = 2)
-{
+                       nurbs_curve *curve, unsigned dim = 2) {
     const std::string path = dir.file("curve.nurbs");
     write_file(path, curve_text(pts, deg, dim));
     nurbs_curve_alloc_file(path.c_str(), curve);
@@ -71,8 +67,7 @@ inline void load_curve(const temp_dir &dir, const std::vector<point_w> &pts, uns
 
 // Control points that make a clamped uniform curve of degree `deg` with `ncp` points the
 // straight line C(u) = (len*u, 0): the points sit at the Greville abscissae of the knots.
-inline std::vector<point_w> straight_line(unsigned ncp, unsigned deg, double len)
-{
+inline std::vector<point_w> straight_line(unsigned ncp, unsigned deg, double len) {
     const unsigned nk = ncp + deg + 1;
     std::vector<double> knots(nk);
     for (unsigned i = 0; i < nk; ++i)
@@ -89,8 +84,7 @@ inline std::vector<point_w> straight_line(unsigned ncp, unsigned deg, double len
 
 // Runs a shell command and returns its exit status, with its standard output and standard
 // error in the given files.
-inline int run(const std::string &cmd, const std::string &out, const std::string &err)
-{
+inline int run(const std::string &cmd, const std::string &out, const std::string &err) {
     const int status = std::system((cmd + " >" + out + " 2>" + err).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

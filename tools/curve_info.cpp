@@ -7,8 +7,7 @@
 
 namespace {
 
-void usage(std::FILE *out)
-{
+void usage(std::FILE *out) {
     std::fprintf(out,
                  "usage: curve_info [--help] [CURVE.nurbs]\n"
                  "Loads a curve file (default ./../curve.nurbs) and prints its number of control\n"
@@ -19,19 +18,14 @@ void usage(std::FILE *out)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (argc > 2 || (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")))) {
+int main(int argc, char **argv) {
+    if (argc > 2 ||
+        (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")))) {
         usage(argc > 2 ? stderr : stdout);
         return argc > 2 ? 2 : 0;
     }
     nurbs_curve curve;
-    try {
-        nurbs_curve_alloc_file(argc == 2 ? argv[1] : nullptr, &curve);
-    } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
-        return -1;
-    }
+    if (!nurbs_curve_load_or_report(argc == 2 ? argv[1] : nullptr, &curve)) return -1;
     const double len = adaptiveSimpsons(nurbs_arc_len, &curve, 0.0, 1.0, 1e-9, 30);
     std::printf("control points: %u\ndegree: %u\nlength: %.9f\n", curve.ncp, curve.deg, len);
     nurbs_curve_free(&curve);

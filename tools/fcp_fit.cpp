@@ -107,12 +107,7 @@ int main(int argc, char **argv) {
     }
 
     nurbs_curve curve;
-    try {
-        nurbs_curve_alloc_file(curve_path, &curve);
-    } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
-        return 1;
-    }
+    if (!nurbs_curve_load_or_report(curve_path, &curve)) return 1;
     arc_table arc;
     arc_table_build(&curve, &arc);
     const double total = given_length > 0 ? given_length : driver_length(&curve);

@@ -198,12 +198,7 @@ bool write_curve(const std::string &path, const std::vector<ctrl> &pts) {
 // and parameter speed ranges, sampled 64 times per knot span.
 int report(const std::string &path) {
     nurbs_curve curve;
-    try {
-        nurbs_curve_alloc_file(path.c_str(), &curve);
-    } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
-        return 1;
-    }
+    if (!nurbs_curve_load_or_report(path.c_str(), &curve)) return 1;
     arc_table tab;
     arc_table_build(&curve, &tab);
     double rmin = 1e300, rmax = 0, vmin = 1e300, vmax = 0, u_rmin = 0, u_rmax = 0;

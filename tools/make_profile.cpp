@@ -94,12 +94,7 @@ bool write_profile(const std::string &path, const feed_profile &p) {
 int write_capped(const std::string &curve_path, const std::string &out_path, double vmax,
                  double acc, double jerk, double chord_tol, double centripetal) {
     nurbs_curve curve;
-    try {
-        nurbs_curve_alloc_file(curve_path.c_str(), &curve);
-    } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
-        return 1;
-    }
+    if (!nurbs_curve_load_or_report(curve_path.c_str(), &curve)) return 1;
     arc_table arc;
     arc_table_build(&curve, &arc);
     const double target = arc_table_length(arc) - MARGIN;
@@ -203,12 +198,7 @@ int main(int argc, char **argv) {
     }
     if (length == 0) {
         nurbs_curve curve;
-        try {
-            nurbs_curve_alloc_file(curve_path.c_str(), &curve);
-        } catch (const nurbs_file_error &e) {
-            nurbs_report_load_error(e);
-            return 1;
-        }
+        if (!nurbs_curve_load_or_report(curve_path.c_str(), &curve)) return 1;
         arc_table arc;
         arc_table_build(&curve, &arc);
         length = arc_table_length(arc) - MARGIN;
