@@ -73,9 +73,10 @@ Summary table (standard output), one row per method:
                  measured and printed above the table, is included, not subtracted
   max [% T]      the maximum cycle time as a share of the 250 us servo period
   status         ok (where the motion ended) or FAILED with the reason: a non-finite
-                 parameter, or stopped advancing: 100 consecutive samples with v >= 1 mm/s
-                 whose steps each covered less than 1% of v*T (standing still, creeping or
-                 moving backwards)
+                 parameter; a parameter below 0 (left the curve before its start); a step
+                 back along the curve by more than 1e-6 mm; or stopped advancing: 100
+                 consecutive samples with v >= 1 mm/s whose steps each covered less than 1%
+                 of v*T (standing still or creeping)
 
 A failed method does not stop the others. Progress goes to standard error when it is a
 terminal. Exit status: 0 after a complete run (also when a method failed), 1 when an input

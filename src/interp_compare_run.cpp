@@ -178,6 +178,20 @@ method_result run_method(const compare_method &method, nurbs_curve *curve, doubl
                        fmt("%.17g", un) + " at t = " + fmt("%.5f", in.t) + " s";
             break;
         }
+        // A controller's parameter never leaves the curve at its start, nor moves back along it
+        // (beyond a micrometre of rounding), whatever the feed.
+        if (un < 0.0) {
+            r.failed = true;
+            r.reason = "left the curve before its start: u = " + fmt("%.17g", un) +
+                       " at t = " + fmt("%.5f", in.t) + " s from u = " + fmt("%.17g", u);
+            break;
+        }
+        if (ds < -COMPARE_BACK_TOL) {
+            r.failed = true;
+            r.reason = "moved backwards by " + fmt("%.3g", -ds) +
+                       " mm at t = " + fmt("%.5f", in.t) + " s from u = " + fmt("%.17g", u);
+            break;
+        }
         const double ideal = v * T;
         const bool at_end = un >= 1.0 || curve_length - (s + ds) < COMPARE_END_TOL;
         // The step that reaches the end is cut short by the curve, not by the method.

@@ -29,6 +29,10 @@ inline constexpr double COMPARE_STALL_FRACTION = 0.01;
 // left after its step is shorter than this (mm): a method that approaches u = 1 without
 // clamping has arrived, not stalled.
 inline constexpr double COMPARE_END_TOL = 1e-6;
+
+// A step that moves back along the curve by more than this (mm) fails its method, as does a
+// parameter below 0: rounding aside, a controller never reverses along the path.
+inline constexpr double COMPARE_BACK_TOL = 1e-6;
 // True step lengths: the driver's quadrature settings.
 inline constexpr double COMPARE_QUAD_EPS = 1e-12;
 inline constexpr int COMPARE_QUAD_DEPTH = 30;

@@ -205,7 +205,8 @@ double get_u_RK2(double v, double u, double T, const cart_point *Pt, const cart_
 
 // Returns the Taylor predictor corrected by Steffensen iteration on the chord time (clamped);
 // with v exactly 0 the predictor itself, unclamped. Stops after 100 updates, or keeping the
-// current iterate when the Steffensen denominator z - y is 0 (an exact predictor included).
+// current iterate when the Steffensen denominator z - y is 0 (an exact predictor included) or
+// when an update would move the iterate further than the predictor's step from u.
 double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve *curve) {
     cart_point pPt, Pt, dPt, ddPt, dddPt;
     G_last_iterations = 0;
@@ -224,6 +225,7 @@ double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve
     double u_new = u + U1 - U2 - U3 + U4 + U5 + U6;
     if (v == 0) return u_new;
 
+    const double predicted_step = std::fabs(u_new - u);
     double y;
     int updates = 0;
     do {
@@ -234,7 +236,13 @@ double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve
         ids = cart_dist(&Pt, &pPt);
         const double z = ids / v - T;
         if (z - y == 0) break;
-        u_new = u_new - y * y / (z - y);
+        const double update = y * y / (z - y);
+        // The residual is a time added to a parameter; at feeds of a few um/s the rounding of
+        // the chord, divided by v, swamps it and the iteration runs away (seen: u = -2.6e16
+        // at v = 1.6e-5 mm/s). A correction larger than the predictor's own step is such a
+        // runaway: keep the current iterate.
+        if (std::fabs(update) > predicted_step) break;
+        u_new = u_new - update;
         ++updates;
     } while (std::fabs(y) > 0.001 && updates < MAX_CORRECTOR_UPDATES);
     G_last_iterations = updates;

@@ -140,6 +140,9 @@ double stuck(const compare_step &in) {
 double backwards(const compare_step &in) {
     return in.u - 1e-9;
 }
+double jumping_back(const compare_step &in) {
+    return in.t >= 10 * T - 1e-12 ? in.u - 1e-3 : in.u + in.v * in.T / LINE_LEN;
+}
 double creeping(const compare_step &in) {
     return in.u + 1e-15; // moves, but by about 1e-15 mm per period: no motion at 2 mm/s
 }
@@ -153,6 +156,7 @@ TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
     const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
     const compare_method back_method{"backwards_double", nullptr, backwards, false};
     const compare_method creep_method{"creeping_double", nullptr, creeping, false};
+    const compare_method jump_method{"jumping_back_double", nullptr, jumping_back, false};
     const compare_method *newton = find_compare_method("NewtonRaphson");
     ASSERT_NE(newton, nullptr);
 
@@ -161,18 +165,26 @@ TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
     res.push_back(run_method(stuck_method, &curve, LINE_LEN, prof));
     res.push_back(run_method(back_method, &curve, LINE_LEN, prof));
     res.push_back(run_method(creep_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(jump_method, &curve, LINE_LEN, prof));
     res.push_back(run_method(*newton, &curve, LINE_LEN, prof));
 
     EXPECT_TRUE(res[0].failed);
     EXPECT_EQ(res[0].steps, 6u);
     EXPECT_NE(res[0].reason.find("non-finite"), std::string::npos) << res[0].reason;
-    for (int k : {1, 2, 3}) {
+    for (int k : {1, 3}) {
         EXPECT_TRUE(res[k].failed) << res[k].name;
         EXPECT_EQ(res[k].steps, static_cast<std::size_t>(COMPARE_STALL_SAMPLES)) << res[k].name;
         EXPECT_NE(res[k].reason.find("stopped advancing"), std::string::npos) << res[k].reason;
     }
-    EXPECT_FALSE(res[4].failed) << res[4].reason;
-    EXPECT_EQ(res[4].steps, prof.v.size());
+    // Below u = 0 at the first step; back along the curve at the eleventh.
+    EXPECT_TRUE(res[2].failed);
+    EXPECT_EQ(res[2].steps, 1u);
+    EXPECT_NE(res[2].reason.find("left the curve before its start"), std::string::npos);
+    EXPECT_TRUE(res[4].failed);
+    EXPECT_EQ(res[4].steps, 11u);
+    EXPECT_NE(res[4].reason.find("moved backwards by"), std::string::npos) << res[4].reason;
+    EXPECT_FALSE(res[5].failed) << res[5].reason;
+    EXPECT_EQ(res[5].steps, prof.v.size());
 
     // Each row of the table carries its own verdict.
     std::istringstream table(format_summary(res));

@@ -292,6 +292,19 @@ TEST_F(curves, adams_moulton_runs_a_whole_move) {
     }
 }
 
+TEST_F(curves, steffensen_does_not_run_away_at_a_creeping_feed) {
+    // At a few um/s the chord time's rounding noise, divided by v, swamps the residual. On the
+    // bundled curve the last sample of the bundled profile (v = 1.6e-5 mm/s, a step of 4e-9 mm)
+    // once sent the iterate to u = -2.6e16; the step must stay where the tool is.
+    for (auto [name, c] : realistic())
+        for (double u : {0.0, 0.2, 0.5, 0.9, 0.99993010971579})
+            for (double v : {1.6e-5, 1e-3, 0.05}) {
+                const double un = get_u_T3SIA(v, -1.27, 5e4, u, T, c);
+                EXPECT_LT(std::fabs(gl_length(c, std::min(u, un), std::max(u, un))), v * T + 1e-6)
+                    << name << " u=" << u << " v=" << v << " -> " << un;
+            }
+}
+
 TEST_F(curves, parameters_outside_the_curve_end_every_loop) {
     // No hang and no stray read (the sanitizer build checks that); a result NaN or at most 1.
     for (auto [name, c] : realistic())
