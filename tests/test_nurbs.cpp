@@ -258,6 +258,15 @@ TEST(SpanSearch, FindsTheSpanAndEnds) {
     EXPECT_EQ(nurbs_find_span(7, 3, 1.0, U), 7);
     EXPECT_EQ(nurbs_find_span(7, 3, -0.5, U), 3); // start rule
     EXPECT_EQ(nurbs_find_span(7, 3, NAN, U), 3);
+    // Any ascending knot vector, however far from uniform: the span that brackets u.
+    const double skew[] = {0, 0, 0, 0, 0.01, 0.02, 0.9, 0.95, 1, 1, 1, 1};
+    for (int i = 0; i < 1000; ++i) {
+        const double u = i / 1000.0;
+        int expect = 3;
+        while (!(skew[expect] <= u && u < skew[expect + 1]))
+            ++expect;
+        EXPECT_EQ(nurbs_find_span(8, 3, u, skew), expect) << u;
+    }
     const double single[] = {0, 0, 0, 0, 1, 1, 1, 1};
     EXPECT_EQ(nurbs_find_span(4, 3, NAN, single), 3); // in range even on one span
 }
