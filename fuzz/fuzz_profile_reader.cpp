@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "profile.hpp"
+#include "feed_profile.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size == 0) return 0; // fmemopen refuses an empty buffer; the empty file is a unit test

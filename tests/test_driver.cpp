@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "profile.hpp"
+#include "feed_profile.hpp"
 #include "test_util.hpp"
 #include "tick_clock.hpp"
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 #include "feed_plan.hpp"
 #include "nurbs.hpp"
-#include "profile.hpp"
+#include "feed_profile.hpp"
 #include "test_util.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "profile.hpp"
+#include "feed_profile.hpp"
 #include "test_util.hpp"
 
 using namespace test_util;

@@ -13,10 +13,10 @@
 #include <unistd.h>
 
 #include "FCP_init.hpp"
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 #include "feed_plan.hpp"
 #include "nurbs.hpp"
-#include "profile.hpp"
+#include "feed_profile.hpp"
 
 namespace {
 
@@ -291,10 +291,10 @@ TEST(FcpFit, RegeneratesTheCommittedHeaderByteForByte) {
     const std::string tmp =
         (std::filesystem::temp_directory_path() / ("fcp_fit_" + std::to_string(getpid()))).string();
     ASSERT_EQ(run(NURBS_BIN_DIR "/fcp_fit -o " + tmp + " " + CURVE), 0);
-    const std::string made = slurp(tmp), committed = slurp(NURBS_SOURCE_DIR "/src/FCP_init.hpp");
+    const std::string made = slurp(tmp), committed = slurp(NURBS_SOURCE_DIR "/src/core/FCP_init.hpp");
     std::remove(tmp.c_str());
     ASSERT_FALSE(made.empty());
-    EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/FCP_init.hpp";
+    EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/core/FCP_init.hpp";
 }
 
 TEST(FcpFit, RejectsBadArgumentsAndMissingFiles) {

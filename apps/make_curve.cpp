@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 #include "nurbs.hpp"
 
 namespace {

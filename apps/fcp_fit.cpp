@@ -7,8 +7,8 @@
 #include <string>
 #include <unistd.h> // isatty
 
-#include "arc_inverse.hpp"
-#include "fcp_table.hpp"
+#include "arc_length.hpp"
+#include "table_fit.hpp"
 #include "nurbs.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "interpolate.hpp"
 #include "nurbs.hpp"
-#include "profile.hpp"
+#include "feed_profile.hpp"
 #include "tick_clock.hpp"
 
 // The servo period in seconds.

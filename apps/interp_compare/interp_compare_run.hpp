@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "nurbs.hpp"   // nurbs_curve
-#include "profile.hpp" // feed_profile
+#include "feed_profile.hpp" // feed_profile
 
 // The servo period in seconds.
 inline constexpr double COMPARE_PERIOD = 0.00025;

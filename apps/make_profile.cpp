@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 #include "feed_plan.hpp"
 #include "nurbs.hpp"
 

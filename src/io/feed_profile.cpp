@@ -1,4 +1,4 @@
-#include "profile.hpp"
+#include "feed_profile.hpp"
 
 #include <cmath>  // isfinite
 #include <cstdio> // fopen

@@ -1,4 +1,4 @@
-#include "fcp_table.hpp"
+#include "table_fit.hpp"
 
 #include <algorithm> // max
 #include <cmath>     // fabs, pow, sqrt

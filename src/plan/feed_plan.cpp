@@ -4,7 +4,7 @@
 #include <cmath>     // ceil, fabs, floor, sqrt
 #include <stdexcept> // runtime_error when a capped move does not finish
 
-#include "arc_inverse.hpp" // arc lengths at the knots for the curve's cap
+#include "arc_length.hpp" // arc lengths at the knots for the curve's cap
 #include "nurbs.hpp"       // C' and C'' for the radius of curvature
 
 feed_ramp feed_ramp_plan(double v0, double v1, double acc, double jerk) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 
 // Coefficients per piece (the header's FCP_ORD).
 inline constexpr int FCP_TABLE_ORD = 6;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "profile.hpp"
+#include "feed_profile.hpp"
 
 // A change of feed from v0 to v1 with jerk +-jerk and acceleration at most acc: a jerk phase
 // of length tj, a constant-acceleration phase of length ta, and a jerk phase of length tj.

@@ -18,7 +18,7 @@
 
 #include "interp_compare_run.hpp"
 #include "nurbs.hpp"
-#include "profile.hpp"
+#include "feed_profile.hpp"
 
 namespace {
 

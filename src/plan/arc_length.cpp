@@ -1,4 +1,4 @@
-#include "arc_inverse.hpp"
+#include "arc_length.hpp"
 
 #include <algorithm> // upper_bound
 #include <array>
