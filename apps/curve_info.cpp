@@ -3,7 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "curve_report.hpp"
 #include "nurbs.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 
@@ -25,7 +28,7 @@ int main(int argc, char **argv) {
         return argc > 2 ? 2 : 0;
     }
     nurbs_curve curve;
-    if (!nurbs_curve_load_or_report(argc == 2 ? argv[1] : nullptr, &curve)) return -1;
+    if (!load_curve_or_report(argc == 2 ? argv[1] : nullptr, &curve)) return -1;
     const double len = adaptiveSimpsons(nurbs_arc_len, &curve, 0.0, 1.0, 1e-9, 30);
     std::printf("control points: %u\ndegree: %u\nlength: %.9f\n", curve.ncp, curve.deg, len);
     nurbs_curve_free(&curve);

@@ -9,7 +9,10 @@
 
 #include "arc_length.hpp"
 #include "table_fit.hpp"
+#include "curve_report.hpp"
 #include "nurbs.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 
@@ -107,7 +110,7 @@ int main(int argc, char **argv) {
     }
 
     nurbs_curve curve;
-    if (!nurbs_curve_load_or_report(curve_path, &curve)) return 1;
+    if (!load_curve_or_report(curve_path, &curve)) return 1;
     arc_table arc;
     arc_table_build(&curve, &arc);
     const double total = given_length > 0 ? given_length : driver_length(&curve);

@@ -37,7 +37,10 @@
 #include <vector>
 
 #include "arc_length.hpp"
+#include "curve_report.hpp"
 #include "nurbs.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 
@@ -198,7 +201,7 @@ bool write_curve(const std::string &path, const std::vector<ctrl> &pts) {
 // and parameter speed ranges, sampled 64 times per knot span.
 int report(const std::string &path) {
     nurbs_curve curve;
-    if (!nurbs_curve_load_or_report(path.c_str(), &curve)) return 1;
+    if (!load_curve_or_report(path.c_str(), &curve)) return 1;
     arc_table tab;
     arc_table_build(&curve, &tab);
     double rmin = 1e300, rmax = 0, vmin = 1e300, vmax = 0, u_rmin = 0, u_rmax = 0;

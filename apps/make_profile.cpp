@@ -10,8 +10,12 @@
 #include <string>
 
 #include "arc_length.hpp"
-#include "feed_plan.hpp"
+#include "feed_cap.hpp"
+#include "feed_ramp.hpp"
+#include "curve_report.hpp"
 #include "nurbs.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 
@@ -94,7 +98,7 @@ bool write_profile(const std::string &path, const feed_profile &p) {
 int write_capped(const std::string &curve_path, const std::string &out_path, double vmax,
                  double acc, double jerk, double chord_tol, double centripetal) {
     nurbs_curve curve;
-    if (!nurbs_curve_load_or_report(curve_path.c_str(), &curve)) return 1;
+    if (!load_curve_or_report(curve_path.c_str(), &curve)) return 1;
     arc_table arc;
     arc_table_build(&curve, &arc);
     const double target = arc_table_length(arc) - MARGIN;
@@ -198,7 +202,7 @@ int main(int argc, char **argv) {
     }
     if (length == 0) {
         nurbs_curve curve;
-        if (!nurbs_curve_load_or_report(curve_path.c_str(), &curve)) return 1;
+        if (!load_curve_or_report(curve_path.c_str(), &curve)) return 1;
         arc_table arc;
         arc_table_build(&curve, &arc);
         length = arc_table_length(arc) - MARGIN;

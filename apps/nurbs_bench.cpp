@@ -2,38 +2,18 @@
 // profile, measuring the true arc length of every step, and prints the loop's duration.
 #include <cstdio>   // fopen, printf
 #include <cstring>  // strcmp for --help
-#include <unistd.h> // isatty for the progress line
 
 #include "interpolate.hpp"
+#include "curve_report.hpp"
 #include "nurbs.hpp"
 #include "feed_profile.hpp"
+#include "progress.hpp"
 #include "tick_clock.hpp"
 
 // The servo period in seconds.
 #define SERVOPERIOD 0.00025
 
-namespace {
-
-// Measures the curve's total length with the driver's quadrature (1e-12, depth 30), showing
-// progress on standard error when it is a terminal: the quadrature visits u from 0 to 1 in
-// order, so the parameter of the latest integrand call tells how far it has come.
-double measure_total_length(nurbs_curve *curve) {
-    if (!isatty(fileno(stderr))) return adaptiveSimpsons(nurbs_arc_len, curve, 0.0, 1.0, 1e-12, 30);
-    unsigned long calls = 0;
-    int shown = -1;
-    auto speed = [&](double u) {
-        if ((++calls & 0xFFFFF) == 0 && static_cast<int>(u * 100) != shown) {
-            shown = static_cast<int>(u * 100);
-            std::fprintf(stderr, "\rmeasuring the curve length: %3d%%", shown);
-        }
-        return nurbs_arc_len(u, curve);
-    };
-    const double len = simpson_integrate(speed, 0.0, 1.0, 1e-12, 30);
-    std::fprintf(stderr, "\r%40s\r", "");
-    return len;
-}
-
-} // namespace
+using namespace nurbs_interp;
 
 int main(int argc, char **argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -63,10 +43,10 @@ int main(int argc, char **argv) {
     try {
         nurbs_curve_alloc_file("S1200X30quorbel.nurbs", &curve);
     } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
+        report_load_error(e);
         return -1;
     }
-    Len = measure_total_length(&curve);
+    Len = measure_length_with_progress(&curve, "measuring the curve length:");
 
     feed_profile prof;
     try {

@@ -13,6 +13,8 @@
 #include "bench_curve.hpp"
 #include "interpolate.hpp"
 
+using namespace nurbs_interp;
+
 namespace {
 
 constexpr double T = 0.00025, FEED = 250, ACC = 0, JERK = 0;

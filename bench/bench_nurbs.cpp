@@ -12,6 +12,8 @@
 #include "bench_curve.hpp"
 #include "nurbs.hpp"
 
+using namespace nurbs_interp;
+
 namespace {
 
 std::vector<double> random_parameters(std::size_t n) {

@@ -5,6 +5,8 @@
 
 #include "nurbs.hpp"
 
+using namespace nurbs_interp;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size == 0) return 0; // fmemopen refuses an empty buffer; the empty file is a unit test
     std::FILE *f = fmemopen(const_cast<std::uint8_t *>(data), size, "r");

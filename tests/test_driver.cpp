@@ -7,6 +7,8 @@
 #include "test_util.hpp"
 #include "tick_clock.hpp"
 
+using namespace nurbs_interp;
+
 using namespace test_util;
 
 namespace {

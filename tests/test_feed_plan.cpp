@@ -13,10 +13,13 @@
 #include <unistd.h>
 
 #include "arc_length.hpp"
-#include "feed_plan.hpp"
+#include "feed_cap.hpp"
+#include "feed_ramp.hpp"
 #include "nurbs.hpp"
 #include "feed_profile.hpp"
 #include "test_util.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "feed_profile.hpp"
 #include "test_util.hpp"
 
+using namespace nurbs_interp;
+
 using namespace test_util;
 namespace fs = std::filesystem;
 

@@ -14,6 +14,8 @@
 #include "interpolate.hpp"
 #include "test_util.hpp"
 
+using namespace nurbs_interp;
+
 namespace {
 
 using test_util::read_file;

@@ -14,6 +14,8 @@
 #include "FCP_init.hpp" // the compiled-in table, for reference values
 #include "interpolate.hpp"
 
+using namespace nurbs_interp;
+
 namespace {
 
 constexpr double T = 0.00025;

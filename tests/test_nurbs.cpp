@@ -6,6 +6,8 @@
 
 #include "test_util.hpp"
 
+using namespace nurbs_interp;
+
 using namespace test_util;
 
 namespace {

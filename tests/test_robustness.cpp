@@ -9,6 +9,8 @@
 #include "interpolate.hpp"
 #include "test_util.hpp"
 
+using namespace nurbs_interp;
+
 using namespace test_util;
 
 namespace {

@@ -14,9 +14,12 @@
 
 #include "FCP_init.hpp"
 #include "arc_length.hpp"
-#include "feed_plan.hpp"
+#include "feed_cap.hpp"
+#include "feed_ramp.hpp"
 #include "nurbs.hpp"
 #include "feed_profile.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 

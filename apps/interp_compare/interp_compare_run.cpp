@@ -11,6 +11,8 @@
 #include "interpolate.hpp"
 #include "tick_clock.hpp"
 
+namespace nurbs_interp {
+
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -306,3 +308,5 @@ std::string format_summary(const std::vector<method_result> &results) {
     }
     return out;
 }
+
+} // namespace nurbs_interp

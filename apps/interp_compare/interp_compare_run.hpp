@@ -14,6 +14,8 @@
 #include "nurbs.hpp"   // nurbs_curve
 #include "feed_profile.hpp" // feed_profile
 
+namespace nurbs_interp {
+
 // The servo period in seconds.
 inline constexpr double COMPARE_PERIOD = 0.00025;
 // Samples with a feed below this (mm/s) are not scored: their relative error has no meaning
@@ -120,3 +122,5 @@ double nearest_rank(std::vector<double> &values, double p);
 
 // Returns the aligned summary table, one row per result, units in the column headers.
 std::string format_summary(const std::vector<method_result> &results);
+
+} // namespace nurbs_interp

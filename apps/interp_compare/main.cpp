@@ -17,8 +17,11 @@
 #include <unistd.h>   // isatty, access, mkstemps, unlink
 
 #include "interp_compare_run.hpp"
+#include "curve_report.hpp"
 #include "nurbs.hpp"
 #include "feed_profile.hpp"
+
+using namespace nurbs_interp;
 
 namespace {
 
@@ -398,7 +401,7 @@ int main(int argc, char **argv) {
     try {
         nurbs_curve_alloc_file(opt.curve.c_str(), &curve);
     } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
+        report_load_error(e);
         if (e.kind == nurbs_file_error::open_failed)
             std::fprintf(stderr, "interp_compare: %s: could not open the curve file\n",
                          opt.curve.c_str());

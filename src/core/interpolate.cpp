@@ -7,7 +7,7 @@
 #include "FCP_init.hpp" // BRK_LEN, FCP_ORD, FCP_SBRK, FCP_THT: the u(s) table (this file only)
 
 static_assert(BRK_LEN >= 2, "the feedrate correction table needs at least one piece");
-static_assert(FCP_ORD >= 1, "a feedrate correction piece needs at least one coefficient");
+static_assert(FCP_ORD == nurbs_interp::FCP_PIECE_COEFFS, "a table piece holds six coefficients");
 
 // Interpolation context: the curve, start parameter and target step of diff_arclength.
 static double G_ds_target = 0.0;
@@ -66,12 +66,9 @@ static inline int fcp_piece(int j) {
 }
 
 // Returns piece j of the table at arc length s_new by Horner's rule, highest power first.
-static inline double fcp_horner(int j, double s_new) {
+static inline double fcp_piece_at(int j, double s_new) {
     const double t = (s_new - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1];
-    double u_new = FCP_THT[j][0];
-    for (int i = 1; i < FCP_ORD; i++)
-        u_new = FCP_THT[j][i] + u_new * t;
-    return u_new;
+    return nurbs_interp::fcp_horner(FCP_THT[j], t);
 }
 
 // Returns the table's u at s + v*T on the piece that s lies in; never clamped.
@@ -80,7 +77,7 @@ static inline double fcp_horner(int j, double s_new) {
 double get_u_FCP(double s, double v, double T) {
     const double s_new = v * T + s;
     const int j = fcp_piece(find_span(BRK_LEN, 0, s, FCP_SBRK));
-    return fcp_horner(j, s_new);
+    return fcp_piece_at(j, s_new);
 }
 
 // Returns the table's u at s (same value as get_u_FCP(s, 0, T)); prints the search result.
@@ -88,7 +85,7 @@ double FCP_eval(double s) {
     const int j = find_span(BRK_LEN, 0, s, FCP_SBRK);
     std::printf("FCP: s=%f jbrk=%d\n", s, j);
     std::fflush(stdout);
-    return fcp_horner(fcp_piece(j), s);
+    return fcp_piece_at(fcp_piece(j), s);
 }
 
 // ---- Interpolation context ----
@@ -99,7 +96,7 @@ void set_global_nurbs_curve(nurbs_curve *curve) {
 }
 
 // Stores the residual's start parameter and target arc step.
-void set_diff_arclength_target(double u_start, double ds_target) {
+void nurbs_interp::set_diff_arclength_target(double u_start, double ds_target) {
     G_u_start = u_start;
     G_ds_target = ds_target;
 }
@@ -293,13 +290,13 @@ double get_u_AdamsMoulton(double u, double v, double T, double ct, nurbs_curve *
 }
 
 // Sets the history that the next get_u_AdamsMoulton call reads.
-void reset_adams_moulton_history(double um1_value, double um2_value) {
+void nurbs_interp::reset_adams_moulton_history(double um1_value, double um2_value) {
     um1 = um1_value;
     um2 = um2_value;
 }
 
 // Reads the history that the next get_u_AdamsMoulton call uses.
-void adams_moulton_history(double *um1_out, double *um2_out) {
+void nurbs_interp::adams_moulton_history(double *um1_out, double *um2_out) {
     *um1_out = um1;
     *um2_out = um2;
 }
@@ -329,7 +326,8 @@ double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve,
     return clamp_to_end(u_new);
 }
 
-int interp_last_iterations() {
+// Returns the corrector updates of the last T3SIA or Newton-Raphson call.
+int nurbs_interp::interp_last_iterations() {
     return G_last_iterations;
 }
 

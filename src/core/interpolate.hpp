@@ -12,6 +12,26 @@
 #include "geometric.hpp" // cart_point
 #include "nurbs.hpp"     // nurbs_curve, evaluation and arc length
 
+namespace nurbs_interp {
+
+// The servo period the bench runs the interpolators at, s. The driver keeps its own
+// SERVOPERIOD of the same value; everything else (planning, comparison, tools) uses this one.
+inline constexpr double SERVO_PERIOD = 0.00025;
+
+// Coefficients per piece of a feedrate correction table (polynomials of degree at most 5).
+inline constexpr int FCP_PIECE_COEFFS = 6;
+
+// Returns the piece with coefficients c[0..5] (highest power first) at t by Horner's rule,
+// c[0] first, exactly as get_u_FCP evaluates its table.
+inline double fcp_horner(const double *c, double t) {
+    double u = c[0];
+    for (int i = 1; i < FCP_PIECE_COEFFS; i++)
+        u = c[i] + u * t;
+    return u;
+}
+
+} // namespace nurbs_interp
+
 // ---- Feedrate correction polynomial (compiled-in u(s) table of the benchmark curve) ----
 
 // Returns the index i with U[i] <= u < U[i+1] among the n ascending values U, searching from
@@ -32,8 +52,10 @@ double FCP_eval(double s);
 // Stores the curve that diff_arclength measures; the module does not own it.
 void set_global_nurbs_curve(nurbs_curve *curve);
 
+namespace nurbs_interp {
 // Sets the residual's start parameter and target arc step (both 0.0 until set).
 void set_diff_arclength_target(double u_start, double ds_target);
+} // namespace nurbs_interp
 
 // Returns the target arc step minus the arc length of the stored curve from the start parameter
 // to u (quadrature tolerance 1e-12, depth 20). Needs set_global_nurbs_curve first.
@@ -78,11 +100,13 @@ double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve
 // shifts the history (um2 = um1, um1 = u).
 double get_u_AdamsMoulton(double u, double v, double T, double ct, nurbs_curve *curve);
 
+namespace nurbs_interp {
 // Sets the Adams-Moulton history (both 0 at program start): for a new motion in this process.
 void reset_adams_moulton_history(double um1_value, double um2_value);
 
 // Reads the Adams-Moulton history: the u of the last call and of the call before it.
 void adams_moulton_history(double *um1_out, double *um2_out);
+} // namespace nurbs_interp
 
 // Returns u after one period: Newton iteration on the measured arc length (1e-12, depth 30,
 // at most 100 updates) from the get_u_Taylor2_ds step. ePt is not read; edPt, eddPt: C'(u),
@@ -90,9 +114,11 @@ void adams_moulton_history(double *um1_out, double *um2_out);
 double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve, const cart_point *ePt,
                            const cart_point *edPt, const cart_point *eddPt);
 
+namespace nurbs_interp {
 // Returns the number of corrector updates made by the last get_u_T3SIA or get_u_NewtonRaphson
 // call (0 for a T3SIA call with v = 0).
 int interp_last_iterations();
+} // namespace nurbs_interp
 
 // ---- Axis kinematics ----
 

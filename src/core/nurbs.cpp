@@ -1,5 +1,6 @@
 #include "nurbs.hpp"
 
+#include <cerrno>  // errno of a failed open
 #include <cmath>   // isfinite, sqrt
 #include <cstdio>  // fopen, printf for the fixed open-failure line
 #include <limits>  // quiet_NaN for a third derivative that does not exist
@@ -8,13 +9,15 @@
 
 #include "text_scan.hpp"
 
+using namespace nurbs_interp;
+
 namespace {
 
 const char *const DEFAULT_CURVE_PATH = "./../curve.nurbs";
 
 [[noreturn]] void reject(const std::string &path, unsigned line, const std::string &what) {
     throw nurbs_file_error(nurbs_file_error::bad_content,
-                           path + ":" + std::to_string(line) + ": " + what);
+                           path + ":" + std::to_string(line) + ": " + what, path);
 }
 
 std::string format_g(double value) {
@@ -99,12 +102,14 @@ void derivative_polygon(const std::vector<nurbs_ctrl_pt> &src, const std::vector
 void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
     const std::string name = path ? path : DEFAULT_CURVE_PATH;
     std::FILE *f = std::fopen(name.c_str(), "r");
-    if (!f) throw nurbs_file_error(nurbs_file_error::open_failed, NURBS_OPEN_ERROR);
+    if (!f)
+        throw nurbs_file_error(nurbs_file_error::open_failed, nurbs_interp::NURBS_OPEN_ERROR, name,
+                               errno);
     file_closer closer{f};
-    nurbs_curve_load_stream(f, name, curve);
+    nurbs_interp::nurbs_curve_load_stream(f, name, curve);
 }
 
-void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
+void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
     text_scan in = text_scan_open(f);
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;
@@ -164,25 +169,6 @@ void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve 
                "not enough memory for " + std::to_string(ncp) + " control points of degree " +
                    std::to_string(deg));
     }
-}
-
-void nurbs_report_load_error(const nurbs_file_error &error) {
-    if (error.kind == nurbs_file_error::open_failed) {
-        std::printf("%s", error.what());
-        std::fflush(stdout);
-    } else {
-        std::fprintf(stderr, "%s\n", error.what());
-    }
-}
-
-bool nurbs_curve_load_or_report(const char *path, nurbs_curve *curve) {
-    try {
-        nurbs_curve_alloc_file(path, curve);
-    } catch (const nurbs_file_error &e) {
-        nurbs_report_load_error(e);
-        return false;
-    }
-    return true;
 }
 
 void nurbs_curve_free(nurbs_curve *curve) {
@@ -392,7 +378,7 @@ double nurbs_arc_len(double u, void *data) {
 double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, double epsilon,
                            double S, double fa, double fb, double fc, int bottom) {
     auto g = [f, data](double u) { return f(u, data); };
-    return simpson_aux(g, a, b, epsilon, S, fa, fb, fc, bottom);
+    return nurbs_interp::simpson_aux(g, a, b, epsilon, S, fa, fb, fc, bottom);
 }
 
 double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, double epsilon,
@@ -401,8 +387,8 @@ double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, dou
         // The system's integrand, called directly so that the compiler can inline it.
         nurbs_curve *curve = static_cast<nurbs_curve *>(data);
         auto g = [curve](double u) { return nurbs_arc_len(u, curve); };
-        return simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
+        return nurbs_interp::simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
     }
     auto g = [f, data](double u) { return f(u, data); };
-    return simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
+    return nurbs_interp::simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
 }

@@ -9,6 +9,7 @@
 #include <memory>    // unique_ptr for the arrays no operation fills
 #include <stdexcept> // nurbs_file_error
 #include <string>
+#include <utility> // move
 #include <vector>
 
 #include "geometric.hpp"
@@ -56,34 +57,34 @@ struct nurbs_curve {
     double L = 0.0;                  // not used by any operation
 };
 
-// Why a curve file was not loaded. `open_failed` carries the program's fixed message for a
-// file that does not open; `bad_content` carries "<path>:<line>: <what is wrong>".
+namespace nurbs_interp {
+
+// Why a curve file was not loaded. `open_failed` carries the driver's fixed message for a
+// file that does not open (and the errno of the failed open); `bad_content` carries
+// "<path>:<line>: <what is wrong>".
 struct nurbs_file_error : std::runtime_error {
     enum kind_t { open_failed, bad_content };
     kind_t kind;
-    nurbs_file_error(kind_t k, const std::string &message) : std::runtime_error(message), kind(k) {}
+    std::string path; // the file that was to be loaded
+    int open_errno = 0;
+    nurbs_file_error(kind_t k, const std::string &message, std::string file = {}, int err = 0)
+        : std::runtime_error(message), kind(k), path(std::move(file)), open_errno(err) {}
 };
 
 // The exact line printed on standard output when a curve file does not open.
 inline constexpr const char *NURBS_OPEN_ERROR = "!!! ERROR: could not open .nurbs file !!!\n";
 
-// Loads the curve file at `path` (null: "./../curve.nurbs") into `curve`, allocating and
-// filling every array. Throws nurbs_file_error when the file does not open or does not hold a
-// curve of degree >= 2 with >= deg+1 finite points of positive weight; nothing is allocated
-// into the record then. A record is loaded once.
-void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve);
-
 // Loads a curve from an open stream, as nurbs_curve_alloc_file does; `name` is the file name
 // its messages carry. The stream stays open.
 void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve);
 
-// Prints a load failure as the programs report it: the fixed line on standard output for a
-// file that does not open, "<path>:<line>: ..." on standard error otherwise.
-void nurbs_report_load_error(const nurbs_file_error &error);
+} // namespace nurbs_interp
 
-// Loads `path` as nurbs_curve_alloc_file does; on failure prints the error as the programs do
-// and returns false. For tools whose answer to a bad curve is a message and an exit status.
-bool nurbs_curve_load_or_report(const char *path, nurbs_curve *curve);
+// Loads the curve file at `path` (null: "./../curve.nurbs") into `curve`, allocating and
+// filling every array. Throws nurbs_interp::nurbs_file_error when the file does not open or
+// does not hold a curve of degree >= 2 with >= deg+1 finite points of positive weight; nothing
+// is allocated into the record then. A record is loaded once.
+void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve);
 
 // Releases all sixteen arrays; the counts stay as they were.
 void nurbs_curve_free(nurbs_curve *curve);
@@ -129,6 +130,8 @@ double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, dou
 double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, double epsilon,
                            double S, double fa, double fb, double fc, int bottom);
 
+namespace nurbs_interp {
+
 // The quadrature with the integrand as any callable g(u). Same values, same call order and
 // same integrand points as adaptiveSimpsons; lets a caller wrap the integrand (to count calls
 // or show progress) without an indirect call per point.
@@ -162,3 +165,5 @@ double simpson_integrate(G &g, double a, double b, double epsilon, int maxRecurs
     const double S = (h / 6) * ((4 * fc + fa) + fb);
     return simpson_aux(g, a, b, epsilon, S, fa, fb, fc, maxRecursionDepth);
 }
+
+} // namespace nurbs_interp

@@ -5,6 +5,8 @@
 #include <climits> // INT_MIN, INT_MAX
 #include <cstdlib> // strtod, strtol
 
+namespace nurbs_interp {
+
 namespace {
 
 // Loads the next line into s.line; returns false at the end of the input or on an over-long line.
@@ -104,3 +106,5 @@ bool scan_double(text_scan &s, double *out) {
 unsigned scan_line(const text_scan &s) {
     return s.line_no == 0 ? 1 : s.line_no;
 }
+
+} // namespace nurbs_interp

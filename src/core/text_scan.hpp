@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+namespace nurbs_interp {
+
 struct text_scan {
     std::FILE *file = nullptr;
     std::string line;      // the current line, without its line feed
@@ -40,3 +42,5 @@ bool scan_double(text_scan &s, double *out);
 
 // Returns the 1-based line number of the cursor (of the last line once the input has ended).
 unsigned scan_line(const text_scan &s);
+
+} // namespace nurbs_interp

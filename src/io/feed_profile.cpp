@@ -4,7 +4,10 @@
 #include <cstdio> // fopen
 #include <new>    // bad_alloc
 
+#include "atomic_file.hpp"
 #include "text_scan.hpp"
+
+namespace nurbs_interp {
 
 namespace {
 
@@ -64,3 +67,23 @@ feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path) {
     }
     return prof;
 }
+
+bool feed_profile_write(std::FILE *out, const feed_profile &p) {
+    std::fprintf(out, "N=%d\n", int(p.v.size()));
+    for (std::size_t k = 0; k < p.v.size(); ++k)
+        std::fprintf(out, "%.17g %.17g %.17g\n", p.v[k], p.a[k], p.j[k]);
+    return !std::ferror(out);
+}
+
+void feed_profile_save(const std::string &path, const feed_profile &p) {
+    write_file_atomically(path, [&](std::FILE *f) { feed_profile_write(f, p); });
+}
+
+double feed_profile_travel(const feed_profile &p, double period) {
+    double s = 0;
+    for (double v : p.v)
+        s += v * period;
+    return s;
+}
+
+} // namespace nurbs_interp

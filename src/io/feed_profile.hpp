@@ -1,10 +1,13 @@
-// The feed profile file: "N=<count>" then, per sample, feed, acceleration and jerk.
+// The feed profile file: "N=<count>" then, per sample, feed, acceleration and jerk. Reading,
+// writing, and the travel a driver covers along a profile.
 #pragma once
 
 #include <cstdio> // FILE for reading from a stream
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace nurbs_interp {
 
 // One column per quantity, one entry per servo period: feed (length/s), path acceleration
 // (length/s^2) and path jerk (length/s^3).
@@ -28,3 +31,14 @@ feed_profile read_feed_profile(const char *path);
 // Reads a feed profile from an open stream, as read_feed_profile does; `path` is the name its
 // messages carry. The stream stays open.
 feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
+
+// Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample; false on a write error.
+bool feed_profile_write(std::FILE *out, const feed_profile &p);
+
+// Writes the profile to `path` atomically (see atomic_file); throws output_error.
+void feed_profile_save(const std::string &path, const feed_profile &p);
+
+// Returns the travel that a driver stepping s += v*period per sample covers: period * sum v.
+double feed_profile_travel(const feed_profile &p, double period);
+
+} // namespace nurbs_interp

@@ -2,6 +2,8 @@
 
 #include <chrono> // steady_clock
 
+namespace nurbs_interp {
+
 std::int64_t tick_frequency() {
     using period = std::chrono::steady_clock::period;
     return static_cast<std::int64_t>(period::den / period::num);
@@ -18,3 +20,5 @@ std::int64_t ticks_to_microseconds(std::int64_t ticks, std::int64_t frequency) {
     const std::int64_t r = ticks % frequency;
     return q * 1000000 + (r * 1000000) / frequency;
 }
+
+} // namespace nurbs_interp

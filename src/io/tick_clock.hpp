@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace nurbs_interp {
+
 // Returns the counter's rate in ticks per second (read once per timed run).
 std::int64_t tick_frequency();
 
@@ -14,3 +16,5 @@ std::int64_t tick_count();
 // whole seconds, so any tick count that fits in 64 bits converts (at 1 GHz, centuries).
 // Assumes frequency > 0.
 std::int64_t ticks_to_microseconds(std::int64_t ticks, std::int64_t frequency);
+
+} // namespace nurbs_interp

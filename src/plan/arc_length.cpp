@@ -1,71 +1,22 @@
 #include "arc_length.hpp"
 
 #include <algorithm> // upper_bound
-#include <array>
-#include <cmath> // cos, fabs, sqrt
+#include <cmath>     // fabs
+
+#include "gauss_legendre.hpp"
+
+namespace nurbs_interp {
 
 namespace {
 
-constexpr int GL_POINTS = 16; // Gauss-Legendre points per sub-interval
-constexpr int GL_SUBDIV = 2;  // equal sub-intervals per integral
-constexpr double PI = 3.14159265358979323846;
-
-struct gauss_rule {
-    std::array<double, GL_POINTS> x; // nodes on [-1, 1]
-    std::array<double, GL_POINTS> w; // weights
-};
-
-// Returns the Gauss-Legendre rule of GL_POINTS points, nodes by Newton's method on P_n.
-gauss_rule make_gauss_rule() {
-    gauss_rule r{};
-    const int n = GL_POINTS;
-    for (int i = 0; i < n; ++i) {
-        double x = std::cos(PI * (i + 0.75) / (n + 0.5));
-        double dp = 0;
-        for (int it = 0; it < 100; ++it) {
-            double p0 = 1, p1 = x;
-            for (int k = 2; k <= n; ++k) {
-                const double p2 = ((2 * k - 1) * x * p1 - (k - 1) * p0) / k;
-                p0 = p1;
-                p1 = p2;
-            }
-            dp = n * (x * p1 - p0) / (x * x - 1);
-            const double dx = p1 / dp;
-            x -= dx;
-            if (std::fabs(dx) < 1e-17) break;
-        }
-        r.x[i] = x;
-        r.w[i] = 2 / ((1 - x * x) * dp * dp);
-    }
-    return r;
-}
-
-const gauss_rule &rule() {
-    static const gauss_rule r = make_gauss_rule();
-    return r;
-}
-
-// Returns the speed |C'(u)|.
-double speed(nurbs_curve *curve, double u) {
-    cart_point Pt, dPt;
-    nurbs_deBoor_eval(u, -1, curve, &Pt, &dPt, nullptr, nullptr);
-    return std::sqrt((dPt.x * dPt.x + dPt.y * dPt.y) + dPt.z * dPt.z);
-}
+constexpr int GL_POINTS = 16; // Gauss-Legendre points per part
+constexpr int GL_PARTS = 2;   // equal parts per integral
 
 } // namespace
 
 double arc_length_in_span(nurbs_curve *curve, double a, double b) {
-    const gauss_rule &r = rule();
-    const double h = (b - a) / GL_SUBDIV;
-    double sum = 0;
-    for (int k = 0; k < GL_SUBDIV; ++k) {
-        const double mid = a + (k + 0.5) * h;
-        double part = 0;
-        for (int i = 0; i < GL_POINTS; ++i)
-            part += r.w[i] * speed(curve, mid + 0.5 * h * r.x[i]);
-        sum += 0.5 * h * part;
-    }
-    return sum;
+    static const gauss_rule &rule = gauss_legendre(GL_POINTS);
+    return gauss_integrate(rule, [curve](double u) { return nurbs_arc_len(u, curve); }, a, b, GL_PARTS);
 }
 
 void arc_table_build(nurbs_curve *curve, arc_table *tab) {
@@ -108,7 +59,7 @@ double arc_param_at(const arc_table &tab, double s) {
             hi = u;
         else
             lo = u;
-        double next = u - f / speed(tab.curve, u);
+        double next = u - f / nurbs_arc_len(u, tab.curve);
         if (!(next >= lo && next <= hi)) // outside the bracket (or NaN): bisect
             next = 0.5 * (lo + hi);
         const double step = std::fabs(next - u);
@@ -120,3 +71,5 @@ double arc_param_at(const arc_table &tab, double s) {
     }
     return u;
 }
+
+} // namespace nurbs_interp

@@ -9,6 +9,8 @@
 
 #include "nurbs.hpp"
 
+namespace nurbs_interp {
+
 // Cumulative arc length at the distinct knots of a loaded curve.
 struct arc_table {
     nurbs_curve *curve = nullptr;
@@ -31,3 +33,5 @@ double arc_length_to(const arc_table &tab, double u);
 // Returns the parameter u with arc_length_to(tab, u) = s, by safeguarded Newton iteration
 // inside the knot span that holds s. s at or beyond the ends gives 0 or 1.
 double arc_param_at(const arc_table &tab, double s);
+
+} // namespace nurbs_interp

@@ -3,6 +3,8 @@
 #include <algorithm> // max
 #include <cmath>     // fabs, pow, sqrt
 
+namespace nurbs_interp {
+
 namespace {
 
 // Intervals at whose inner ends a trial piece's error is measured. A piece that reaches across
@@ -20,9 +22,8 @@ struct knot_data {
 knot_data derivatives_at(nurbs_curve *curve, double u) {
     cart_point P, d1, d2;
     nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
-    const double v2 = (d1.x * d1.x + d1.y * d1.y) + d1.z * d1.z;
-    const double dot = (d1.x * d2.x + d1.y * d2.y) + d1.z * d2.z;
-    return {u, 1 / std::sqrt(v2), -dot / (v2 * v2)};
+    const double v2 = sq_modulus(&d1);
+    return {u, 1 / std::sqrt(v2), -dotprod(&d1, &d2) / (v2 * v2)};
 }
 
 // Returns the breakpoint data: the parameter at every breakpoint by accurate inversion (0 and
@@ -77,10 +78,7 @@ double trial_error(const arc_table &arc, double s0, double s1, const knot_data &
     double e = 0;
     for (int i = 1; i < TRIAL_POINTS; ++i) {
         const double s = s0 + (s1 - s0) * (double(i) / TRIAL_POINTS);
-        const double t = (s - s0) / len;
-        double u = c[0];
-        for (int k = 1; k < FCP_TABLE_ORD; ++k)
-            u = c[k] + u * t;
+        const double u = fcp_horner(c.data(), (s - s0) / len);
         e = std::max(e, std::fabs(u - arc_param_at(arc, s)));
     }
     return e;
@@ -135,12 +133,7 @@ std::vector<double> greedy_breakpoints(const arc_table &arc, double total, doubl
 } // namespace
 
 double fcp_table_eval(const fcp_table &table, int j, double s) {
-    const double t = (s - table.sbrk[j]) / table.sbrk.back();
-    const std::array<double, FCP_TABLE_ORD> &c = table.tht[j];
-    double u = c[0];
-    for (int i = 1; i < FCP_TABLE_ORD; ++i)
-        u = c[i] + u * t;
-    return u;
+    return fcp_horner(table.tht[j].data(), (s - table.sbrk[j]) / table.sbrk.back());
 }
 
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
@@ -183,10 +176,7 @@ fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int sampl
                 acc.worst_piece = j;
                 acc.worst_s = s;
             }
-            cart_point P, d1;
-            nurbs_deBoor_eval(u, -1, arc.curve, &P, &d1, nullptr, nullptr);
-            acc.max_s_err =
-                std::max(acc.max_s_err, e * std::sqrt(d1.x * d1.x + d1.y * d1.y + d1.z * d1.z));
+            acc.max_s_err = std::max(acc.max_s_err, e * nurbs_arc_len(u, arc.curve));
         }
         if (j + 1 < pieces) {
             const double m =
@@ -220,3 +210,5 @@ void fcp_write_header(std::FILE *out, const fcp_table &table,
                      c[3], c[4], c[5]);
     std::fprintf(out, "};\n");
 }
+
+} // namespace nurbs_interp

@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "arc_length.hpp"
+#include "interpolate.hpp" // FCP_PIECE_COEFFS, fcp_horner
+
+namespace nurbs_interp {
 
 // Coefficients per piece (the header's FCP_ORD).
-inline constexpr int FCP_TABLE_ORD = 6;
+inline constexpr int FCP_TABLE_ORD = FCP_PIECE_COEFFS;
 
 struct fcp_table {
     std::vector<double> sbrk;                           // breakpoints, arc length
@@ -54,3 +57,5 @@ fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int sampl
 // Every number is printed with %.17g, so the same table gives the same bytes.
 void fcp_write_header(std::FILE *out, const fcp_table &table,
                       const std::vector<std::string> &comment);
+
+} // namespace nurbs_interp

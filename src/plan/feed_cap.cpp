@@ -1,127 +1,12 @@
-#include "feed_plan.hpp"
+#include "feed_cap.hpp"
 
-#include <algorithm> // max, min
-#include <cmath>     // ceil, fabs, floor, sqrt
+#include <algorithm> // clamp, max, min
+#include <cmath>     // ceil, cbrt, fabs, floor, sqrt
 #include <stdexcept> // runtime_error when a capped move does not finish
 
-#include "arc_length.hpp" // arc lengths at the knots for the curve's cap
-#include "nurbs.hpp"       // C' and C'' for the radius of curvature
+#include "gauss_legendre.hpp"
 
-feed_ramp feed_ramp_plan(double v0, double v1, double acc, double jerk) {
-    feed_ramp r;
-    r.v0 = v0;
-    r.v1 = v1;
-    const double dv = std::fabs(v1 - v0);
-    if (dv == 0) return r;
-    // Acceleration limit reached when dv >= acc^2/jerk; otherwise a pure jerk ramp.
-    if (dv * jerk >= acc * acc) {
-        r.tj = acc / jerk;
-        r.ta = dv / acc - r.tj;
-    } else {
-        r.tj = std::sqrt(dv / jerk);
-        r.ta = 0;
-    }
-    r.jerk = v1 > v0 ? jerk : -jerk;
-    return r;
-}
-
-double feed_ramp_time(const feed_ramp &r) {
-    return 2 * r.tj + r.ta;
-}
-
-double feed_ramp_length(const feed_ramp &r) {
-    return 0.5 * (r.v0 + r.v1) * feed_ramp_time(r);
-}
-
-void feed_ramp_eval(const feed_ramp &r, double t, double *v, double *a, double *j) {
-    const double J = r.jerk, amax = J * r.tj;
-    if (t < r.tj) {
-        *j = J;
-        *a = J * t;
-        *v = r.v0 + 0.5 * J * t * t;
-    } else if (t < r.tj + r.ta) {
-        const double tau = t - r.tj;
-        *j = 0;
-        *a = amax;
-        *v = r.v0 + 0.5 * J * r.tj * r.tj + amax * tau;
-    } else {
-        // Measured back from the end, so that the ramp ends exactly at v1 with a = 0.
-        const double rest = feed_ramp_time(r) - t;
-        *j = rest > 0 ? -J : 0;
-        *a = rest > 0 ? J * rest : 0;
-        *v = rest > 0 ? r.v1 - 0.5 * J * rest * rest : r.v1;
-    }
-}
-
-feed_move feed_move_plan(double length, double vmax, double acc, double jerk) {
-    feed_move m;
-    auto ramps_for = [&](double peak) {
-        m.peak = peak;
-        m.up = feed_ramp_plan(0, peak, acc, jerk);
-        m.down = feed_ramp_plan(peak, 0, acc, jerk);
-        return feed_ramp_length(m.up) + feed_ramp_length(m.down);
-    };
-    if (ramps_for(vmax) <= length) {
-        m.cruise = (length - (feed_ramp_length(m.up) + feed_ramp_length(m.down))) / vmax;
-        return m;
-    }
-    double lo = 0, hi = vmax;
-    for (int it = 0; it < 200 && hi - lo > 1e-15 * vmax; ++it) {
-        const double mid = 0.5 * (lo + hi);
-        if (ramps_for(mid) <= length)
-            lo = mid;
-        else
-            hi = mid;
-    }
-    ramps_for(lo);
-    m.cruise = 0;
-    return m;
-}
-
-double feed_move_time(const feed_move &m) {
-    return feed_ramp_time(m.up) + m.cruise + feed_ramp_time(m.down);
-}
-
-void feed_move_eval(const feed_move &m, double t, double *v, double *a, double *j) {
-    const double t_up = feed_ramp_time(m.up), t_down = t_up + m.cruise;
-    if (t <= 0 || t >= feed_move_time(m)) {
-        *v = *a = *j = 0;
-    } else if (t < t_up) {
-        feed_ramp_eval(m.up, t, v, a, j);
-    } else if (t < t_down) {
-        *v = m.peak;
-        *a = *j = 0;
-    } else {
-        feed_ramp_eval(m.down, t - t_down, v, a, j);
-    }
-}
-
-feed_profile feed_move_sample(const feed_move &m, double period) {
-    const long last = long(std::ceil(feed_move_time(m) / period));
-    feed_profile p;
-    p.v.resize(last + 1);
-    p.a.resize(last + 1);
-    p.j.resize(last + 1);
-    for (long k = 0; k <= last; ++k)
-        feed_move_eval(m, k * period, &p.v[k], &p.a[k], &p.j[k]);
-    return p;
-}
-
-double feed_profile_travel(const feed_profile &p, double period) {
-    double s = 0;
-    for (double v : p.v)
-        s += v * period;
-    return s;
-}
-
-bool feed_profile_write(std::FILE *out, const feed_profile &p) {
-    std::fprintf(out, "N=%d\n", int(p.v.size()));
-    for (std::size_t k = 0; k < p.v.size(); ++k)
-        std::fprintf(out, "%.17g %.17g %.17g\n", p.v[k], p.a[k], p.j[k]);
-    return !std::ferror(out);
-}
-
-// ---------------------------------------------------------------- curvature-limited planning
+namespace nurbs_interp {
 
 double feed_cap_at_radius(double rho, const feed_cap_limits &lim) {
     const double d = lim.chord_tol, r = std::max(rho, d);
@@ -179,20 +64,11 @@ double radius_at(nurbs_curve *curve, double u) {
     return curvature_rad_at_point(&d1, &d2);
 }
 
-// Returns the speed |C'(u)|.
-double speed_at(nurbs_curve *curve, double u) {
-    cart_point P, d1;
-    nurbs_deBoor_eval(u, -1, curve, &P, &d1, nullptr, nullptr);
-    return std::sqrt((d1.x * d1.x + d1.y * d1.y) + d1.z * d1.z);
-}
-
 // Returns the arc length between u0 and u1 by three-point Gauss-Legendre (the pieces are short
 // and inside one knot span, where the speed is a smooth rational function).
 double piece_length(nurbs_curve *curve, double u0, double u1) {
-    const double mid = 0.5 * (u0 + u1), half = 0.5 * (u1 - u0), x = std::sqrt(0.6);
-    const double sum = (5 * speed_at(curve, mid - half * x) + 8 * speed_at(curve, mid)) +
-                       5 * speed_at(curve, mid + half * x);
-    return half * sum / 9;
+    static const gauss_rule &rule = gauss_legendre(3);
+    return gauss_integrate(rule, [curve](double u) { return nurbs_arc_len(u, curve); }, u0, u1, 1);
 }
 
 } // namespace
@@ -441,3 +317,27 @@ feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, doubl
     if (stats) *stats = pl.stats;
     return p;
 }
+
+feed_limit_ratios feed_limits_check(const feed_profile &p,
+                                    const std::function<double(double, double)> &cap_over,
+                                    double acc, double jerk, double period) {
+    feed_limit_ratios r;
+    r.lowest_cap = HUGE_VAL;
+    r.slowest_mid = HUGE_VAL;
+    double s = 0;
+    for (std::size_t k = 0; k < p.v.size(); ++k) {
+        const double c = cap_over(s, s + p.v[k] * period);
+        r.cap = std::max(r.cap, p.v[k] / c);
+        r.acc = std::max(r.acc, std::fabs(p.a[k]) / acc);
+        r.jerk = std::max(r.jerk, std::fabs(p.j[k]) / jerk);
+        r.lowest_cap = std::min(r.lowest_cap, c);
+        s += p.v[k] * period;
+    }
+    for (std::size_t k = 1; k + 1 < p.v.size(); ++k)
+        if (p.v[k] < p.v[k - 1] && p.v[k] <= p.v[k + 1] && p.v[k + 1] > 0)
+            r.slowest_mid = std::min(r.slowest_mid, p.v[k]);
+    r.travel = s;
+    return r;
+}
+
+} // namespace nurbs_interp

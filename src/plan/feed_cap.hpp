@@ -1,61 +1,5 @@
-// Jerk-limited (S-curve) feed planning: velocity ramps with bounded acceleration and jerk,
-// rest-to-rest moves built from them, and their sampling into a feed profile.
-#pragma once
-
-#include <cstdio>
-#include <vector>
-
-#include "feed_profile.hpp"
-
-// A change of feed from v0 to v1 with jerk +-jerk and acceleration at most acc: a jerk phase
-// of length tj, a constant-acceleration phase of length ta, and a jerk phase of length tj.
-struct feed_ramp {
-    double v0 = 0, v1 = 0; // feed at the start and at the end, mm/s
-    double jerk = 0;       // jerk of the first phase, signed (the third phase has -jerk), mm/s^3
-    double tj = 0;         // length of each jerk phase, s
-    double ta = 0;         // length of the constant-acceleration phase, s
-};
-
-// Returns the shortest ramp from v0 to v1 with |acceleration| <= acc and |jerk| <= jerk.
-feed_ramp feed_ramp_plan(double v0, double v1, double acc, double jerk);
-
-// Returns the ramp's duration, 2 tj + ta, s.
-double feed_ramp_time(const feed_ramp &r);
-
-// Returns the distance travelled during the ramp, (v0 + v1)/2 times its duration, mm.
-double feed_ramp_length(const feed_ramp &r);
-
-// Feed, acceleration and jerk at time t (0 <= t <= duration) into the ramp.
-void feed_ramp_eval(const feed_ramp &r, double t, double *v, double *a, double *j);
-
-// A rest-to-rest move: ramp up to the peak feed, cruise, ramp down.
-struct feed_move {
-    feed_ramp up, down;
-    double peak = 0;   // feed while cruising, mm/s
-    double cruise = 0; // cruise time, s
-};
-
-// Returns the move over `length` mm with cruise feed at most vmax and the given limits; a move
-// too short to reach vmax peaks at the highest feed that fits (found by bisection).
-feed_move feed_move_plan(double length, double vmax, double acc, double jerk);
-
-// Returns the move's duration, s.
-double feed_move_time(const feed_move &m);
-
-// Feed, acceleration and jerk at time t into the move (zero outside it).
-void feed_move_eval(const feed_move &m, double t, double *v, double *a, double *j);
-
-// Returns samples k = 0 .. K at t = k*period, K the first sample at or after the move's end,
-// so that the profile starts and ends at rest.
-feed_profile feed_move_sample(const feed_move &m, double period);
-
-// Returns the travel that a driver stepping s += v*period per sample covers: period * sum v.
-double feed_profile_travel(const feed_profile &p, double period);
-
-// Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample; false on a write error.
-bool feed_profile_write(std::FILE *out, const feed_profile &p);
-
-// ---------------------------------------------------------------- curvature-limited planning
+// Curvature-limited feed planning: along a curve the feed is capped by the geometry, and the
+// capped planner turns that cap into a rest-to-rest, jerk-limited feed profile.
 //
 // Along a curve the feed is capped by the geometry: a chord of one servo period must not stray
 // more than delta from the curve, v <= (2/T) sqrt(2 rho delta - delta^2), and the centripetal
@@ -63,16 +7,24 @@ bool feed_profile_write(std::FILE *out, const feed_profile &p);
 // feed_plan_capped turns such a cap, tabulated over arc length, into a rest-to-rest profile with
 // bounded acceleration and jerk that keeps every sample's feed under the cap over the stretch
 // of curve the sample covers.
+#pragma once
 
-struct nurbs_curve;
-struct arc_table;
+#include <functional>
+#include <vector>
+
+#include "arc_length.hpp"   // arc_table: arc length at the knots
+#include "feed_profile.hpp" // feed_profile
+#include "interpolate.hpp"  // SERVO_PERIOD
+#include "nurbs.hpp"        // nurbs_curve
+
+namespace nurbs_interp {
 
 // The limits that make up the feed cap along a curve.
 struct feed_cap_limits {
     double vmax = 250;         // cruise feed, mm/s
     double chord_tol = 0.001;  // chord-error tolerance delta, mm
     double centripetal = 2500; // centripetal acceleration limit A_c, mm/s^2
-    double period = 0.00025;   // servo period T, s
+    double period = SERVO_PERIOD; // servo period T, s
     double floor = 2.5;        // lowest cap, mm/s (keeps a cusp from stopping the move)
 };
 
@@ -125,3 +77,21 @@ struct feed_plan_stats {
 feed_profile feed_plan_capped(const feed_cap_table &cap, double travel, double acc, double jerk,
                               double period, feed_plan_stats *stats = nullptr,
                               long max_samples = 50000000);
+
+// The worst ratios of a profile to its limits, measured as the driver runs it: sample k covers
+// [s_k, s_k + v_k T], s_k = T (v_0 + ... + v_{k-1}).
+struct feed_limit_ratios {
+    double cap = 0;           // max feed / lowest cap over the sample's stretch
+    double acc = 0;           // max |a| / acc
+    double jerk = 0;          // max |j| / jerk
+    double lowest_cap = 0;    // lowest cap met by any sample, mm/s
+    double slowest_mid = 0;   // slowest local minimum of the feed between start and stop (inf: none)
+    double travel = 0;        // T * sum of the feeds, mm
+};
+
+// Returns the ratios of `p` to `cap_over(s0, s1)` (the lowest cap over [s0, s1]), acc and jerk.
+feed_limit_ratios feed_limits_check(const feed_profile &p,
+                                    const std::function<double(double, double)> &cap_over,
+                                    double acc, double jerk, double period);
+
+} // namespace nurbs_interp
