@@ -1,132 +1,79 @@
 // fcp_fit: fits the feedrate correction table of a curve and writes it as the FCP_init header.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <unistd.h> // isatty
+#include <vector>
 
 #include "arc_length.hpp"
-#include "table_fit.hpp"
-#include "curve_report.hpp"
+#include "atomic_file.hpp"
+#include "curve_load.hpp"
+#include "format.hpp"
 #include "nurbs.hpp"
+#include "table_fit.hpp"
+#include "tool_cli.hpp"
 
 using namespace nurbs_interp;
 
 namespace {
 
-void usage(std::FILE *out) {
-    std::fprintf(
-        out,
-        "usage: fcp_fit [--help] [-o FILE] [--breakpoints N] [--length MM] [--samples M] CURVE\n"
-        "Fits the feedrate correction table u(s) of the curve file CURVE and writes it as the\n"
-        "FCP_init header (BRK_LEN, FCP_ORD = 6, FCP_SBRK, FCP_THT) to FILE (default\n"
-        "FCP_init.hpp). Each piece is the quintic Hermite interpolant of u, du/ds and d2u/ds2 at\n"
-        "its two breakpoints (C2 across breakpoints), with u(s) from Gauss-Legendre arc length\n"
-        "inverted by Newton's method; breakpoints are moved to equidistribute the error.\n"
-        "The last breakpoint is the curve length measured as the benchmark driver does\n"
-        "(adaptive Simpson, tolerance 1e-12, depth 30), which takes a while.\n"
-        "Prints an accuracy report on standard output.\n"
-        "  -o FILE          output path\n"
-        "  --breakpoints N  number of breakpoints, N - 1 pieces (default 401)\n"
-        "  --length MM      use MM as the total length instead of measuring it\n"
-        "  --samples M      accuracy samples per piece (default 64)\n");
-}
-
-// Parses a whole decimal integer >= lo; returns false otherwise.
-bool parse_int(const char *text, int lo, int *out) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end || errno || v < lo || v > 1000000) return false;
-    *out = int(v);
-    return true;
-}
-
-// Returns the total length as the driver measures it: adaptiveSimpsons(nurbs_arc_len, curve,
-// 0, 1, 1e-12, 30), with a percentage on standard error while it runs, if that is a terminal.
-double driver_length(nurbs_curve *curve) {
-    const bool show = isatty(fileno(stderr));
-    unsigned long calls = 0;
-    auto speed = [&](double u) {
-        if (show && (++calls & ((1ul << 21) - 1)) == 0)
-            std::fprintf(stderr, "\rfcp_fit: measuring the curve length: %3.0f%%",
-                         100 * std::fmin(u, 1.0));
-        return nurbs_arc_len(u, curve);
-    };
-    const double len = simpson_integrate(speed, 0.0, 1.0, 1e-12, 30);
-    if (show) std::fprintf(stderr, "\r%60s\r", "");
-    return len;
-}
-
-// Returns the file name part of a path.
-std::string base_name(const std::string &path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
-
-int main(int argc, char **argv) {
-    std::string out_path = "FCP_init.hpp";
-    const char *curve_path = nullptr;
+struct options {
+    std::string out = "FCP_init.hpp", curve;
     int brk_len = 401, samples = 64;
     double given_length = 0;
-    for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            usage(stdout);
-            return 0;
-        } else if (!std::strcmp(argv[i], "-o") && has_value) {
-            out_path = argv[++i];
-        } else if (!std::strcmp(argv[i], "--breakpoints") && has_value) {
-            if (!parse_int(argv[++i], 2, &brk_len)) {
-                std::fprintf(stderr, "fcp_fit: --breakpoints needs a whole number >= 2\n");
-                return 2;
-            }
-        } else if (!std::strcmp(argv[i], "--samples") && has_value) {
-            if (!parse_int(argv[++i], 1, &samples)) {
-                std::fprintf(stderr, "fcp_fit: --samples needs a whole number >= 1\n");
-                return 2;
-            }
-        } else if (!std::strcmp(argv[i], "--length") && has_value) {
-            char *end = nullptr;
-            given_length = std::strtod(argv[++i], &end);
-            if (*end || !(given_length > 0) || !std::isfinite(given_length)) {
-                std::fprintf(stderr, "fcp_fit: --length needs a positive length\n");
-                return 2;
-            }
-        } else if (argv[i][0] != '-' && !curve_path) {
-            curve_path = argv[i];
-        } else {
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (!curve_path) {
-        usage(stderr);
-        return 2;
-    }
+};
 
-    nurbs_curve curve;
-    if (!load_curve_or_report(curve_path, &curve)) return 1;
-    arc_table arc;
-    arc_table_build(&curve, &arc);
-    const double total = given_length > 0 ? given_length : driver_length(&curve);
-    const fcp_table table = fcp_fit(arc, total, brk_len);
-    const fcp_accuracy acc = fcp_measure(table, arc, samples);
+const char *const DESCRIPTION =
+    "Fits the feedrate correction table u(s) of the curve file CURVE and writes it as the\n"
+    "FCP_init header (BRK_LEN, FCP_ORD = 6, FCP_SBRK, FCP_THT) to FILE. Each piece is the\n"
+    "quintic Hermite interpolant of u, du/ds and d2u/ds2 at its two breakpoints (C2 across\n"
+    "breakpoints), with u(s) from Gauss-Legendre arc length inverted by Newton's method;\n"
+    "breakpoints are placed so that the largest error is as small as the pieces allow.\n"
+    "The last breakpoint is the curve length measured as the benchmark driver does (adaptive\n"
+    "Simpson, tolerance 1e-12, depth 30), which takes a while. Prints an accuracy report.";
 
-    // Where the fit is hardest: the curve at the worst sample.
+const char *const FOOTER =
+    "--length must agree with the curve's Gauss-Legendre length to 1e-9 relative (it saves\n"
+    "the slow measurement, it cannot change the curve). A table holding a number that is not\n"
+    "finite is never written. The output is written under a temporary name and renamed when\n"
+    "complete; it may not be the curve file. Time grows with breakpoints x samples.";
+
+// Declares the options of the tool.
+void add_options(CLI::App &app, options &o) {
+    app.add_option("CURVE", o.curve, "curve file")->required()->type_name("CURVE");
+    app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
+    app.add_option("--breakpoints", o.brk_len, "number of breakpoints, N - 1 pieces")
+        ->check(whole_in(2, 100001))
+        ->capture_default_str();
+    app.add_option("--length", o.given_length, "use MM as the total length instead of measuring it")
+        ->type_name("MM")
+        ->check(finite_in(1e-9, 1e12, "mm"));
+    app.add_option("--samples", o.samples, "accuracy samples per piece")
+        ->check(whole_in(1, 10000))
+        ->capture_default_str();
+}
+
+// Returns the total length: the driver's measurement, or --length checked against the
+// accurate arc length.
+double total_length(const options &o, nurbs_curve *curve, const arc_table &arc) {
+    const double accurate = arc_table_length(arc);
+    if (o.given_length > 0) {
+        if (!(std::fabs(o.given_length - accurate) <= 1e-9 * accurate))
+            throw tool_failure("--length " + fmt("%.17g", o.given_length) +
+                               " is not the length of " + o.curve + " (" + fmt("%.17g", accurate) +
+                               " mm)");
+        return o.given_length;
+    }
+    return curve_length_checked(curve, o.curve, "fcp_fit: measuring the curve length:");
+}
+
+// Returns the report lines: accuracy, mismatch, end, and where the fit is hardest.
+std::vector<std::string> report_lines(const fcp_table &table, const fcp_accuracy &acc,
+                                      const arc_table &arc, int samples, double total) {
     const double u_worst = arc_param_at(arc, acc.worst_s);
     cart_point P, d1, d2;
-    nurbs_deBoor_eval(u_worst, -1, &curve, &P, &d1, &d2, nullptr);
-    const double v = std::sqrt(d1.x * d1.x + d1.y * d1.y);
-    const double cross = std::fabs(d1.x * d2.y - d1.y * d2.x);
-    const double radius = cross > 0 ? v * v * v / cross : INFINITY;
+    nurbs_deBoor_eval(u_worst, -1, arc.curve, &P, &d1, &d2, nullptr);
     const int j = acc.worst_piece;
-
-    char line[4][200];
+    char line[4][220];
     std::snprintf(line[0], sizeof line[0],
                   "max |u_table(s) - u(s)| = %.3e (%d samples per piece), as arc length %.3e mm",
                   acc.max_u_err, samples, acc.max_s_err);
@@ -140,41 +87,63 @@ int main(int argc, char **argv) {
                   "limited by piece %d, s = %.3f .. %.3f mm (%.3f mm long), at u = %.6f, |C'| = "
                   "%.4g mm, radius of curvature %.4g mm",
                   j, table.sbrk[j], table.sbrk[j + 1], table.sbrk[j + 1] - table.sbrk[j], u_worst,
-                  v, radius);
+                  modulus(&d1), curvature_rad_at_point(&d1, &d2));
+    return {line[0], line[1], line[2], line[3]};
+}
 
-    const std::string name = base_name(curve_path);
+// Returns the header's comment: what made it, and how well it fits.
+std::vector<std::string> header_comment(const options &o, const std::string &name,
+                                        const std::vector<std::string> &lines) {
     std::string cmd = "fcp_fit";
-    if (brk_len != 401) cmd += " --breakpoints " + std::to_string(brk_len);
-    if (given_length > 0) {
-        char num[40];
-        std::snprintf(num, sizeof num, "%.17g", given_length);
-        cmd += std::string(" --length ") + num;
-    }
+    if (o.brk_len != 401) cmd += " --breakpoints " + std::to_string(o.brk_len);
+    if (o.given_length > 0) cmd += " --length " + fmt("%.17g", o.given_length);
     cmd += " -o FCP_init.hpp " + name;
-    const std::vector<std::string> comment = {
-        "Feedrate correction table generated by fcp_fit from " + name + "; do not edit.",
-        "Command: " + cmd,
-        "Piecewise quintic Hermite u(s), C2 across breakpoints; measured by fcp_fit:",
-        line[0],
-        line[1],
-    };
+    return {"Feedrate correction table generated by fcp_fit from " + name + "; do not edit.",
+            "Command: " + cmd,
+            "Piecewise quintic Hermite u(s), C2 across breakpoints; measured by fcp_fit:", lines[0],
+            lines[1]};
+}
 
-    const std::string tmp = out_path + ".tmp";
-    std::FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        std::fprintf(stderr, "fcp_fit: %s: could not create the output file\n", out_path.c_str());
-        return 1;
-    }
-    fcp_write_header(f, table, comment);
-    const bool ok = !std::ferror(f);
-    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), out_path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        std::fprintf(stderr, "fcp_fit: %s: could not write the output file\n", out_path.c_str());
-        return 1;
-    }
-    std::printf("fcp_fit: %s: %d breakpoints, %d pieces -> %s\n", name.c_str(), brk_len,
-                brk_len - 1, out_path.c_str());
-    for (const char *l : line)
-        std::printf("  %s\n", l);
-    return 0;
+// Returns the file name part of a path.
+std::string base_name(const std::string &path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int fit(const options &o) {
+    nurbs_curve curve;
+    load_curve_checked(o.curve, &curve);
+    arc_table arc;
+    arc_table_build(&curve, &arc);
+    const double total = total_length(o, &curve, arc);
+    const fcp_table table = fcp_fit(arc, total, o.brk_len);
+    if (!fcp_table_finite(table))
+        throw tool_failure(o.curve + ": the fitted table holds a number that is not finite; "
+                                     "nothing written");
+    const fcp_accuracy acc = fcp_measure(table, arc, o.samples);
+    const std::vector<std::string> lines = report_lines(table, acc, arc, o.samples, total);
+    const std::string name = base_name(o.curve);
+    write_file_atomically(
+        o.out, [&](std::FILE *f) { fcp_write_header(f, table, header_comment(o, name, lines)); });
+    std::printf("fcp_fit: %s: %d breakpoints, %d pieces -> %s\n", name.c_str(), o.brk_len,
+                o.brk_len - 1, o.out.c_str());
+    for (const std::string &l : lines)
+        std::printf("  %s\n", l.c_str());
+    return EXIT_DONE;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app(DESCRIPTION, "fcp_fit");
+    options o;
+    add_options(app, o);
+    tool_app_setup(app, FOOTER);
+    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
+    return run_tool("fcp_fit", [&] {
+        refuse_output_over_inputs(o.out, "-o", {o.curve});
+        check_output_writable(o.out, "-o");
+        remove_temporaries_on_signal();
+        return fit(o);
+    });
 }

@@ -31,14 +31,15 @@
 // within [0.7, 1.3]. The file name is the benchmark's.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "arc_length.hpp"
-#include "curve_report.hpp"
+#include "atomic_file.hpp"
+#include "curve_load.hpp"
+#include "curve_survey.hpp"
+#include "gauss_legendre.hpp"
 #include "nurbs.hpp"
+#include "tool_cli.hpp"
 
 using namespace nurbs_interp;
 
@@ -89,15 +90,8 @@ double heading(const std::vector<feature> &fs, double sigma) {
     return th;
 }
 
-// 16-point Gauss-Legendre nodes and weights on [-1, 1] (half of them; symmetric).
-const double GL_X[8] = {0.0950125098376374, 0.2816035507792589, 0.4580167776572274,
-                        0.6178762444026438, 0.7554044083550030, 0.8656312023878318,
-                        0.9445750230732326, 0.9894009349916499};
-const double GL_W[8] = {0.1894506104550685, 0.1826034150449236, 0.1691565193950025,
-                        0.1495959888165767, 0.1246289712555339, 0.0951585116824928,
-                        0.0622535239386479, 0.0271524594117541};
-
-// Returns the integral of f over [a, b] by 16-point Gauss-Legendre on `sub` equal parts.
+// Returns the integral of f over [a, b] by the tabulated 16-point Gauss-Legendre rule on `sub`
+// equal parts, the symmetric nodes summed in pairs.
 template <class F> double gauss(F f, double a, double b, int sub) {
     const double h = (b - a) / sub;
     double sum = 0;
@@ -105,7 +99,8 @@ template <class F> double gauss(F f, double a, double b, int sub) {
         const double m = a + (k + 0.5) * h;
         double part = 0;
         for (int i = 0; i < 8; ++i)
-            part += GL_W[i] * (f(m - 0.5 * h * GL_X[i]) + f(m + 0.5 * h * GL_X[i]));
+            part += GL16_TABLE_W[i] *
+                    (f(m - 0.5 * h * GL16_TABLE_X[i]) + f(m + 0.5 * h * GL16_TABLE_X[i]));
         sum += 0.5 * h * part;
     }
     return sum;
@@ -181,95 +176,51 @@ std::vector<ctrl> design() {
     return pts;
 }
 
-// Writes the curve file; returns false when the file cannot be written.
-bool write_curve(const std::string &path, const std::vector<ctrl> &pts) {
-    const std::string tmp = path + ".tmp";
-    std::FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) return false;
-    std::fprintf(f, "N%d\tL%d\tD2\n", int(pts.size()), DEG);
-    for (const ctrl &c : pts)
-        std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", c.x, c.y, c.w);
-    const bool ok = !std::ferror(f);
-    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+// Writes the curve file at `path` (atomically); throws output_error.
+void write_curve(const std::string &path, const std::vector<ctrl> &pts) {
+    write_file_atomically(path, [&](std::FILE *f) {
+        std::fprintf(f, "N%d\tL%d\tD2\n", int(pts.size()), DEG);
+        for (const ctrl &c : pts)
+            std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", c.x, c.y, c.w);
+    });
 }
 
-// Prints the measured properties of the curve file at `path`: length, radius of curvature
-// and parameter speed ranges, sampled 64 times per knot span.
+// Prints the measured properties of the curve file at `path`: weights, length, radius of
+// curvature and parameter speed ranges, sampled 64 times per knot span.
 int report(const std::string &path) {
     nurbs_curve curve;
-    if (!load_curve_or_report(path.c_str(), &curve)) return 1;
-    arc_table tab;
-    arc_table_build(&curve, &tab);
-    double rmin = 1e300, rmax = 0, vmin = 1e300, vmax = 0, u_rmin = 0, u_rmax = 0;
-    const int per_span = 64;
-    const int samples = per_span * int(curve.ncp - curve.deg);
-    for (int k = 0; k <= samples; ++k) {
-        const double u = double(k) / samples;
-        cart_point P, d1, d2;
-        nurbs_deBoor_eval(u, -1, &curve, &P, &d1, &d2, nullptr);
-        const double v = std::sqrt(d1.x * d1.x + d1.y * d1.y);
-        const double cr = std::fabs(d1.x * d2.y - d1.y * d2.x);
-        const double r = cr > 0 ? v * v * v / cr : 1e300;
-        if (r < rmin) {
-            rmin = r;
-            u_rmin = u;
-        }
-        if (r > rmax) {
-            rmax = r;
-            u_rmax = u;
-        }
-        vmin = std::fmin(vmin, v);
-        vmax = std::fmax(vmax, v);
-    }
-    double wmin = 1e300, wmax = 0;
-    for (const nurbs_ctrl_pt &c : curve.control_points) {
-        wmin = std::fmin(wmin, c.w);
-        wmax = std::fmax(wmax, c.w);
-    }
+    load_curve_checked(path, &curve);
+    const curve_survey r = survey_curve(&curve, 64);
     std::printf("control points: %u, degree %u\n", curve.ncp, curve.deg);
-    std::printf("weights: %.6f .. %.6f\n", wmin, wmax);
-    std::printf("length: %.9f mm\n", arc_table_length(tab));
-    std::printf("radius of curvature: %.6g mm (u = %.6f) .. %.6g mm (u = %.6f)\n", rmin, u_rmin,
-                rmax, u_rmax);
-    std::printf("parameter speed |C'(u)|: %.6g .. %.6g mm (ratio %.3g)\n", vmin, vmax, vmax / vmin);
-    return 0;
-}
-
-void usage(std::FILE *out) {
-    std::fprintf(out,
-                 "usage: make_curve [--help] [-o FILE] [--report FILE]\n"
-                 "Writes the benchmark curve (a closed five-petal flower, %d control points,\n"
-                 "degree %d, planar) to FILE (default S1200X30quorbel.nurbs) and prints its\n"
-                 "measured length, radius-of-curvature and parameter-speed ranges.\n"
-                 "  -o FILE        output path\n"
-                 "  --report FILE  only print the measured properties of an existing curve file\n",
-                 NCP, DEG);
+    std::printf("weights: %.6f .. %.6f\n", r.wmin, r.wmax);
+    std::printf("length: %.9f mm\n", r.length);
+    std::printf("radius of curvature: %.6g mm (u = %.6f) .. %.6g mm (u = %.6f)\n", r.rmin, r.u_rmin,
+                r.rmax, r.u_rmax);
+    std::printf("parameter speed |C'(u)|: %.6g .. %.6g mm (ratio %.3g)\n", r.vmin, r.vmax,
+                r.vmax / r.vmin);
+    return EXIT_DONE;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string out = "S1200X30quorbel.nurbs";
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            usage(stdout);
-            return 0;
-        } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
-            out = argv[++i];
-        } else if (!std::strcmp(argv[i], "--report") && i + 1 < argc) {
-            return report(argv[++i]);
-        } else {
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (!write_curve(out, design())) {
-        std::fprintf(stderr, "make_curve: %s: could not write the curve file\n", out.c_str());
-        return 1;
-    }
-    return report(out);
+    CLI::App app("Writes the benchmark curve (a closed five-petal flower, 2000 control points,\n"
+                 "degree 3, planar) and prints its measured length, radius-of-curvature and\n"
+                 "parameter-speed ranges (3D: all three coordinates).",
+                 "make_curve");
+    std::string out = "S1200X30quorbel.nurbs", report_path;
+    CLI::Option *o = app.add_option("-o", out, "output path")->type_name("FILE");
+    o->capture_default_str();
+    app.add_option("--report", report_path,
+                   "only print the measured properties of an existing curve file")
+        ->type_name("FILE")
+        ->excludes(o);
+    tool_app_setup(app, "The output is written under a temporary name and renamed when complete.");
+    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
+    return run_tool("make_curve", [&] {
+        if (!report_path.empty()) return report(report_path);
+        remove_temporaries_on_signal();
+        write_curve(out, design());
+        return report(out);
+    });
 }

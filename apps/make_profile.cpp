@@ -5,244 +5,191 @@
 #include <algorithm> // max_element for the summary
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "arc_length.hpp"
+#include "atomic_file.hpp"
+#include "curve_load.hpp"
 #include "feed_cap.hpp"
+#include "feed_profile.hpp"
 #include "feed_ramp.hpp"
-#include "curve_report.hpp"
-#include "nurbs.hpp"
+#include "format.hpp"
+#include "tool_cli.hpp"
 
 using namespace nurbs_interp;
 
 namespace {
 
-constexpr double PERIOD = 0.00025;   // servo period, s
+constexpr double PERIOD = SERVO_PERIOD;
 constexpr double MARGIN = 0.5;       // default: travel = curve length - MARGIN, mm
 constexpr double CAP_CELL = 0.01;    // curvature-limited: arc-length cell of the cap table, mm
 constexpr double FLOOR_SHARE = 0.01; // curvature-limited: lowest cap as a share of the cruise
 
-void usage(std::FILE *out) {
-    std::fprintf(
-        out,
-        "usage: make_profile [--help] [-o FILE] [--cruise V] [--acc A] [--jerk J]\n"
-        "                    [--curve CURVE | --length MM]\n"
-        "                    [--curvature-limited [--chord-tol D] [--centripetal AC]]\n"
-        "Writes a jerk-limited feed profile (rest, S-curve up to the cruise feed, cruise,\n"
-        "S-curve down to rest) sampled every %g s to FILE (default fprof.txt):\n"
-        "\"N=<count>\", then per sample feed, acceleration and jerk (%%.17g), with\n"
-        "acceleration = d feed/dt and jerk = d acceleration/dt of the planned move.\n"
-        "The travel period * sum(feed) ends just short of the target length.\n"
-        "  --cruise V     cruise feed, mm/s (default 250)\n"
-        "  --acc A        acceleration limit, mm/s^2 (default 2500)\n"
-        "  --jerk J       jerk limit, mm/s^3 (default 50000)\n"
-        "  --curve CURVE  target = length of this curve file - %g mm\n"
-        "                 (default S1200X30quorbel.nurbs)\n"
-        "  --length MM    target length, mm, instead of a curve\n"
-        "  -o FILE        output path\n"
-        "\n"
-        "--curvature-limited (needs a curve): the feed at arc length s is also capped by\n"
-        "the curve's radius of curvature rho there,\n"
-        "  chord error   v <= (2/T) sqrt(2 rho D - D^2)   (T = %g s; below rho = D the\n"
-        "                cap keeps its value at rho = D, 2D/T, where the formula fails)\n"
-        "  centripetal   v <= sqrt(AC rho)\n"
-        "and never set below %g%% of the cruise feed (so that a cusp cannot stop the move;\n"
-        "a warning names the length where that floor applies).\n"
-        "  --chord-tol D     chord-error tolerance, mm (default 0.001)\n"
-        "  --centripetal AC  centripetal acceleration limit, mm/s^2 (default: --acc)\n"
-        "The cap is tabulated over arc length in %g mm cells (each the lowest value of the\n"
-        "curve sampled at least once per cell). The planner steps through the periods with\n"
-        "a constant jerk in each: it takes the largest jerk (bisection) after which full\n"
-        "braking (jerk -J down to -A, then easing off to rest) would keep every later\n"
-        "sample under the cap and stop by the target, so it brakes ahead of every tight\n"
-        "bend and ends at rest just short of the target. Each sample's feed stays under\n"
-        "the cap over the stretch [s, s + v*T] the driver covers in that period (s the\n"
-        "driver's travel so far, period * sum of earlier feeds); |a| <= A and |j| <= J.\n"
-        "Limits: the cap is exact only to the table (local minima between samples are\n"
-        "refined by a parabola); tangential and centripetal acceleration are limited\n"
-        "separately, not as a vector sum; the plan is greedy, near time-optimal, not\n"
-        "optimal.\n",
-        PERIOD, MARGIN, PERIOD, 100 * FLOOR_SHARE, CAP_CELL);
+struct options {
+    std::string out = "fprof.txt", curve = "S1200X30quorbel.nurbs";
+    double vmax = 250, acc = 2500, jerk = 50000, length = 0, chord_tol = 0.001, centripetal = 0;
+    bool capped = false;
+};
+
+const char *const DESCRIPTION =
+    "Writes a jerk-limited feed profile (rest, S-curve up to the cruise feed, cruise, S-curve\n"
+    "down to rest) sampled every 0.00025 s to FILE: \"N=<count>\", then per sample feed,\n"
+    "acceleration and jerk (%.17g), with acceleration = d feed/dt and jerk = d acceleration/dt\n"
+    "of the planned move. The travel period * sum(feed) ends just short of the target length:\n"
+    "the length of --curve minus 0.5 mm (Gauss-Legendre arc length), or --length.";
+
+const char *const FOOTER =
+    "--curvature-limited (needs a curve): the feed at arc length s is also capped by the\n"
+    "curve's radius of curvature rho there (all three coordinates),\n"
+    "  chord error   v <= (2/T) sqrt(2 rho D - D^2)   (T = 0.00025 s; below rho = D the cap\n"
+    "                keeps its value at rho = D, 2D/T, where the formula fails)\n"
+    "  centripetal   v <= sqrt(AC rho)\n"
+    "and never set below 1% of the cruise feed (so that a cusp cannot stop the move; a\n"
+    "warning names the length where that floor applies). Where the tangent turns by more than\n"
+    "10 degrees between neighbouring samples of the cap, or |C'| vanishes (a corner, a cusp,\n"
+    "a reversal the radius does not see), the cap is that floor, and a warning names where.\n"
+    "The cap is tabulated over arc length in 0.01 mm cells (each the lowest value of the\n"
+    "curve sampled at least once per cell). The planner steps through the periods with a\n"
+    "constant jerk in each: it takes the largest jerk (bisection) after which full braking\n"
+    "(jerk -J down to -A, then easing off to rest) would keep every later sample under the cap\n"
+    "and stop by the target, so it brakes ahead of every tight bend and ends at rest just\n"
+    "short of the target. Each sample's feed stays under the cap over the stretch [s, s + v*T]\n"
+    "the driver covers in that period; |a| <= A and |j| <= J. Limits: the cap is exact only to\n"
+    "the table (local minima between samples refined by a parabola); tangential and\n"
+    "centripetal acceleration are limited separately, not as a vector sum; the plan is\n"
+    "greedy, near time-optimal, not optimal.\n"
+    "\n"
+    "Bounds: a profile has at most 10^7 samples (2500 s of motion); a cap table at most\n"
+    "2*10^7 cells (200 m of path). Work beyond them is refused before it starts, with the\n"
+    "estimate. The output is written under a temporary name and renamed when complete; it may\n"
+    "not be the curve file.";
+
+// Declares the options of the tool.
+void add_options(CLI::App &app, options &o) {
+    app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
+    app.add_option("--cruise", o.vmax, "cruise feed, mm/s")
+        ->check(finite_in(1e-3, 1e5, "mm/s"))
+        ->capture_default_str();
+    app.add_option("--acc", o.acc, "acceleration limit, mm/s^2")
+        ->check(finite_in(1e-3, 1e8, "mm/s^2"))
+        ->capture_default_str();
+    app.add_option("--jerk", o.jerk, "jerk limit, mm/s^3")
+        ->check(finite_in(1e-3, 1e11, "mm/s^3"))
+        ->capture_default_str();
+    CLI::Option *curve =
+        app.add_option("--curve", o.curve, "target = length of this curve file - 0.5 mm")
+            ->type_name("CURVE")
+            ->capture_default_str();
+    CLI::Option *length =
+        app.add_option("--length", o.length, "target length, mm, instead of a curve")
+            ->check(finite_in(1e-6, 1e9, "mm"))
+            ->excludes(curve);
+    CLI::Option *capped = app.add_flag("--curvature-limited", o.capped,
+                                       "cap the feed by the curve's geometry (needs a curve)")
+                              ->excludes(length);
+    app.add_option("--chord-tol", o.chord_tol, "chord-error tolerance D, mm")
+        ->check(finite_in(1e-9, 100, "mm"))
+        ->capture_default_str()
+        ->needs(capped);
+    app.add_option("--centripetal", o.centripetal,
+                   "centripetal acceleration limit AC, mm/s^2 (default: --acc)")
+        ->check(finite_in(1e-3, 1e8, "mm/s^2"))
+        ->needs(capped);
 }
 
-// Parses a positive finite number; false otherwise.
-bool parse_positive(const char *text, double *out) {
-    char *end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end || !(v > 0) || !std::isfinite(v)) return false;
-    *out = v;
-    return true;
-}
-
-// Writes `p` to `path` through a temporary file; false (with a message) on failure.
-bool write_profile(const std::string &path, const feed_profile &p) {
-    const std::string tmp = path + ".tmp";
-    std::FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        std::fprintf(stderr, "make_profile: %s: could not create the output file\n", path.c_str());
-        return false;
-    }
-    const bool ok = feed_profile_write(f, p);
-    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        std::fprintf(stderr, "make_profile: %s: could not write the output file\n", path.c_str());
-        return false;
-    }
-    return true;
+// Loads the curve and returns its accurate arc table; throws when it cannot be used.
+arc_table curve_table(const options &o, nurbs_curve *curve) {
+    load_curve_checked(o.curve, curve);
+    arc_table arc;
+    arc_table_build(curve, &arc);
+    if (!std::isfinite(arc_table_length(arc)))
+        throw curve_error(o.curve + ": the curve's length is not finite (its arithmetic "
+                                    "overflows)");
+    if (!(arc_table_length(arc) - MARGIN > 0))
+        throw curve_error(o.curve + ": the curve is shorter than " + fmt("%g", MARGIN) + " mm");
+    return arc;
 }
 
 // The curvature-limited mode: plans against the curve's feed cap, writes the profile and
-// prints a summary with the worst ratios to the limits. Returns the exit status.
-int write_capped(const std::string &curve_path, const std::string &out_path, double vmax,
-                 double acc, double jerk, double chord_tol, double centripetal) {
+// prints a summary with the worst ratios to the limits.
+int write_capped(const options &o) {
     nurbs_curve curve;
-    if (!load_curve_or_report(curve_path.c_str(), &curve)) return 1;
-    arc_table arc;
-    arc_table_build(&curve, &arc);
+    const arc_table arc = curve_table(o, &curve);
     const double target = arc_table_length(arc) - MARGIN;
-    if (!(target > 0)) {
-        std::fprintf(stderr, "make_profile: %s: curve shorter than %g mm\n", curve_path.c_str(),
-                     MARGIN);
-        return 1;
-    }
     feed_cap_limits lim;
-    lim.vmax = vmax;
-    lim.chord_tol = chord_tol;
-    lim.centripetal = centripetal;
+    lim.vmax = o.vmax;
+    lim.chord_tol = o.chord_tol;
+    lim.centripetal = o.centripetal > 0 ? o.centripetal : o.acc;
     lim.period = PERIOD;
-    lim.floor = FLOOR_SHARE * vmax;
+    lim.floor = FLOOR_SHARE * o.vmax;
     const feed_cap_table cap = feed_cap_from_curve(&curve, arc, lim, CAP_CELL);
     if (cap.floored > 0)
         std::fprintf(stderr,
                      "make_profile: warning: %s: over %.6g mm the curve's cap is below the floor "
                      "of %g mm/s; the floor is used there\n",
-                     curve_path.c_str(), cap.floored, lim.floor);
+                     o.curve.c_str(), cap.floored, lim.floor);
+    if (cap.sharp_count > 0) {
+        std::string where;
+        for (double s : cap.sharp)
+            where += (where.empty() ? "" : ", ") + fmt("%.6g", s);
+        std::fprintf(stderr,
+                     "make_profile: warning: %s: the tangent turns sharply or |C'| vanishes at "
+                     "%ld samples (arc length %s%s mm); the cap is the floor of %g mm/s there\n",
+                     o.curve.c_str(), cap.sharp_count, where.c_str(),
+                     cap.sharp_count > long(cap.sharp.size()) ? ", ..." : "", lim.floor);
+    }
     feed_plan_stats stats;
-    feed_profile prof;
-    try {
-        prof = feed_plan_capped(cap, target, acc, jerk, PERIOD, &stats);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "make_profile: %s: %s\n", curve_path.c_str(), e.what());
-        return 1;
-    }
-    if (!write_profile(out_path, prof)) return 1;
+    const feed_profile prof = feed_plan_capped(cap, target, o.acc, o.jerk, PERIOD, &stats);
+    feed_profile_save(o.out, prof);
 
-    // Worst ratios to the limits, the cap taken over the stretch each sample covers.
-    double r_cap = 0, r_acc = 0, r_jerk = 0, s = 0, vmin_cap = HUGE_VAL;
-    for (std::size_t k = 0; k < prof.v.size(); ++k) {
-        const double c = feed_cap_min(cap, s, s + prof.v[k] * PERIOD);
-        r_cap = std::max(r_cap, prof.v[k] / c);
-        r_acc = std::max(r_acc, std::fabs(prof.a[k]) / acc);
-        r_jerk = std::max(r_jerk, std::fabs(prof.j[k]) / jerk);
-        vmin_cap = std::min(vmin_cap, c);
-        s += prof.v[k] * PERIOD;
-    }
-    double vmin_mid = HUGE_VAL; // slowest point between start and stop: a local minimum
-    for (std::size_t k = 1; k + 1 < prof.v.size(); ++k)
-        if (prof.v[k] < prof.v[k - 1] && prof.v[k] <= prof.v[k + 1] && prof.v[k + 1] > 0)
-            vmin_mid = std::min(vmin_mid, prof.v[k]);
+    const feed_limit_ratios r = feed_limits_check(
+        prof, [&](double s0, double s1) { return feed_cap_min(cap, s0, s1); }, o.acc, o.jerk,
+        PERIOD);
     std::printf("make_profile: %zu samples (%.4f s) -> %s\n", prof.v.size(),
-                (prof.v.size() - 1) * PERIOD, out_path.c_str());
+                (prof.v.size() - 1) * PERIOD, o.out.c_str());
     std::printf("  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise %g mm/s,"
                 " acc %g mm/s^2, jerk %g mm/s^3\n",
-                chord_tol, centripetal, vmax, acc, jerk);
+                o.chord_tol, lim.centripetal, o.vmax, o.acc, o.jerk);
     std::printf("  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start and "
                 "stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
                 target, feed_profile_travel(prof, PERIOD),
-                *std::max_element(prof.v.begin(), prof.v.end()), vmin_mid, vmin_cap);
-    std::printf("  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n", r_cap,
-                r_acc, r_jerk, stats.checks, stats.forced);
-    return 0;
+                *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
+    std::printf("  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n", r.cap,
+                r.acc, r.jerk, stats.checks, stats.forced);
+    return EXIT_DONE;
+}
+
+// The plain S-curve mode.
+int write_plain(const options &o) {
+    double length = o.length;
+    if (length == 0) {
+        nurbs_curve curve;
+        length = arc_table_length(curve_table(o, &curve)) - MARGIN;
+    }
+    const sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, PERIOD);
+    feed_profile_save(o.out, m.profile);
+    std::printf("make_profile: %zu samples (%.4f s) -> %s\n", m.profile.v.size(),
+                (m.profile.v.size() - 1) * PERIOD, o.out.c_str());
+    std::printf("  target %.9f mm, travel %.9f mm; peak feed %.9g mm/s, cruise %.6f s, "
+                "ramps %.6f s\n",
+                length, feed_profile_travel(m.profile, PERIOD), m.move.peak, m.move.cruise,
+                feed_ramp_time(m.move.up));
+    return EXIT_DONE;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string out_path = "fprof.txt", curve_path = "S1200X30quorbel.nurbs";
-    double vmax = 250, acc = 2500, jerk = 50000, length = 0, chord_tol = 0.001, centripetal = 0;
-    bool capped = false;
-    for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        const char *opt = argv[i];
-        double *num = !std::strcmp(opt, "--cruise")        ? &vmax
-                      : !std::strcmp(opt, "--acc")         ? &acc
-                      : !std::strcmp(opt, "--jerk")        ? &jerk
-                      : !std::strcmp(opt, "--length")      ? &length
-                      : !std::strcmp(opt, "--chord-tol")   ? &chord_tol
-                      : !std::strcmp(opt, "--centripetal") ? &centripetal
-                                                           : nullptr;
-        if (!std::strcmp(opt, "--help") || !std::strcmp(opt, "-h")) {
-            usage(stdout);
-            return 0;
-        } else if (!std::strcmp(opt, "--curvature-limited")) {
-            capped = true;
-        } else if (num && has_value) {
-            if (!parse_positive(argv[++i], num)) {
-                std::fprintf(stderr, "make_profile: %s needs a positive number\n", opt);
-                return 2;
-            }
-        } else if (!std::strcmp(opt, "--curve") && has_value) {
-            curve_path = argv[++i];
-        } else if (!std::strcmp(opt, "-o") && has_value) {
-            out_path = argv[++i];
-        } else {
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (capped) {
-        if (length != 0) {
-            std::fprintf(stderr, "make_profile: --curvature-limited needs a curve, not --length\n");
-            return 2;
-        }
-        return write_capped(curve_path, out_path, vmax, acc, jerk, chord_tol,
-                            centripetal > 0 ? centripetal : acc);
-    }
-    if (length == 0) {
-        nurbs_curve curve;
-        if (!load_curve_or_report(curve_path.c_str(), &curve)) return 1;
-        arc_table arc;
-        arc_table_build(&curve, &arc);
-        length = arc_table_length(arc) - MARGIN;
-        if (!(length > 0)) {
-            std::fprintf(stderr, "make_profile: %s: curve shorter than %g mm\n", curve_path.c_str(),
-                         MARGIN);
-            return 1;
-        }
-    }
-
-    // The sampled travel differs from the planned length by the rectangle rule's error; plan
-    // a little shorter until it is at most the target.
-    double planned = length;
-    feed_move move = feed_move_plan(planned, vmax, acc, jerk);
-    feed_profile prof = feed_move_sample(move, PERIOD);
-    for (int it = 0; it < 20 && feed_profile_travel(prof, PERIOD) > length; ++it) {
-        planned -= feed_profile_travel(prof, PERIOD) - length + 1e-9 * length;
-        move = feed_move_plan(planned, vmax, acc, jerk);
-        prof = feed_move_sample(move, PERIOD);
-    }
-
-    const std::string tmp = out_path + ".tmp";
-    std::FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        std::fprintf(stderr, "make_profile: %s: could not create the output file\n",
-                     out_path.c_str());
-        return 1;
-    }
-    const bool ok = feed_profile_write(f, prof);
-    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), out_path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        std::fprintf(stderr, "make_profile: %s: could not write the output file\n",
-                     out_path.c_str());
-        return 1;
-    }
-    std::printf("make_profile: %zu samples (%.4f s) -> %s\n", prof.v.size(),
-                (prof.v.size() - 1) * PERIOD, out_path.c_str());
-    std::printf("  target %.9f mm, travel %.9f mm; peak feed %.9g mm/s, cruise %.6f s, "
-                "ramps %.6f s\n",
-                length, feed_profile_travel(prof, PERIOD), move.peak, move.cruise,
-                feed_ramp_time(move.up));
-    return 0;
+    CLI::App app(DESCRIPTION, "make_profile");
+    options o;
+    add_options(app, o);
+    tool_app_setup(app, FOOTER);
+    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
+    return run_tool("make_profile", [&] {
+        const bool uses_curve = o.capped || o.length == 0;
+        if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
+        check_output_writable(o.out, "-o");
+        remove_temporaries_on_signal();
+        return o.capped ? write_capped(o) : write_plain(o);
+    });
 }

@@ -1,10 +1,10 @@
 // nurbs_bench: times the feedrate correction polynomial interpolator over the whole feed
 // profile, measuring the true arc length of every step, and prints the loop's duration.
-#include <cstdio>   // fopen, printf
-#include <cstring>  // strcmp for --help
+#include <cstdio>  // fopen, printf
+#include <cstring> // strcmp for --help
 
 #include "interpolate.hpp"
-#include "curve_report.hpp"
+#include "curve_load.hpp"
 #include "nurbs.hpp"
 #include "feed_profile.hpp"
 #include "progress.hpp"

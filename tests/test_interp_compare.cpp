@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "interp_compare_run.hpp"
+#include "compare_report.hpp"
+#include "compare_run.hpp"
+#include "compare_stats.hpp"
 #include "interpolate.hpp"
 #include "test_util.hpp"
 
@@ -81,13 +83,13 @@ double G_worst_s_mismatch = 0;
 double G_worst_t_mismatch = 0;
 std::size_t G_calls = 0;
 
-// Steps 1% too far at feeds of 1 mm/s and more, ten times too far below; records its inputs.
+// Steps 1% too far at feeds of 1 mm/s and more, twice too far below; records its inputs.
 double overshooting_step(const compare_step &in) {
     G_worst_s_mismatch = std::max(G_worst_s_mismatch, std::fabs(in.s - LINE_LEN * in.u));
     G_worst_t_mismatch =
         std::max(G_worst_t_mismatch, std::fabs(in.t - static_cast<double>(G_calls) * T));
     ++G_calls;
-    const double factor = in.v >= COMPARE_MIN_FEED ? 1.01 : 10.0;
+    const double factor = in.v >= COMPARE_MIN_FEED ? 1.01 : 2.0;
     return in.u + factor * in.v * in.T / LINE_LEN;
 }
 
@@ -102,16 +104,23 @@ TEST_F(InterpCompareLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) 
     const method_result r = run_method(m, &curve, LINE_LEN, prof);
 
     // The expected run, step by step: where the parameter lands and which steps are scored.
+    // The end step counts only when it is longer than v*T (the curve did not cut it short).
     double u = 0, drift = 0;
     std::size_t steps = 0, scored = 0;
+    bool end_counted = false;
     for (std::size_t i = 0; i < prof.v.size(); ++i) {
         ++steps;
-        const double factor = prof.v[i] >= 1 ? 1.01 : 10.0;
+        const double factor = prof.v[i] >= 1 ? 1.01 : 2.0;
         const double un = u + factor * prof.v[i] * T / LINE_LEN;
-        if (un >= 1) break;
-        drift += (factor - 1) * prof.v[i] * T;
+        const double ds = (std::min(un, 1.0) - u) * LINE_LEN;
+        if (un >= 1 && ds <= prof.v[i] * T) break;
+        drift += ds - prof.v[i] * T;
         scored += prof.v[i] >= 1;
         u = un;
+        if (un >= 1) {
+            end_counted = true;
+            break;
+        }
     }
     ASSERT_FALSE(r.failed) << r.reason;
     EXPECT_TRUE(r.reached_end);
@@ -124,7 +133,8 @@ TEST_F(InterpCompareLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) 
     EXPECT_NEAR(r.fluct_rms, 0.01, 1e-9);
     EXPECT_NEAR(r.drift, drift, 1e-12);
     EXPECT_TRUE(std::isnan(r.rel_err[4])) << "a slow sample was scored";
-    EXPECT_TRUE(std::isnan(r.rel_err[steps - 1])) << "the step cut short by the end was scored";
+    EXPECT_EQ(std::isnan(r.rel_err[steps - 1]), !end_counted)
+        << "the end step is scored exactly when the curve did not cut it short";
     EXPECT_TRUE(std::isnan(r.call_ns[steps])) << "a time recorded after the end";
     EXPECT_FALSE(std::isnan(r.call_ns[steps - 1]));
     // The method is handed the measured travelled length (not the commanded one, which is 1%
@@ -149,7 +159,9 @@ double creeping(const compare_step &in) {
     return in.u + 1e-15; // moves, but by about 1e-15 mm per period: no motion at 2 mm/s
 }
 double halving_the_rest(const compare_step &in) {
-    return in.u + (1 - in.u) / 2; // approaches the end without ever reaching u = 1
+    // Steps v*T until the rest is shorter than two steps, then halves it: approaches the end
+    // without ever reaching u = 1.
+    return in.u + std::min(in.v * in.T / LINE_LEN, (1 - in.u) / 2);
 }
 
 TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
@@ -205,13 +217,15 @@ TEST_F(InterpCompareLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
 }
 
 TEST_F(InterpCompareLine, ArrivingAtTheEndWithoutClampingIsNotAStall) {
-    // Halving the rest leaves less than COMPARE_END_TOL = 1e-6 of the 1 mm line after 20 steps.
-    const feed_profile prof = make_profile(300, [](std::size_t) { return 2.0; });
+    // 2 mm/s is 5e-4 mm per period: 1998 full steps, then halving the last 1e-3 mm leaves less
+    // than COMPARE_END_TOL = 1e-6 mm after 10 more.
+    const feed_profile prof = make_profile(3000, [](std::size_t) { return 2.0; });
     const compare_method m{"halving_double", nullptr, halving_the_rest, false};
     const method_result r = run_method(m, &curve, LINE_LEN, prof);
     EXPECT_FALSE(r.failed) << r.reason;
     EXPECT_TRUE(r.reached_end);
-    EXPECT_EQ(r.steps, 20u);
+    EXPECT_GT(r.steps, 2000u);
+    EXPECT_LT(r.steps, 2020u);
     EXPECT_LT(r.end_u, 1.0);
 }
 
@@ -335,8 +349,8 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
 
     for (const compare_method &m : compare_methods()) {
         const std::vector<std::string> row = row_of(text, m.name);
-        ASSERT_GE(row.size(), 13u) << m.name << " row missing in\n" << text;
-        EXPECT_EQ(row[12], "ok,") << m.name << ": " << text;
+        ASSERT_GE(row.size(), 14u) << m.name << " row missing in\n" << text;
+        EXPECT_EQ(row[13], "ok,") << m.name << ": " << text;
         // FCP's table belongs to the curve it was made for; the others measure this curve.
         if (std::string(m.name) != "FCP") {
             EXPECT_EQ(row[1], std::to_string(SAMPLES)) << m.name;
@@ -357,7 +371,7 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
         return std::count(l.begin(), l.end(), ',') + 1;
     };
     const auto width = fields(line);
-    EXPECT_EQ(width, 2 + 2 * 9);
+    EXPECT_EQ(width, 2 + 3 * 9);
     while (std::getline(lines, line)) {
         EXPECT_EQ(fields(line), width) << "row " << rows;
         ++rows;
@@ -380,7 +394,8 @@ TEST_F(InterpCompareProgram, MethodsSubsetInTheOrderGiven) {
     EXPECT_TRUE(row_of(text, "NewtonRaphson").empty());
     EXPECT_LT(text.find("\nRK2 "), text.find("\nTaylor3 "));
     const std::string head = read_file(csv).substr(0, read_file(csv).find('\n'));
-    EXPECT_EQ(head, "time_s,feed_mm_s,RK2_rel_err,RK2_call_ns,Taylor3_rel_err,Taylor3_call_ns");
+    EXPECT_EQ(head, "time_s,feed_mm_s,RK2_rel_err,RK2_call_ns,Taylor3_rel_err,Taylor3_call_ns,"
+                    "RK2_chord_err_mm,Taylor3_chord_err_mm");
 }
 
 TEST_F(InterpCompareProgram, BadInputsFailClearlyAndLeaveOutputsAlone) {
@@ -398,12 +413,14 @@ TEST_F(InterpCompareProgram, BadInputsFailClearlyAndLeaveOutputsAlone) {
             << what;
     };
 
-    // A curve file that does not open: the loader's fixed line, and the path on stderr.
+    // A curve file that does not open: the path and why, on stderr.
     const std::string missing = dir.file("missing.nurbs");
-    EXPECT_NE(run(PROGRAM + " --curve " + missing + " --profile " + profile + outputs, out, err),
-              0);
-    EXPECT_EQ(read_file(out), NURBS_OPEN_ERROR);
-    EXPECT_NE(read_file(err).find(missing), std::string::npos) << read_file(err);
+    EXPECT_EQ(run(PROGRAM + " --curve " + missing + " --profile " + profile + outputs, out, err),
+              1);
+    EXPECT_EQ(read_file(out), "");
+    EXPECT_NE(read_file(err).find(missing + ": cannot open the curve file (No such file"),
+              std::string::npos)
+        << read_file(err);
     unchanged("missing curve");
 
     // A curve file with bad content: path and line.

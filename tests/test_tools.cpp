@@ -294,7 +294,8 @@ TEST(FcpFit, RegeneratesTheCommittedHeaderByteForByte) {
     const std::string tmp =
         (std::filesystem::temp_directory_path() / ("fcp_fit_" + std::to_string(getpid()))).string();
     ASSERT_EQ(run(NURBS_BIN_DIR "/fcp_fit -o " + tmp + " " + CURVE), 0);
-    const std::string made = slurp(tmp), committed = slurp(NURBS_SOURCE_DIR "/src/core/FCP_init.hpp");
+    const std::string made = slurp(tmp),
+                      committed = slurp(NURBS_SOURCE_DIR "/src/core/FCP_init.hpp");
     std::remove(tmp.c_str());
     ASSERT_FALSE(made.empty());
     EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/core/FCP_init.hpp";

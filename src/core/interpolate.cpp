@@ -60,24 +60,38 @@ int find_span(int n, int p, double u, const double *U) {
     return mid;
 }
 
-// Returns the table piece for a search result: the last piece for a result past it.
-static inline int fcp_piece(int j) {
-    return j > BRK_LEN - 2 ? BRK_LEN - 2 : j;
+// Returns the piece for a search result over n breakpoints: the last piece for a result past it.
+static inline int fcp_piece(int j, int n) {
+    return j > n - 2 ? n - 2 : j;
 }
 
-// Returns piece j of the table at arc length s_new by Horner's rule, highest power first.
-static inline double fcp_piece_at(int j, double s_new) {
-    const double t = (s_new - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1];
-    return nurbs_interp::fcp_horner(FCP_THT[j], t);
+// Returns the parameter of a table of n breakpoints `sbrk` and rows `row(j)` at arc length
+// s + v*T, on the piece that s lies in; never clamped.
+template <class Rows>
+static inline double fcp_table_u(int n, const double *sbrk, Rows row, double s, double v,
+                                 double T) {
+    const double s_new = v * T + s;
+    const int j = fcp_piece(find_span(n, 0, s, sbrk), n);
+    const double t = (s_new - sbrk[j]) / sbrk[n - 1];
+    return nurbs_interp::fcp_horner(row(j), t);
+}
+
+static inline const double *compiled_row(int j) {
+    return FCP_THT[j];
 }
 
 // Returns the table's u at s + v*T on the piece that s lies in; never clamped.
 // Assumes nothing about s: past the last breakpoint the last piece continues, below 0 (or NaN)
 // the first piece is used.
 double get_u_FCP(double s, double v, double T) {
-    const double s_new = v * T + s;
-    const int j = fcp_piece(find_span(BRK_LEN, 0, s, FCP_SBRK));
-    return fcp_piece_at(j, s_new);
+    return fcp_table_u(BRK_LEN, FCP_SBRK, compiled_row, s, v, T);
+}
+
+// Returns the run-time table's u at s + v*T, as get_u_FCP does.
+double nurbs_interp::fcp_runtime_u(const fcp_table &table, double s, double v, double T) {
+    return fcp_table_u(
+        static_cast<int>(table.sbrk.size()), table.sbrk.data(),
+        [&table](int j) { return table.tht[j].data(); }, s, v, T);
 }
 
 // Returns the table's u at s (same value as get_u_FCP(s, 0, T)); prints the search result.
@@ -85,7 +99,9 @@ double FCP_eval(double s) {
     const int j = find_span(BRK_LEN, 0, s, FCP_SBRK);
     std::printf("FCP: s=%f jbrk=%d\n", s, j);
     std::fflush(stdout);
-    return fcp_piece_at(fcp_piece(j), s);
+    const int piece = fcp_piece(j, BRK_LEN);
+    const double sn = (s - FCP_SBRK[piece]) / FCP_SBRK[BRK_LEN - 1];
+    return nurbs_interp::fcp_horner(FCP_THT[piece], sn);
 }
 
 // ---- Interpolation context ----

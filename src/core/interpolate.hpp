@@ -9,6 +9,9 @@
 // state are shared, unsynchronised.
 #pragma once
 
+#include <array>  // a table row
+#include <vector> // a run-time table
+
 #include "geometric.hpp" // cart_point
 #include "nurbs.hpp"     // nurbs_curve, evaluation and arc length
 
@@ -29,6 +32,20 @@ inline double fcp_horner(const double *c, double t) {
         u = c[i] + u * t;
     return u;
 }
+
+// A feedrate correction table held at run time (fitted for the curve at hand, or read from a
+// file), in the layout of the compiled-in one: breakpoints ascending from sbrk[0] = 0 to the
+// total length in sbrk.back(); row j holds the coefficients of piece j, highest power first,
+// in t = (s - sbrk[j]) / sbrk.back(). At least two breakpoints, one row fewer than them.
+struct fcp_table {
+    std::vector<double> sbrk;
+    std::vector<std::array<double, FCP_PIECE_COEFFS>> tht;
+};
+
+// Returns the run-time table's parameter at arc length s + v*T exactly as get_u_FCP returns the
+// compiled-in table's: the same search (by s), normalisation, Horner order and end rule (past
+// the last breakpoint the last piece continues). Not clamped.
+double fcp_runtime_u(const fcp_table &table, double s, double v, double T);
 
 } // namespace nurbs_interp
 

@@ -109,7 +109,8 @@ void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
     nurbs_interp::nurbs_curve_load_stream(f, name, curve);
 }
 
-void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
+void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
+                                           nurbs_curve *curve) {
     text_scan in = text_scan_open(f);
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;

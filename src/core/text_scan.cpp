@@ -107,4 +107,32 @@ unsigned scan_line(const text_scan &s) {
     return s.line_no == 0 ? 1 : s.line_no;
 }
 
+bool scan_at_separator(const text_scan &s) {
+    return s.pos >= s.line.size() || is_space(s.line[s.pos]);
+}
+
+bool scan_double_in_line(text_scan &s, double *out) {
+    while (s.pos < s.line.size() && is_space(s.line[s.pos]))
+        ++s.pos;
+    if (s.pos >= s.line.size()) return false;
+    const char *start = s.line.c_str() + s.pos;
+    char *end = nullptr;
+    const double value = std::strtod(start, &end);
+    if (end == start) return false;
+    s.pos += static_cast<std::size_t>(end - start);
+    if (!scan_at_separator(s)) return false;
+    *out = value;
+    return true;
+}
+
+bool scan_rest_blank(const text_scan &s) {
+    for (std::size_t i = s.pos; i < s.line.size(); ++i)
+        if (!is_space(s.line[i])) return false;
+    return true;
+}
+
+bool scan_next_line(text_scan &s) {
+    return next_line(s);
+}
+
 } // namespace nurbs_interp

@@ -43,4 +43,22 @@ bool scan_double(text_scan &s, double *out);
 // Returns the 1-based line number of the cursor (of the last line once the input has ended).
 unsigned scan_line(const text_scan &s);
 
+// True when the cursor is at white space, at the end of its line or at the end of the input:
+// the place where a number must stop (a number followed by "abc" is not a number).
+bool scan_at_separator(const text_scan &s);
+
+// ---- Line-oriented reading (for formats where a line holds a fixed set of fields) ----
+
+// Reads a floating-point number on the current line only (white space before it skipped,
+// not line ends); false when the line has no number left or the number is not followed by
+// white space or the end of the line.
+bool scan_double_in_line(text_scan &s, double *out);
+
+// True when nothing but white space is left on the current line.
+bool scan_rest_blank(const text_scan &s);
+
+// Moves the cursor to the start of the next line; false at the end of the input (or on an
+// over-long line, see too_long).
+bool scan_next_line(text_scan &s);
+
 } // namespace nurbs_interp

@@ -79,8 +79,7 @@ void atomic_file::commit() {
     umask(mask);
     chmod(temp_.c_str(), 0666 & ~mask);
     if (std::rename(temp_.c_str(), path_.c_str()) != 0)
-        throw output_error(path_ + ": cannot put the output in place (" + errno_text(errno) +
-                           ")");
+        throw output_error(path_ + ": cannot put the output in place (" + errno_text(errno) + ")");
     temp_.clear();
     G_pending_used[slot_] = 0;
     slot_ = -1;

@@ -1,8 +1,12 @@
 #include "feed_profile.hpp"
 
-#include <cmath>  // isfinite
-#include <cstdio> // fopen
-#include <new>    // bad_alloc
+#include <cerrno>
+#include <cmath>   // isfinite
+#include <cstdio>  // fopen
+#include <cstdlib> // strtoll
+#include <cstring> // strerror
+#include <filesystem>
+#include <new> // bad_alloc
 
 #include "atomic_file.hpp"
 #include "text_scan.hpp"
@@ -65,6 +69,91 @@ feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path) {
     } catch (const std::bad_alloc &) {
         fail(path, scan_line(in), "not enough memory for " + std::to_string(count) + " samples");
     }
+    return prof;
+}
+
+namespace {
+
+// Reads the strict header "N=<count>"; returns the count.
+long read_checked_header(text_scan &in, const std::string &path) {
+    if (in.too_long)
+        fail(path, scan_line(in),
+             "line longer than " + std::to_string(in.max_line) + " characters");
+    const bool tag = scan_literal(in, 'N') && scan_literal(in, '=');
+    const char *start = in.line.c_str() + in.pos;
+    char *end = nullptr;
+    errno = 0;
+    const long long count = tag ? std::strtoll(start, &end, 10) : 0;
+    if (!tag || end == start)
+        fail(path, 1, "the first line must be \"N=<count>\" (a whole number of samples)");
+    in.pos += static_cast<std::size_t>(end - start);
+    if (!scan_rest_blank(in))
+        fail(path, 1, "the first line must be \"N=<count>\" with nothing after the count");
+    if (errno == ERANGE) fail(path, 1, "the sample count overflows");
+    if (count < 0) fail(path, 1, "the sample count " + std::to_string(count) + " is negative");
+    if (count > PROFILE_MAX_SAMPLES)
+        fail(path, 1,
+             "the sample count " + std::to_string(count) + " is more than the bound of " +
+                 std::to_string(PROFILE_MAX_SAMPLES) + " samples");
+    return count;
+}
+
+// Moves to the next non-blank line; false at the end of the input.
+bool next_filled_line(text_scan &in, const std::string &path) {
+    while (scan_next_line(in))
+        if (!scan_rest_blank(in)) return true;
+    if (in.too_long)
+        fail(path, scan_line(in),
+             "line longer than " + std::to_string(in.max_line) + " characters");
+    return false;
+}
+
+} // namespace
+
+feed_profile read_feed_profile_checked(const std::string &path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw profile_error(path + ": is a directory, not a feed profile");
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    if (!f)
+        throw profile_error(path + ": cannot open the feed profile (" + std::strerror(errno) + ")");
+    file_closer closer{f};
+    return read_feed_profile_checked_stream(f, path);
+}
+
+feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &path) {
+    text_scan in = text_scan_open(f);
+    const long count = read_checked_header(in, path);
+    static const char *const names[3] = {"feed", "acceleration", "jerk"};
+    feed_profile prof;
+    prof.v.reserve(count);
+    prof.a.reserve(count);
+    prof.j.reserve(count);
+    for (long i = 0; i < count; ++i) {
+        const std::string which =
+            "sample " + std::to_string(i + 1) + " of " + std::to_string(count);
+        if (!next_filled_line(in, path)) fail(path, scan_line(in), "file ends before " + which);
+        double value[3];
+        for (int c = 0; c < 3; ++c) {
+            if (!scan_double_in_line(in, &value[c]))
+                fail(path, scan_line(in),
+                     which + ": " + names[c] +
+                         " is missing or not a number (a sample line holds "
+                         "exactly three numbers: feed acceleration jerk)");
+            if (!std::isfinite(value[c]))
+                fail(path, scan_line(in), which + ": " + names[c] + " is not finite");
+        }
+        if (!scan_rest_blank(in))
+            fail(path, scan_line(in),
+                 which + ": more than three numbers on the line (feed acceleration jerk)");
+        if (value[0] < 0) fail(path, scan_line(in), which + ": the feed is negative");
+        prof.v.push_back(value[0]);
+        prof.a.push_back(value[1]);
+        prof.j.push_back(value[2]);
+    }
+    if (next_filled_line(in, path))
+        fail(path, scan_line(in),
+             "more sample lines than the count N=" + std::to_string(count) + " in the header");
     return prof;
 }
 

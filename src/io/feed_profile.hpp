@@ -9,6 +9,10 @@
 
 namespace nurbs_interp {
 
+// The most samples a profile may have where the tools read or write one: 10^7 servo periods
+// (2500 s, about 42 minutes of motion at 0.25 ms), about 240 MB as three columns of doubles.
+inline constexpr long PROFILE_MAX_SAMPLES = 10000000;
+
 // One column per quantity, one entry per servo period: feed (length/s), path acceleration
 // (length/s^2) and path jerk (length/s^3).
 struct feed_profile {
@@ -31,6 +35,16 @@ feed_profile read_feed_profile(const char *path);
 // Reads a feed profile from an open stream, as read_feed_profile does; `path` is the name its
 // messages carry. The stream stays open.
 feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
+
+// Reads a feed profile for a tool, strictly: the first line is "N=<count>" with a count from 0
+// to PROFILE_MAX_SAMPLES and nothing after it; then exactly <count> sample lines (blank lines
+// aside), each holding exactly three finite numbers, feed (>= 0), acceleration and jerk; then
+// nothing but blank lines. Throws profile_error naming the file and line otherwise, also for a
+// file that does not open ("<path>: cannot open the feed profile (<why>)") or is a directory.
+feed_profile read_feed_profile_checked(const std::string &path);
+
+// Reads a profile from an open stream as read_feed_profile_checked does.
+feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &path);
 
 // Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample; false on a write error.
 bool feed_profile_write(std::FILE *out, const feed_profile &p);

@@ -29,8 +29,8 @@ void progress_line::done() {
     shown_ = -1;
 }
 
-double measure_length_with_progress(nurbs_curve *curve, const std::string &label,
-                                    double epsilon, int depth) {
+double measure_length_with_progress(nurbs_curve *curve, const std::string &label, double epsilon,
+                                    int depth) {
     progress_line line(label);
     if (!line.active()) return adaptiveSimpsons(nurbs_arc_len, curve, 0.0, 1.0, epsilon, depth);
     unsigned long calls = 0;

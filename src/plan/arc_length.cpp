@@ -16,7 +16,8 @@ constexpr int GL_PARTS = 2;   // equal parts per integral
 
 double arc_length_in_span(nurbs_curve *curve, double a, double b) {
     static const gauss_rule &rule = gauss_legendre(GL_POINTS);
-    return gauss_integrate(rule, [curve](double u) { return nurbs_arc_len(u, curve); }, a, b, GL_PARTS);
+    return gauss_integrate(
+        rule, [curve](double u) { return nurbs_arc_len(u, curve); }, a, b, GL_PARTS);
 }
 
 void arc_table_build(nurbs_curve *curve, arc_table *tab) {

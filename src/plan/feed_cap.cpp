@@ -1,9 +1,11 @@
 #include "feed_cap.hpp"
 
 #include <algorithm> // clamp, max, min
-#include <cmath>     // ceil, cbrt, fabs, floor, sqrt
+#include <cmath>     // ceil, cbrt, cos, fabs, floor, sqrt
+#include <numbers>   // pi
 #include <stdexcept> // runtime_error when a capped move does not finish
 
+#include "format.hpp"
 #include "gauss_legendre.hpp"
 
 namespace nurbs_interp {
@@ -57,36 +59,47 @@ double feed_cap_min(const feed_cap_table &t, double s0, double s1) {
 
 namespace {
 
-// Returns the radius of curvature of `curve` at u.
-double radius_at(nurbs_curve *curve, double u) {
-    cart_point P, d1, d2;
-    nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
-    return curvature_rad_at_point(&d1, &d2);
-}
-
 // Returns the arc length between u0 and u1 by three-point Gauss-Legendre (the pieces are short
 // and inside one knot span, where the speed is a smooth rational function).
 double piece_length(nurbs_curve *curve, double u0, double u1) {
     static const gauss_rule &rule = gauss_legendre(3);
-    return gauss_integrate(rule, [curve](double u) { return nurbs_arc_len(u, curve); }, u0, u1, 1);
+    return gauss_integrate(
+        rule, [curve](double u) { return nurbs_arc_len(u, curve); }, u0, u1, 1);
 }
 
 } // namespace
 
-feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
-                                   const feed_cap_limits &lim, double cell) {
-    // Samples (s, cap, geometric cap below the floor) in increasing s.
-    std::vector<double> s, c;
-    std::vector<char> low;
-    auto add = [&](double sm, double u) {
-        const double rho = radius_at(curve, u);
-        s.push_back(sm);
-        c.push_back(feed_cap_at_radius(rho, lim));
-        feed_cap_limits bare = lim;
-        bare.floor = 0;
-        low.push_back(feed_cap_at_radius(rho, bare) < lim.floor);
-    };
-    add(0.0, 0.0);
+namespace {
+
+// The cap sampled along a curve, in increasing arc length.
+struct cap_samples {
+    std::vector<double> s;           // arc length, mm
+    std::vector<double> c;           // cap, mm/s
+    std::vector<char> low;           // the geometric cap is below the floor
+    std::vector<cart_point> tangent; // unit tangent (0 where |C'| = 0)
+};
+
+// Adds the sample at parameter u, arc length sm.
+void add_sample(cap_samples &x, nurbs_curve *curve, const feed_cap_limits &lim, double sm,
+                double u) {
+    cart_point P, d1, d2;
+    nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
+    const double rho = curvature_rad_at_point(&d1, &d2);
+    feed_cap_limits bare = lim;
+    bare.floor = 0;
+    const double speed = modulus(&d1);
+    x.s.push_back(sm);
+    x.c.push_back(feed_cap_at_radius(rho, lim));
+    x.low.push_back(feed_cap_at_radius(rho, bare) < lim.floor);
+    x.tangent.push_back(speed > 0 ? cart_point{d1.x / speed, d1.y / speed, d1.z / speed}
+                                  : cart_point{0, 0, 0});
+}
+
+// Returns the cap sampled at least once per cell length, evenly in u inside each knot span.
+cap_samples sample_caps(nurbs_curve *curve, const arc_table &tab, const feed_cap_limits &lim,
+                        double cell) {
+    cap_samples x;
+    add_sample(x, curve, lim, 0.0, 0.0);
     for (std::size_t k = 0; k + 1 < tab.u_knot.size(); ++k) {
         const double u0 = tab.u_knot[k], u1 = tab.u_knot[k + 1];
         const long m = std::max(1L, long(std::ceil((tab.s_knot[k + 1] - tab.s_knot[k]) / cell)));
@@ -94,20 +107,52 @@ feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
         for (long i = 1; i <= m; ++i) {
             const double u = i == m ? u1 : u0 + (u1 - u0) * (double(i) / double(m));
             sm += piece_length(curve, up, u);
-            add(i == m ? tab.s_knot[k + 1] : sm, u);
+            add_sample(x, curve, lim, i == m ? tab.s_knot[k + 1] : sm, u);
             up = u;
         }
     }
+    return x;
+}
+
+// Lowers to the floor both samples around every sharp turn of the tangent (and every sample
+// where |C'| = 0), recording where.
+void floor_sharp_turns(cap_samples &x, const feed_cap_limits &lim, feed_cap_table *t) {
+    const double cos_sharp = std::cos(FEED_CAP_SHARP_TURN_DEG * std::numbers::pi / 180);
+    for (std::size_t i = 0; i < x.s.size(); ++i) {
+        const bool stopped = dotprod(&x.tangent[i], &x.tangent[i]) == 0;
+        const bool turns = i > 0 && dotprod(&x.tangent[i - 1], &x.tangent[i]) < cos_sharp;
+        if (!stopped && !turns) continue;
+        if (turns) x.c[i - 1] = lim.floor;
+        x.c[i] = lim.floor;
+        if (t->sharp_count++ < 8 && (t->sharp.empty() || x.s[i] > t->sharp.back() + 1e-6))
+            t->sharp.push_back(x.s[i]);
+    }
+}
+
+} // namespace
+
+feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
+                                   const feed_cap_limits &lim, double cell) {
+    const double cells_needed = std::ceil(arc_table_length(tab) / cell);
+    if (!(cells_needed <= double(FEED_CAP_MAX_CELLS)))
+        throw plan_error("the feed cap of a " + fmt("%.6g", arc_table_length(tab)) +
+                         " mm path needs " + fmt("%.6g", cells_needed) + " cells of " +
+                         fmt("%g", cell) + " mm, more than the bound of " +
+                         std::to_string(FEED_CAP_MAX_CELLS));
+    feed_cap_table t;
+    cap_samples x = sample_caps(curve, tab, lim, cell);
+    floor_sharp_turns(x, lim, &t);
+    const std::vector<double> &s = x.s, &c = x.c;
     const double length = s.back();
     std::vector<double> cells(std::max(1L, long(std::ceil(length / cell))), HUGE_VAL);
     const long last = long(cells.size()) - 1;
-    auto cell_of = [&](double x) { return std::clamp(long(std::floor(x / cell)), 0L, last); };
+    auto cell_of = [&](double v) { return std::clamp(long(std::floor(v / cell)), 0L, last); };
     double floored = 0;
     for (std::size_t i = 0; i + 1 < s.size(); ++i) {
         const double lo = std::min(c[i], c[i + 1]);
         for (long k = cell_of(s[i]); k <= cell_of(s[i + 1]); ++k)
             cells[k] = std::min(cells[k], lo);
-        if (low[i] || low[i + 1]) floored += s[i + 1] - s[i];
+        if (x.low[i] || x.low[i + 1]) floored += s[i + 1] - s[i];
         // A local minimum between samples: the vertex of the parabola through three samples.
         if (i > 0 && c[i] <= c[i - 1] && c[i] <= c[i + 1] && s[i] > s[i - 1] && s[i + 1] > s[i]) {
             const double h0 = s[i] - s[i - 1], h1 = s[i + 1] - s[i];
@@ -125,9 +170,11 @@ feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
             }
         }
     }
-    feed_cap_table t = feed_cap_from_cells(std::move(cells), cell);
-    t.floored = floored;
-    return t;
+    feed_cap_table table = feed_cap_from_cells(std::move(cells), cell);
+    table.floored = floored;
+    table.sharp = std::move(t.sharp);
+    table.sharp_count = t.sharp_count;
+    return table;
 }
 
 namespace {
@@ -270,8 +317,8 @@ feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, doubl
     const double j_tol = 1e-6 * jerk;
     for (long k = 0;; ++k) {
         if (k >= max_samples)
-            throw std::runtime_error(
-                "capped feed plan: move does not finish within the sample limit");
+            throw plan_error("the curvature-limited plan needs more than " +
+                             std::to_string(max_samples) + " samples (bound)");
         const bool at_rest = x.v == 0 && x.a == 0;
         const brake_step b = pl.brake(x.v, x.a);
         if (b.stops && !at_rest) {

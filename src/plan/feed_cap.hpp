@@ -21,11 +21,11 @@ namespace nurbs_interp {
 
 // The limits that make up the feed cap along a curve.
 struct feed_cap_limits {
-    double vmax = 250;         // cruise feed, mm/s
-    double chord_tol = 0.001;  // chord-error tolerance delta, mm
-    double centripetal = 2500; // centripetal acceleration limit A_c, mm/s^2
+    double vmax = 250;            // cruise feed, mm/s
+    double chord_tol = 0.001;     // chord-error tolerance delta, mm
+    double centripetal = 2500;    // centripetal acceleration limit A_c, mm/s^2
     double period = SERVO_PERIOD; // servo period T, s
-    double floor = 2.5;        // lowest cap, mm/s (keeps a cusp from stopping the move)
+    double floor = 2.5;           // lowest cap, mm/s (keeps a cusp from stopping the move)
 };
 
 // Returns the feed cap at radius of curvature rho (mm): the least of vmax, the chord-error cap
@@ -42,9 +42,28 @@ struct feed_cap_table {
     std::vector<double> block_min;           // lowest cap of each block of FEED_CAP_BLOCK cells
     std::vector<std::vector<double>> sparse; // sparse[k][b]: lowest of blocks b .. b + 2^k - 1
     double floored = 0; // length over which the floor raised the geometric cap, mm
+    // Arc lengths (mm) where the tangent turns sharply or the parameter speed vanishes (a
+    // corner, a cusp, a reversal), at which the cap is the floor; the first few only.
+    std::vector<double> sharp;
+    long sharp_count = 0; // all such places
 };
 
 inline constexpr int FEED_CAP_BLOCK = 64;
+
+// The most cells a cap table may have (about 160 MB of caps; at the tools' 0.01 mm cells, a
+// path of 200 m).
+inline constexpr long FEED_CAP_MAX_CELLS = 20000000;
+
+// A turn of the tangent by more than this between neighbouring samples of the cap (at most one
+// cell apart) is a corner: the radius formula does not see it (at a reversal C'' is parallel
+// to C'), so the cap is the floor there. 10 degrees in 0.01 mm is a radius of 0.06 mm.
+inline constexpr double FEED_CAP_SHARP_TURN_DEG = 10.0;
+
+// A planning request that cannot be met within its bounds; the message gives the estimate and
+// the bound.
+struct plan_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // Returns the table over the given per-cell caps (for synthetic caps and for the curve).
 feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell);
@@ -53,7 +72,9 @@ feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell);
 // at least once per cell length (evenly in u inside each knot span, arc length by three-point
 // Gauss-Legendre from the span's start in `tab`); each cell takes the lowest sample value over
 // it, and where the samples have a local minimum, the minimum of the parabola through the
-// three samples around it.
+// three samples around it. Where the unit tangent turns by more than FEED_CAP_SHARP_TURN_DEG
+// between two samples, or |C'| is 0, both samples take the floor. Throws plan_error when the
+// table would need more than FEED_CAP_MAX_CELLS cells.
 feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
                                    const feed_cap_limits &lim, double cell);
 
@@ -73,20 +94,20 @@ struct feed_plan_stats {
 // each period (the last may stop inside its period); acceleration and feed are its exact
 // integrals. Each period takes the largest jerk after which full braking (jerk -jerk down to
 // -acc, then easing off to rest) still keeps every later sample under the cap and stops by
-// `travel`. Throws std::runtime_error if the move would need more than max_samples samples.
+// `travel`. Throws plan_error if the move would need more than max_samples samples.
 feed_profile feed_plan_capped(const feed_cap_table &cap, double travel, double acc, double jerk,
                               double period, feed_plan_stats *stats = nullptr,
-                              long max_samples = 50000000);
+                              long max_samples = PROFILE_MAX_SAMPLES);
 
 // The worst ratios of a profile to its limits, measured as the driver runs it: sample k covers
 // [s_k, s_k + v_k T], s_k = T (v_0 + ... + v_{k-1}).
 struct feed_limit_ratios {
-    double cap = 0;           // max feed / lowest cap over the sample's stretch
-    double acc = 0;           // max |a| / acc
-    double jerk = 0;          // max |j| / jerk
-    double lowest_cap = 0;    // lowest cap met by any sample, mm/s
-    double slowest_mid = 0;   // slowest local minimum of the feed between start and stop (inf: none)
-    double travel = 0;        // T * sum of the feeds, mm
+    double cap = 0;         // max feed / lowest cap over the sample's stretch
+    double acc = 0;         // max |a| / acc
+    double jerk = 0;        // max |j| / jerk
+    double lowest_cap = 0;  // lowest cap met by any sample, mm/s
+    double slowest_mid = 0; // slowest local minimum of the feed between start and stop (inf: none)
+    double travel = 0;      // T * sum of the feeds, mm
 };
 
 // Returns the ratios of `p` to `cap_over(s0, s1)` (the lowest cap over [s0, s1]), acc and jerk.

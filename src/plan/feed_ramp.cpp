@@ -1,6 +1,10 @@
 #include "feed_ramp.hpp"
 
-#include <cmath> // ceil, fabs, sqrt
+#include <cmath>     // ceil, fabs, sqrt
+#include <stdexcept> // length_error for a move too long to sample
+#include <string>
+
+#include "format.hpp"
 
 namespace nurbs_interp {
 
@@ -104,10 +108,16 @@ feed_profile feed_move_sample(const feed_move &m, double period) {
     return p;
 }
 
-sampled_move feed_move_fit(double length, double vmax, double acc, double jerk, double period) {
+sampled_move feed_move_fit(double length, double vmax, double acc, double jerk, double period,
+                           long max_samples) {
     sampled_move m;
     m.planned = length;
     m.move = feed_move_plan(m.planned, vmax, acc, jerk);
+    const double samples = std::ceil(feed_move_time(m.move) / period) + 1;
+    if (!(samples <= double(max_samples)))
+        throw std::length_error("the move takes " + fmt("%.6g", feed_move_time(m.move)) +
+                                " s: " + fmt("%.6g", samples) + " samples of " + fmt("%g", period) +
+                                " s, more than the bound of " + std::to_string(max_samples));
     m.profile = feed_move_sample(m.move, period);
     for (int it = 0; it < 20 && feed_profile_travel(m.profile, period) > length; ++it) {
         m.planned -= feed_profile_travel(m.profile, period) - length + 1e-9 * length;

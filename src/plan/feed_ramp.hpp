@@ -59,7 +59,9 @@ struct sampled_move {
 
 // Returns the move over at most `length` mm sampled every `period` s: the sampled travel
 // period * sum(feed) differs from the planned length by the rectangle rule's error, so the
-// move is planned a little shorter until its travel is at most `length`.
-sampled_move feed_move_fit(double length, double vmax, double acc, double jerk, double period);
+// move is planned a little shorter until its travel is at most `length`. Throws
+// std::length_error, before sampling, when the move would need more than max_samples samples.
+sampled_move feed_move_fit(double length, double vmax, double acc, double jerk, double period,
+                           long max_samples = PROFILE_MAX_SAMPLES);
 
 } // namespace nurbs_interp

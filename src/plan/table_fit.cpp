@@ -191,6 +191,15 @@ fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int sampl
     return acc;
 }
 
+bool fcp_table_finite(const fcp_table &table) {
+    for (double s : table.sbrk)
+        if (!std::isfinite(s)) return false;
+    for (const auto &row : table.tht)
+        for (double c : row)
+            if (!std::isfinite(c)) return false;
+    return true;
+}
+
 void fcp_write_header(std::FILE *out, const fcp_table &table,
                       const std::vector<std::string> &comment) {
     for (const std::string &line : comment)

@@ -20,11 +20,6 @@ namespace nurbs_interp {
 // Coefficients per piece (the header's FCP_ORD).
 inline constexpr int FCP_TABLE_ORD = FCP_PIECE_COEFFS;
 
-struct fcp_table {
-    std::vector<double> sbrk;                           // breakpoints, arc length
-    std::vector<std::array<double, FCP_TABLE_ORD>> tht; // one row per piece
-};
-
 // How well a table follows u(s), measured against the accurate inversion of arc_inverse.
 struct fcp_accuracy {
     double max_u_err = 0;    // max |u_table(s) - u(s)| over the samples
@@ -52,6 +47,9 @@ fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len);
 // Measures `table` against the accurate inversion at `samples` + 1 evenly spaced points of
 // every piece (ends included).
 fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int samples);
+
+// True when every breakpoint and coefficient of `table` is finite.
+bool fcp_table_finite(const fcp_table &table);
 
 // Writes the FCP_init header for `table`; `comment` lines (without "// ") go at the top.
 // Every number is printed with %.17g, so the same table gives the same bytes.

@@ -1,0 +1,48 @@
+// What every tool shares: its command line (CLI11), its exit statuses, and the turning of a
+// failure into one line "<tool>: <what is wrong>" on standard error.
+#pragma once
+
+#include <CLI/CLI.hpp> // the argument parser of every tool
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "nurbs.hpp" // nurbs_curve
+
+namespace nurbs_interp {
+
+// Exit statuses of the tools (nurbs_bench has its own: 0, or 255 for -1).
+inline constexpr int EXIT_DONE = 0;   // the work is done (a method failing in a comparison too)
+inline constexpr int EXIT_FAILED = 1; // an input is bad, an output cannot be written, or a
+                                      // size bound is exceeded
+inline constexpr int EXIT_USAGE = 2;  // the command line is wrong
+
+// The text --help shows about the exit statuses.
+inline constexpr const char *EXIT_STATUS_HELP =
+    "Exit status: 0 done; 1 bad input, failed output or a size bound exceeded (the message\n"
+    "names the file, or the estimate and the bound); 2 a wrong command line.";
+
+// A failure a tool reports as "<tool>: <what>" with status EXIT_FAILED.
+struct tool_failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A validator for a number option: finite and within [lo, hi], `unit` named in the message.
+CLI::Validator finite_in(double lo, double hi, const std::string &unit = "");
+
+// A validator for a whole-number option within [lo, hi].
+CLI::Validator whole_in(long lo, long hi);
+
+// Makes `app` answer -h/--help on standard output with `footer` and the exit statuses.
+void tool_app_setup(CLI::App &app, const std::string &footer);
+
+// Parses the command line. Returns -1 to go on; otherwise the status to exit with: 0 after
+// --help, EXIT_USAGE after "<tool>: <what is wrong> (see --help)" on standard error (an unknown
+// option is named: "--bogus: not an option").
+int parse_tool_args(CLI::App &app, int argc, char **argv);
+
+// Runs a tool's body and returns its status; whatever it throws (a bad input, a failed output,
+// memory exhausted) becomes "<tool>: <what>" on standard error and EXIT_FAILED.
+int run_tool(const std::string &tool, const std::function<int()> &body);
+
+} // namespace nurbs_interp

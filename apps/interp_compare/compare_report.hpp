@@ -1,0 +1,31 @@
+// The comparison's outputs: the summary table, the per-sample CSV and the gnuplot plot.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "atomic_file.hpp"
+#include "compare_run.hpp"
+
+namespace nurbs_interp {
+
+// Returns the aligned summary table, one row per result, units in the column headers.
+std::string format_summary(const std::vector<method_result> &results);
+
+// Writes the per-sample CSV: time_s, feed_mm_s, then per method <name>_rel_err and
+// <name>_call_ns, then per method <name>_chord_err_mm (empty where not scored or not run).
+void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_result> &res);
+
+// Draws the plot into the PNG file `png` (its final path `shown` named in messages), with the
+// plot data written to the (temporary, never committed) file `data`: per method the largest
+// relative feed error per time window on a log scale (a distinct colour and dash pattern each,
+// failed methods marked in the legend, methods with identical errors named as such), and the feed
+// profile in a panel below. Needs gnuplot; throws output_error when it is missing or fails.
+void draw_plot(const std::string &png, const std::string &shown, atomic_file &data,
+               const feed_profile &prof, const std::vector<method_result> &res);
+
+// True when an executable `name` is on the PATH.
+bool on_path(const char *name);
+
+} // namespace nurbs_interp

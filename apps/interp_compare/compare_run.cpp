@@ -1,0 +1,197 @@
+#include "compare_run.hpp"
+
+#include <algorithm> // clamp, max
+#include <cmath>     // isfinite, fabs
+#include <cstdint>
+#include <limits>
+
+#include "compare_stats.hpp"
+#include "format.hpp"
+#include "tick_clock.hpp"
+
+namespace nurbs_interp {
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// What a run carries from one step to the next.
+struct run_state {
+    double u = 0.0;         // the method's parameter
+    double s = 0.0;         // travelled length, mm
+    double drift = 0.0;     // travelled minus commanded over the counted steps, mm
+    double commanded = 0.0; // sum of v*T over the steps made, mm
+    long long iter_sum = 0;
+    int stalled = 0;      // consecutive stalled samples
+    double stall_u = 0.0; // where the stall began
+    std::size_t stall_from = 0;
+};
+
+// Where a step happened, for the messages: " at t = <start> s from u = <u>".
+std::string where(const compare_step &in) {
+    return " at t = " + fmt("%.5f", in.t) + " s from u = " + fmt("%.17g", in.u);
+}
+
+// Returns why the step from in.u to un (true length ds) fails its method, or "" when it does
+// not: a parameter that is not finite or below 0, a step length that is not finite, a step
+// back along the curve, or a jump of several times the commanded length.
+std::string step_failure(const compare_step &in, double un, double ds) {
+    // The longest step the profile's own kinematics allow over one period.
+    const double reach =
+        in.v * in.T + std::fabs(in.a) * in.T * in.T / 2 + std::fabs(in.j) * in.T * in.T * in.T / 6;
+    if (!std::isfinite(un)) return "non-finite parameter (" + fmt("%g", un) + ")" + where(in);
+    if (un < 0.0) return "left the curve before its start: u = " + fmt("%.17g", un) + where(in);
+    if (!std::isfinite(ds)) return "non-finite step length to u = " + fmt("%.17g", un) + where(in);
+    if (ds < -COMPARE_BACK_TOL) return "moved backwards by " + fmt("%.3g", -ds) + " mm" + where(in);
+    if (ds > COMPARE_JUMP_FACTOR * reach + COMPARE_BACK_TOL)
+        return "jumped " + fmt("%.6g", ds) + " mm in one period, " + fmt("%.3g", ds / reach) +
+               " times v*T + |a|T^2/2 + |j|T^3/6 = " + fmt("%.3g", reach) + " mm," + where(in);
+    return "";
+}
+
+// Returns why the drift fails the method, or "".
+std::string drift_failure(const run_state &st, const compare_step &in) {
+    const double bound = COMPARE_DRIFT_TOL + COMPARE_DRIFT_REL * st.commanded;
+    if (std::fabs(st.drift) <= bound) return "";
+    return "drifted " + fmt("%.6g", st.drift) + " mm from the commanded length " +
+           fmt("%.6g", st.commanded) + " mm (bound " + fmt("%.3g", bound) +
+           " mm) by t = " + fmt("%.5f", in.t + in.T) + " s, at s = " + fmt("%.6g", st.s) + " mm";
+}
+
+// Counts a stalled sample; returns the failure once COMPARE_STALL_SAMPLES are in a row.
+std::string stall_failure(run_state &st, const compare_step &in, double ds, std::size_t i) {
+    const double ideal = in.v * in.T;
+    if (in.v < COMPARE_MIN_FEED) return "";
+    if (ds >= COMPARE_STALL_FRACTION * ideal) {
+        st.stalled = 0;
+        return "";
+    }
+    if (st.stalled++ == 0) {
+        st.stall_u = in.u;
+        st.stall_from = i;
+    }
+    if (st.stalled < COMPARE_STALL_SAMPLES) return "";
+    return "stopped advancing: " + std::to_string(COMPARE_STALL_SAMPLES) +
+           " samples with feed >= 1 mm/s each covered less than 1% of v*T, from t = " +
+           fmt("%.5f", static_cast<double>(st.stall_from) * in.T) +
+           " s at u = " + fmt("%.17g", st.stall_u);
+}
+
+// Runs one timed servo cycle of `method` and returns the new parameter; records its time and
+// iterations into r at sample i.
+double timed_step(const compare_method &method, const compare_step &in, double tick_ns,
+                  method_result &r, run_state &st, std::size_t i) {
+    const std::int64_t t0 = tick_count();
+    const double un = method.step(in);
+    const std::int64_t t1 = tick_count();
+    r.steps = i + 1;
+    r.call_ns[i] = static_cast<double>(t1 - t0) * tick_ns;
+    if (method.iterative) {
+        const int it = interp_last_iterations();
+        st.iter_sum += it;
+        r.iter_max = std::max(r.iter_max, it);
+    }
+    return un;
+}
+
+// Scores and checks the step from in.u to un; returns false when the run ends (at the curve's
+// end, or failed).
+bool account_step(const compare_step &in, double un, const compare_setup &setup, method_result &r,
+                  run_state &st, std::size_t i) {
+    // The tool stands on the curve: a parameter outside [0, 1] is measured at the end it is
+    // past (the evaluator's end rules), so a step is never longer than the curve.
+    const double ua = std::clamp(in.u, 0.0, 1.0);
+    const double ub = std::isfinite(un) ? std::clamp(un, 0.0, 1.0) : ua;
+    const double ds =
+        adaptiveSimpsons(nurbs_arc_len, setup.curve, ua, ub, COMPARE_QUAD_EPS, COMPARE_QUAD_DEPTH);
+    r.reason = step_failure(in, un, ds);
+    if (!r.reason.empty()) return r.failed = true, false;
+    r.chord_err[i] = chord_error(setup.curve, ua, ub);
+    const double ideal = in.v * in.T;
+    const bool at_end = un >= 1.0 || setup.curve_length - (st.s + ds) < COMPARE_END_TOL;
+    // Only a step that the curve's end cuts short of v*T is left out of the statistics.
+    if (!(at_end && ds <= ideal)) {
+        st.drift += ds - ideal;
+        if (in.v >= COMPARE_MIN_FEED) r.rel_err[i] = std::fabs(ideal - ds) / ideal;
+    }
+    st.commanded += ideal;
+    st.s += ds;
+    st.u = un;
+    r.reason = drift_failure(st, in);
+    if (!r.reason.empty()) return r.failed = true, false;
+    if (at_end) {
+        r.reached_end = true;
+        r.end_time = static_cast<double>(i + 1) * in.T;
+        return false;
+    }
+    r.reason = stall_failure(st, in, ds, i);
+    if (!r.reason.empty()) return r.failed = true, false;
+    return true;
+}
+
+} // namespace
+
+double chord_error(nurbs_curve *curve, double u0, double u1) {
+    if (!(u1 != u0)) return 0.0;
+    cart_point a, b, p;
+    nurbs_deBoor_eval(u0, -1, curve, &a, nullptr, nullptr, nullptr);
+    nurbs_deBoor_eval(u1, -1, curve, &b, nullptr, nullptr, nullptr);
+    const cart_point ab{b.x - a.x, b.y - a.y, b.z - a.z};
+    const double len2 = sq_modulus(&ab);
+    double worst = 0.0;
+    for (int k = 1; k <= COMPARE_CHORD_POINTS; ++k) {
+        const double u = u0 + (u1 - u0) * (double(k) / (COMPARE_CHORD_POINTS + 1));
+        nurbs_deBoor_eval(u, -1, curve, &p, nullptr, nullptr, nullptr);
+        const cart_point ap{p.x - a.x, p.y - a.y, p.z - a.z};
+        // Distance to the segment: to the nearest point of it (its ends included).
+        const double t = len2 > 0 ? std::clamp(dotprod(&ap, &ab) / len2, 0.0, 1.0) : 0.0;
+        const cart_point q{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
+        worst = std::max(worst, cart_dist(&p, &q));
+    }
+    return worst;
+}
+
+method_result run_method(const compare_method &method, const compare_setup &setup,
+                         const feed_profile &prof) {
+    const std::size_t n = prof.v.size();
+    const double T = COMPARE_PERIOD;
+    const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
+    method_result r;
+    r.name = method.name;
+    r.samples = n;
+    r.iterative = method.iterative;
+    r.rel_err.assign(n, NaN);
+    r.chord_err.assign(n, NaN);
+    r.call_ns.assign(n, NaN);
+
+    if (method.start) method.start();
+    const std::size_t progress_every = std::max<std::size_t>(1, n / 100);
+    run_state st;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (setup.progress && i % progress_every == 0) setup.progress(setup.progress_ctx, i, n);
+        const compare_step in{st.u,          st.s, prof.v[i],   prof.a[i], prof.j[i],
+                              double(i) * T, T,    setup.curve, setup.fcp};
+        const double un = timed_step(method, in, tick_ns, r, st, i);
+        if (!account_step(in, un, setup, r, st, i)) break;
+    }
+    if (setup.progress) setup.progress(setup.progress_ctx, n, n);
+    r.end_u = st.u;
+    r.drift = st.drift;
+    r.travelled = st.s;
+    r.commanded = st.commanded;
+    r.iter_mean = r.steps ? static_cast<double>(st.iter_sum) / static_cast<double>(r.steps) : NaN;
+    summarise(r);
+    return r;
+}
+
+method_result run_method(const compare_method &method, nurbs_curve *curve, double curve_length,
+                         const feed_profile &prof, compare_progress progress, void *progress_ctx) {
+    compare_setup setup;
+    setup.curve = curve;
+    setup.curve_length = curve_length;
+    setup.progress = progress;
+    setup.progress_ctx = progress_ctx;
+    return run_method(method, setup, prof);
+}
+
+} // namespace nurbs_interp

@@ -1,0 +1,37 @@
+// Loading a curve file in a program: the driver's way (its fixed messages) and the tools' way
+// (which path and why; curves whose arithmetic overflows, or of zero length, refused).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "nurbs.hpp"
+
+namespace nurbs_interp {
+
+// Prints a load failure as the driver reports it: the fixed line on standard output for a
+// file that does not open, "<path>:<line>: ..." on standard error otherwise.
+void report_load_error(const nurbs_file_error &error);
+
+// Loads `path` as nurbs_curve_alloc_file does; on failure prints the error as the driver does
+// and returns false.
+bool load_curve_or_report(const char *path, nurbs_curve *curve);
+
+// A curve a tool cannot use; the message names the file and what is wrong.
+struct curve_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Loads `path` for a tool. Throws curve_error: "<path>: cannot open the curve file (<why>)",
+// the loader's "<path>:<line>: ..." for bad content, or "<path>: ..." when a homogeneous
+// control point or a derivative polygon point is not finite (coordinates and weights whose
+// products overflow).
+void load_curve_checked(const std::string &path, nurbs_curve *curve);
+
+// Returns the curve's total length as the driver measures it (adaptive Simpson, 1e-12, depth
+// 30), showing progress on a terminal. Throws curve_error naming `path` when the length is not
+// finite or not positive (a tool that needs a length cannot work on it).
+double curve_length_checked(nurbs_curve *curve, const std::string &path,
+                            const std::string &progress_label);
+
+} // namespace nurbs_interp
