@@ -110,7 +110,7 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int fit(const options &o) {
+int fit(const options &o, atomic_file &out) {
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
     arc_table arc;
@@ -123,8 +123,8 @@ int fit(const options &o) {
     const fcp_accuracy acc = fcp_measure(table, arc, o.samples);
     const std::vector<std::string> lines = report_lines(table, acc, arc, o.samples, total);
     const std::string name = base_name(o.curve);
-    write_file_atomically(
-        o.out, [&](std::FILE *f) { fcp_write_header(f, table, header_comment(o, name, lines)); });
+    fcp_write_header(out.stream(), table, header_comment(o, name, lines));
+    out.commit();
     std::printf("fcp_fit: %s: %d breakpoints, %d pieces -> %s\n", name.c_str(), o.brk_len,
                 o.brk_len - 1, o.out.c_str());
     for (const std::string &l : lines)
@@ -142,8 +142,10 @@ int main(int argc, char **argv) {
     if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
     return run_tool("fcp_fit", [&] {
         refuse_output_over_inputs(o.out, "-o", {o.curve});
-        check_output_writable(o.out, "-o");
+        // Created (under a temporary name) before the fit: a path that cannot be written fails
+        // at once, and SIGINT or SIGTERM during the fit removes it.
         remove_temporaries_on_signal();
-        return fit(o);
+        atomic_file out(o.out);
+        return fit(o, out);
     });
 }

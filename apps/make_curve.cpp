@@ -191,8 +191,10 @@ int report(const std::string &path) {
     nurbs_curve curve;
     load_curve_checked(path, &curve);
     const curve_survey r = survey_curve(&curve, 64);
+    if (!std::isfinite(r.length))
+        throw curve_error(path + ": the curve's length is not finite (its arithmetic overflows)");
     std::printf("control points: %u, degree %u\n", curve.ncp, curve.deg);
-    std::printf("weights: %.6f .. %.6f\n", r.wmin, r.wmax);
+    std::printf("weights: %.6g .. %.6g\n", r.wmin, r.wmax);
     std::printf("length: %.9f mm\n", r.length);
     std::printf("radius of curvature: %.6g mm (u = %.6f) .. %.6g mm (u = %.6f)\n", r.rmin, r.u_rmin,
                 r.rmax, r.u_rmax);

@@ -112,7 +112,7 @@ arc_table curve_table(const options &o, nurbs_curve *curve) {
 
 // The curvature-limited mode: plans against the curve's feed cap, writes the profile and
 // prints a summary with the worst ratios to the limits.
-int write_capped(const options &o) {
+int write_capped(const options &o, atomic_file &out) {
     nurbs_curve curve;
     const arc_table arc = curve_table(o, &curve);
     const double target = arc_table_length(arc) - MARGIN;
@@ -140,7 +140,8 @@ int write_capped(const options &o) {
     }
     feed_plan_stats stats;
     const feed_profile prof = feed_plan_capped(cap, target, o.acc, o.jerk, PERIOD, &stats);
-    feed_profile_save(o.out, prof);
+    feed_profile_write(out.stream(), prof);
+    out.commit();
 
     const feed_limit_ratios r = feed_limits_check(
         prof, [&](double s0, double s1) { return feed_cap_min(cap, s0, s1); }, o.acc, o.jerk,
@@ -160,14 +161,15 @@ int write_capped(const options &o) {
 }
 
 // The plain S-curve mode.
-int write_plain(const options &o) {
+int write_plain(const options &o, atomic_file &out) {
     double length = o.length;
     if (length == 0) {
         nurbs_curve curve;
         length = arc_table_length(curve_table(o, &curve)) - MARGIN;
     }
     const sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, PERIOD);
-    feed_profile_save(o.out, m.profile);
+    feed_profile_write(out.stream(), m.profile);
+    out.commit();
     std::printf("make_profile: %zu samples (%.4f s) -> %s\n", m.profile.v.size(),
                 (m.profile.v.size() - 1) * PERIOD, o.out.c_str());
     std::printf("  target %.9f mm, travel %.9f mm; peak feed %.9g mm/s, cruise %.6f s, "
@@ -188,8 +190,8 @@ int main(int argc, char **argv) {
     return run_tool("make_profile", [&] {
         const bool uses_curve = o.capped || o.length == 0;
         if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
-        check_output_writable(o.out, "-o");
         remove_temporaries_on_signal();
-        return o.capped ? write_capped(o) : write_plain(o);
+        atomic_file out(o.out); // a path that cannot be written fails here, before the work
+        return o.capped ? write_capped(o, out) : write_plain(o, out);
     });
 }

@@ -13,6 +13,7 @@
 
 #include "FCP_init.hpp" // the compiled-in table, for reference values
 #include "interpolate.hpp"
+#include "test_util.hpp"
 
 using namespace nurbs_interp;
 
@@ -25,9 +26,10 @@ struct wpt {
     double x, y, w;
 };
 
-// Loads a planar curve written to a temporary curve file.
+// Loads a planar curve written to a curve file in a temporary directory of its own.
 std::unique_ptr<nurbs_curve> make_curve(const char *name, const std::vector<wpt> &pts, int deg) {
-    const auto path = std::filesystem::temp_directory_path() / (std::string("interp_") + name);
+    const test_util::temp_dir dir;
+    const std::string path = dir.file(std::string(name) + ".nurbs");
     std::FILE *f = std::fopen(path.c_str(), "w");
     std::fprintf(f, "N%zu\tL%d\tD2\n", pts.size(), deg);
     for (const wpt &p : pts)
@@ -35,7 +37,6 @@ std::unique_ptr<nurbs_curve> make_curve(const char *name, const std::vector<wpt>
     std::fclose(f);
     auto curve = std::make_unique<nurbs_curve>();
     nurbs_curve_alloc_file(path.c_str(), curve.get());
-    std::filesystem::remove(path);
     return curve;
 }
 
@@ -70,7 +71,7 @@ jet eval_jet(nurbs_curve *c, double u) {
     return e;
 }
 
-struct curves : testing::Test {
+struct OnCurves : testing::Test {
     static inline std::unique_ptr<nurbs_curve> line, circle, lobed, bundled;
     static void SetUpTestSuite() {
         // C(u) = u*(30, 40): one Bezier segment with equally spaced points, speed 50.
@@ -106,7 +107,7 @@ double table_piece(int j, double s) {
     return u;
 }
 
-TEST(fcp, find_span_brackets_and_always_ends) {
+TEST(Fcp, FindSpanBracketsAndAlwaysEnds) {
     const double U[5] = {0, 1, 2, 4, 8};
     for (double u = 0; u < 8; u += 0.125) {
         const int i = find_span(5, 0, u, U);
@@ -118,7 +119,7 @@ TEST(fcp, find_span_brackets_and_always_ends) {
     EXPECT_EQ(find_span(5, 1, NaN, U), 1);
 }
 
-TEST(fcp, piece_is_chosen_by_the_travelled_length) {
+TEST(Fcp, PieceIsChosenByTheTravelledLength) {
     for (int k = 0; k < BRK_LEN - 1; ++k) // on a breakpoint: that piece at t = 0, its c5
         EXPECT_EQ(get_u_FCP(FCP_SBRK[k], 0, T), FCP_THT[k][FCP_ORD - 1]) << k;
     for (int k = 1; k < BRK_LEN - 1; ++k) { // crossing a breakpoint: still the lower piece
@@ -138,7 +139,7 @@ TEST(fcp, piece_is_chosen_by_the_travelled_length) {
     testing::internal::GetCapturedStdout();
 }
 
-TEST(taylor, time_steps_have_their_order_on_a_known_motion) {
+TEST(Taylor, TimeStepsHaveTheirOrderOnAKnownMotion) {
     // C(u) = u^2 (0.6, 0.8) has s = u^2, so u(t) = sqrt(s(t)) for s(t) = s0 + vt + at^2/2 +
     // jt^3/6. Halving T cuts the error by 8 (second order) or 16 (third order); a wrong term
     // or grouping breaks the ratio.
@@ -161,7 +162,7 @@ TEST(taylor, time_steps_have_their_order_on_a_known_motion) {
     EXPECT_TRUE(std::isnan(get_u_Taylor2(NaN, 0, 0.5, T, &d, &dd)));
 }
 
-TEST_F(curves, arc_steps_are_the_first_order_step_and_the_residual_measures_from_its_start) {
+TEST_F(OnCurves, ArcStepsAreTheFirstOrderStepAndTheResidualMeasuresFromItsStart) {
     // Newton-Raphson starts from u + ds/|C'|, whatever T and finite higher derivatives are.
     const cart_point other{3, -7, 1};
     for (double u : {0.0, 0.13, 0.871}) {
@@ -179,7 +180,7 @@ TEST_F(curves, arc_steps_are_the_first_order_step_and_the_residual_measures_from
     set_diff_arclength_target(0, 0);
 }
 
-TEST_F(curves, steps_are_exact_on_a_constant_speed_line) {
+TEST_F(OnCurves, StepsAreExactOnAConstantSpeedLine) {
     const double u = 0.3, v = 100, want = u + v * T / 50;
     const jet e = eval_jet(line.get(), u);
     const cart_point junk{1e300, -1e300, NaN};
@@ -194,7 +195,7 @@ TEST_F(curves, steps_are_exact_on_a_constant_speed_line) {
     EXPECT_TRUE(m1 == u && m2 == 0.2);
 }
 
-TEST_F(curves, fallback_start_up_and_clamp_branches) {
+TEST_F(OnCurves, FallbackStartUpAndClampBranches) {
     nurbs_curve *c = lobed.get();
     // RK2, 25 mm steps: where the Heun step overshoots round a lobe the chord equation has no
     // real root and the Heun value itself comes back, never NaN.
@@ -242,7 +243,7 @@ TEST_F(curves, fallback_start_up_and_clamp_branches) {
 // which its extrapolating interpolation amplifies). Newton-Raphson: 1e-11 mm, measured 5e-12.
 constexpr double RK2_REL_TOL = 1.2e-6, AM_REL_TOL = 2.2e-6;
 
-TEST_F(curves, steps_land_on_the_feed_at_10_to_500_mm_per_s) {
+TEST_F(OnCurves, StepsLandOnTheFeedAt10To500MmPerS) {
     for (auto [name, c] : realistic()) {
         double worst[4] = {0, 0, 0, 0}; // RK2, Adams-Moulton (relative), T3SIA, Newton (mm)
         for (double v : {10.0, 50.0, 250.0, 500.0})
@@ -273,7 +274,7 @@ TEST_F(curves, steps_land_on_the_feed_at_10_to_500_mm_per_s) {
     }
 }
 
-TEST_F(curves, adams_moulton_runs_a_whole_move) {
+TEST_F(OnCurves, AdamsMoultonRunsAWholeMove) {
     // 2500 mm/s^2 up to 250 mm/s, cruise, brake to rest 0.5 mm before the end.
     for (auto [name, c] : realistic()) {
         const double length = gl_length(c, 0, 1), acc = 2500;
@@ -294,7 +295,7 @@ TEST_F(curves, adams_moulton_runs_a_whole_move) {
     }
 }
 
-TEST_F(curves, steffensen_does_not_run_away_at_a_creeping_feed) {
+TEST_F(OnCurves, SteffensenDoesNotRunAwayAtACreepingFeed) {
     // At a few um/s the chord time's rounding noise, divided by v, swamps the residual. On the
     // bundled curve the last sample of the bundled profile (v = 1.6e-5 mm/s, a step of 4e-9 mm)
     // once sent the iterate to u = -2.6e16; the step must stay where the tool is.
@@ -307,7 +308,7 @@ TEST_F(curves, steffensen_does_not_run_away_at_a_creeping_feed) {
             }
 }
 
-TEST_F(curves, parameters_outside_the_curve_end_every_loop) {
+TEST_F(OnCurves, ParametersOutsideTheCurveEndEveryLoop) {
     // No hang and no stray read (the sanitizer build checks that); a result NaN or at most 1.
     for (auto [name, c] : realistic())
         for (double u : {NaN, -0.5, -INF, INF, 2.0})
@@ -339,7 +340,7 @@ void expect_near(const cart_point &p, double x, double y, double tol) {
     EXPECT_EQ(p.z, 0);
 }
 
-TEST(axial, line_and_unit_speed_circle) {
+TEST(AxialKinematics, LineAndUnitSpeedCircle) {
     const double Vt = 120, At = 900, Jt = 2e4, R = 20, c = std::cos(0.7), s = std::sin(0.7);
     const cart_point z{0, 0, 0};
     vaj r = axial({3, 4, 0}, z, z, Vt, At, Jt); // a line at constant parameter speed
@@ -358,7 +359,7 @@ TEST(axial, line_and_unit_speed_circle) {
         EXPECT_TRUE(std::isnan(p.x) && std::isnan(p.y) && std::isnan(p.z));
 }
 
-TEST_F(curves, axial_split_is_parametrisation_free_and_reads_before_writing) {
+TEST_F(OnCurves, AxialSplitIsParametrisationFreeAndReadsBeforeWriting) {
     jet e = eval_jet(lobed.get(), 0.37);
     const vaj r = axial(e.d, e.dd, e.ddd, 250, 2500, 5e4);
     auto x = [](cart_point p, double k) { return cart_point{p.x * k, p.y * k, p.z * k}; };

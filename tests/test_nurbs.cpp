@@ -206,21 +206,6 @@ TEST(Loader, MissingFileReportsTheFixedLine) {
     }
 }
 
-TEST(Loader, ToolsReportLoadFailuresWithThePathAndWhy) {
-    temp_dir dir;
-    const std::string tool = std::string(NURBS_BIN_DIR) + "/curve_info";
-    const std::string out = dir.file("out"), err = dir.file("err");
-    EXPECT_EQ(run(tool + " " + dir.file("missing.nurbs"), out, err), 1);
-    EXPECT_EQ(read_file(out), "");
-    EXPECT_EQ(read_file(err), "curve_info: " + dir.file("missing.nurbs") +
-                                  ": cannot open the curve file (No such file or directory)\n");
-    write_file(dir.file("bad.nurbs"), "N4\tL3\tD7\n");
-    EXPECT_EQ(run(tool + " " + dir.file("bad.nurbs"), out, err), 1);
-    EXPECT_EQ(read_file(out), "");
-    EXPECT_EQ(read_file(err),
-              "curve_info: " + dir.file("bad.nurbs") + ":1: dimension 7 is not 2 or 3\n");
-}
-
 TEST(Loader, ReleaseFreesArraysAndKeepsCounts) {
     temp_dir dir;
     nurbs_curve c;

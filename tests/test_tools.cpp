@@ -1,312 +1,298 @@
-// Tests of the input tools and what they made: the bundled curve, the feed profile and its
-// planner, the accurate arc-length inverse, and the feedrate correction table in FCP_init.hpp.
+// The tools end to end (curve_info, make_curve, make_profile, fcp_fit), as a new user would try
+// them: wrong arguments, unusual curves and unlucky file names. What matters is the status,
+// the message, and the files left behind: inputs byte-identical, no temporary file left, and
+// work beyond the bounds refused before it is attempted.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <csignal>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
-#include "FCP_init.hpp"
-#include "arc_length.hpp"
-#include "feed_cap.hpp"
-#include "feed_ramp.hpp"
-#include "nurbs.hpp"
-#include "feed_profile.hpp"
+#include "test_util.hpp"
 
-using namespace nurbs_interp;
+using namespace test_util;
+namespace fs = std::filesystem;
 
 namespace {
 
+const std::string BIN = NURBS_BIN_DIR;
 const std::string CURVE = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
-const std::string PROFILE = NURBS_BUNDLED_DATA "/fprof.txt";
-constexpr double PERIOD = 0.00025;
 
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+// A tool run: its status, standard output and standard error.
+struct tool_run {
+    int status;
+    std::string out, err;
+};
+
+// Runs `cmd` (a tool name in the build directory plus its arguments) in `dir`.
+tool_run tool(const temp_dir &dir, const std::string &cmd) {
+    const std::string out = dir.file(".out"), err = dir.file(".err");
+    const int status = run("cd " + dir.path.string() + " && " + BIN + "/" + cmd, out, err);
+    tool_run r{status, read_file(out), read_file(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return r;
 }
 
-// The bundled curve, loaded once for the whole program.
-nurbs_curve *bundled() {
-    static nurbs_curve curve;
-    static bool loaded = false;
-    if (!loaded) {
-        nurbs_curve_alloc_file(CURVE.c_str(), &curve);
-        loaded = true;
+// The names in `dir` other than `expected` (temporary files left behind, for one).
+std::vector<std::string> strays(const temp_dir &dir, const std::vector<std::string> &expected) {
+    std::vector<std::string> extra;
+    for (const auto &e : fs::directory_iterator(dir.path)) {
+        const std::string name = e.path().filename().string();
+        if (std::find(expected.begin(), expected.end(), name) == expected.end())
+            extra.push_back(name);
     }
-    return &curve;
+    return extra;
 }
 
-// The driver's total length of the bundled curve (adaptive Simpson, 1e-12, depth 30).
-double driver_length() {
-    static const double len = adaptiveSimpsons(nurbs_arc_len, bundled(), 0.0, 1.0, 1e-12, 30);
-    return len;
+// A small planar cubic, and the same in 3D with z bending out of the plane.
+std::vector<point_w> bent(bool with_z) {
+    std::vector<point_w> pts;
+    for (int i = 0; i < 12; ++i)
+        pts.push_back({20.0 * std::cos(0.4 * i), 15.0 * std::sin(0.4 * i),
+                       with_z ? 6.0 * std::sin(0.9 * i) : 0.0, 1.0});
+    return pts;
 }
 
-double speed(nurbs_curve *c, double u) {
-    cart_point P, d;
-    nurbs_deBoor_eval(u, -1, c, &P, &d, nullptr, nullptr);
-    return std::hypot(d.x, d.y);
-}
+// ---------------------------------------------------------------- arguments
 
-// Independent inversion: the parameter at arc length ds past u0, by Newton's method on the
-// driver's adaptive Simpson quadrature (not on the Gauss-Legendre length of arc_inverse).
-double simpson_param_after(nurbs_curve *c, double u0, double ds, double u_guess) {
-    double u = u_guess;
-    for (int it = 0; it < 8; ++it) {
-        const double f = adaptiveSimpsons(nurbs_arc_len, c, u0, u, 1e-14, 40) - ds;
-        const double step = f / speed(c, u);
-        u -= step;
-        if (std::fabs(step) < 1e-17) break;
+TEST(ToolArguments, WrongArgumentsAreNamedWithStatusTwo) {
+    temp_dir dir;
+    for (const char *t :
+         {"curve_info", "make_curve", "make_profile", "fcp_fit", "interp_compare"}) {
+        const tool_run r = tool(dir, std::string(t) + " --bogus 3");
+        EXPECT_EQ(r.status, 2) << t;
+        EXPECT_NE(r.err.find("--bogus: not an option"), std::string::npos) << t << ": " << r.err;
+        const tool_run h = tool(dir, std::string(t) + " --help");
+        EXPECT_EQ(h.status, 0) << t;
+        EXPECT_NE(h.out.find("Exit status: 0"), std::string::npos) << t;
     }
-    return u;
-}
-
-// Piece j of the compiled-in table at s, evaluated as get_u_FCP does.
-double table_eval(int j, double s) {
-    const double t = (s - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1];
-    double u = FCP_THT[j][0];
-    for (int i = 1; i < FCP_ORD; ++i)
-        u = FCP_THT[j][i] + u * t;
-    return u;
-}
-
-// du/ds of piece j at s.
-double table_slope(int j, double s) {
-    const double t = (s - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1];
-    double d = 5 * FCP_THT[j][0];
-    for (int i = 1; i < FCP_ORD - 1; ++i)
-        d = (5 - i) * FCP_THT[j][i] + d * t;
-    return d / FCP_SBRK[BRK_LEN - 1];
-}
-
-int run(const std::string &cmd) {
-    return std::system((cmd + " >/dev/null 2>&1").c_str());
-}
-
-// ---------------------------------------------------------------- arc-length inverse
-
-TEST(ArcInverse, QuarterCircleLengthAndInverseAreExact) {
-    // Every point of the rational quarter circle lies at radius 1, so the arc length to a
-    // point is its polar angle: an independent check of both directions.
-    nurbs_curve c;
-    nurbs_curve_alloc_file(NURBS_TEST_DATA "/quarter_circle.nurbs", &c);
-    arc_table tab;
-    arc_table_build(&c, &tab);
-    EXPECT_NEAR(arc_table_length(tab), M_PI / 2, 1e-14);
-    for (double s : {1e-9, 0.1, 0.5, 0.785, 1.2, 1.5707}) {
-        const double u = arc_param_at(tab, s);
-        cart_point P;
-        nurbs_deBoor_eval(u, -1, &c, &P, nullptr, nullptr, nullptr);
-        EXPECT_NEAR(std::atan2(P.y, P.x), s, 2e-15) << "s = " << s;
-        EXPECT_NEAR(arc_length_to(tab, u), s, 2e-15);
+    // Values outside their stated range, non-numbers, and options that need another.
+    for (const char *args :
+         {"--cruise 1e308", "--cruise nan", "--acc -3", "--jerk abc", "--length 1e308",
+          "--chord-tol 0.1", "--centripetal 100", "--curvature-limited --length 100",
+          "--length 5 --curve x.nurbs", "--cruise -3", "--curvature-limited --chord-tol 0",
+          "--curvature-limited --centripetal -1"}) {
+        const tool_run r = tool(dir, std::string("make_profile ") + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("make_profile: --"), std::string::npos) << args << ": " << r.err;
     }
-    EXPECT_EQ(arc_param_at(tab, -1.0), 0.0);
-    EXPECT_EQ(arc_param_at(tab, 10.0), 1.0);
+    for (const char *args : {"", "--breakpoints 1 c.nurbs", "--breakpoints 1e9 c.nurbs",
+                             "--samples 0 c.nurbs", "--length -1 c.nurbs", "a.nurbs b.nurbs"})
+        EXPECT_EQ(tool(dir, std::string("fcp_fit ") + args).status, 2) << args;
+    EXPECT_EQ(strays(dir, {}), std::vector<std::string>{});
 }
 
-TEST(ArcInverse, AgreesWithTheDriverQuadratureOnTheBundledCurve) {
-    arc_table tab;
-    arc_table_build(bundled(), &tab);
-    // Two independent quadratures of the same integral; 1e-8 mm is far below anything the
-    // tools rely on and far above the rounding of either.
-    EXPECT_NEAR(arc_table_length(tab), driver_length(), 1e-8);
-    for (double u : {0.013, 0.25, 0.5003, 0.77, 0.999})
-        EXPECT_NEAR(arc_length_to(tab, u),
-                    adaptiveSimpsons(nurbs_arc_len, bundled(), 0.0, u, 1e-12, 30), 1e-8);
-}
-
-// ---------------------------------------------------------------- the bundled curve
-
-TEST(BundledCurve, HasThePromisedShape) {
-    const std::string text = slurp(CURVE);
-    ASSERT_FALSE(text.empty());
-    unsigned n = 0, deg = 0, dim = 0;
-    ASSERT_EQ(std::sscanf(text.c_str(), "N%u\tL%u\tD%u", &n, &deg, &dim), 3);
-    EXPECT_EQ(dim, 2u);
-    EXPECT_EQ(deg, 3u);
-    EXPECT_GE(n, 1000u);
-
-    nurbs_curve *c = bundled();
-    double wmin = 1e300, wmax = -1e300;
-    for (const nurbs_ctrl_pt &p : c->control_points) {
-        wmin = std::min(wmin, p.w);
-        wmax = std::max(wmax, p.w);
+TEST(ToolArguments, CurveFilesThatDoNotOpenAreNamedWithTheReason) {
+    temp_dir dir;
+    const tool_run r = tool(dir, "curve_info missing.nurbs");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "curve_info: missing.nurbs: cannot open the curve file (No such file or "
+                     "directory)\n");
+    write_file(dir.file("bad.nurbs"), "N4\tL3\tD7\n");
+    EXPECT_EQ(tool(dir, "curve_info bad.nurbs").err,
+              "curve_info: bad.nurbs:1: dimension 7 is not 2 or 3\n");
+    fs::create_directory(dir.file("adir"));
+    for (const char *t : {"curve_info adir", "fcp_fit adir", "make_profile --curve adir",
+                          "make_curve --report adir"}) {
+        const tool_run d = tool(dir, t);
+        EXPECT_EQ(d.status, 1) << t;
+        EXPECT_NE(d.err.find("adir: is a directory"), std::string::npos) << t << ": " << d.err;
     }
-    EXPECT_GE(wmin, 0.5);
-    EXPECT_LE(wmax, 2.0);
-    EXPECT_GT(wmax - wmin, 0.1); // not all equal
+    EXPECT_NE(tool(dir, "fcp_fit -o x.hpp missing.nurbs").err.find("cannot open the curve"),
+              std::string::npos);
+}
 
-    EXPECT_GT(driver_length(), 3000.0);
-    EXPECT_LT(driver_length(), 6000.0);
+// ---------------------------------------------------------------- crashes and runaway work
 
-    // Radius of curvature and parameter speed, 32 samples per knot span.
-    const int samples = 32 * int(c->ncp - c->deg);
-    double rmin = 1e300, rmax = 0, vmin = 1e300, vmax = 0;
-    for (int k = 0; k <= samples; ++k) {
-        cart_point P, d1, d2;
-        nurbs_deBoor_eval(double(k) / samples, -1, c, &P, &d1, &d2, nullptr);
-        const double v = std::hypot(d1.x, d1.y);
-        const double r = v * v * v / std::fabs(d1.x * d2.y - d1.y * d2.x);
-        rmin = std::min(rmin, r);
-        rmax = std::max(rmax, r);
-        vmin = std::min(vmin, v);
-        vmax = std::max(vmax, v);
+TEST(ToolBounds, WorkBeyondTheBoundsIsRefusedAtOnceWithTheEstimate) {
+    temp_dir dir;
+    for (const char *args : {"--length 1e9", "--cruise 1e-3 --length 100"}) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const tool_run r = tool(dir, std::string("make_profile -o p.txt ") + args);
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("samples"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("bound of 10000000"), std::string::npos) << r.err;
+        EXPECT_LT(s, 5.0) << "a refusal must come before the work, not after it";
     }
-    EXPECT_LT(rmin, 2.0);
-    EXPECT_GT(rmax, 500.0);
-    EXPECT_GT(vmax / vmin, 10.0);
-    EXPECT_GT(vmin, 100.0); // never near zero: at least 100 mm per unit of u
+    EXPECT_EQ(strays(dir, {}), std::vector<std::string>{});
 }
 
-TEST(BundledCurve, MakeCurveReproducesTheFileBitForBit) {
-    const std::string tmp =
-        (std::filesystem::temp_directory_path() / ("make_curve_" + std::to_string(getpid())))
-            .string();
-    ASSERT_EQ(run(NURBS_BIN_DIR "/make_curve -o " + tmp), 0);
-    EXPECT_TRUE(slurp(tmp) == slurp(CURVE)) << "regenerated curve differs from " << CURVE;
-    std::remove(tmp.c_str());
-}
+// ---------------------------------------------------------------- outputs that destroy inputs
 
-// ---------------------------------------------------------------- feed planning and profile
-
-TEST(FeedPlan, RampsMeetTheirLimitsAndEndpoints) {
-    // Large change: the acceleration limit is reached; small change: a pure jerk ramp.
-    const feed_ramp big = feed_ramp_plan(0, 250, 2500, 50000);
-    EXPECT_DOUBLE_EQ(big.tj, 0.05);
-    EXPECT_DOUBLE_EQ(big.ta, 0.05);
-    const feed_ramp small = feed_ramp_plan(100, 90, 2500, 50000);
-    EXPECT_EQ(small.ta, 0.0);
-    EXPECT_DOUBLE_EQ(small.tj, std::sqrt(10.0 / 50000));
-    double v, a, j;
-    feed_ramp_eval(small, feed_ramp_time(small), &v, &a, &j);
-    EXPECT_EQ(v, 90.0);
-    EXPECT_EQ(a, 0.0);
-    // The ramp's length is its mean feed times its duration: integrate v numerically.
-    const int n = 100000;
-    double s = 0;
-    for (int k = 0; k < n; ++k) {
-        feed_ramp_eval(big, (k + 0.5) * feed_ramp_time(big) / n, &v, &a, &j);
-        s += v * feed_ramp_time(big) / n;
+TEST(ToolOutputs, AnOutputThatIsAnInputIsRefusedAndTheInputStaysAsItWas) {
+    temp_dir dir;
+    write_file(dir.file("c.nurbs"), curve_text(bent(false), 3));
+    const std::string before = read_file(dir.file("c.nurbs"));
+    fs::create_hard_link(dir.file("c.nurbs"), dir.file("hard.nurbs"));
+    fs::create_symlink(dir.file("c.nurbs"), dir.file("soft.nurbs"));
+    for (const char *cmd :
+         {"make_profile --curve c.nurbs -o c.nurbs", "make_profile --curve c.nurbs -o ./c.nurbs",
+          "make_profile --curve c.nurbs -o hard.nurbs", "fcp_fit -o soft.nurbs c.nurbs",
+          "make_profile --curvature-limited --curve soft.nurbs -o hard.nurbs"}) {
+        const tool_run r = tool(dir, cmd);
+        EXPECT_EQ(r.status, 1) << cmd;
+        EXPECT_NE(r.err.find("refusing to overwrite an input"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(dir.file("c.nurbs")), before) << cmd;
     }
-    EXPECT_NEAR(s, feed_ramp_length(big), 1e-6);
+    EXPECT_EQ(strays(dir, {"c.nurbs", "hard.nurbs", "soft.nurbs"}), std::vector<std::string>{});
 }
 
-TEST(FeedPlan, ShortMoveLowersItsPeakAndKeepsItsLength) {
-    // 10 mm cannot reach 250 mm/s with these limits (the two ramps alone need 25 mm).
-    const feed_move m = feed_move_plan(10.0, 250, 2500, 50000);
-    EXPECT_LT(m.peak, 250.0);
-    EXPECT_EQ(m.cruise, 0.0);
-    const feed_profile p = feed_move_sample(m, PERIOD);
-    EXPECT_NEAR(feed_profile_travel(p, PERIOD), 10.0, 1e-6);
-    EXPECT_EQ(p.v.front(), 0.0);
-    EXPECT_EQ(p.v.back(), 0.0);
+TEST(ToolOutputs, AUsersTmpFileIsNotTouchedAndAFailedRunLeavesTheOldOutput) {
+    temp_dir dir;
+    write_file(dir.file("c.nurbs"), curve_text(bent(false), 3));
+    write_file(dir.file("p.txt.tmp"), "the user's own file\n");
+    ASSERT_EQ(tool(dir, "make_profile --curve c.nurbs -o p.txt").status, 0);
+    EXPECT_EQ(read_file(dir.file("p.txt.tmp")), "the user's own file\n");
+    EXPECT_EQ(read_file(dir.file("p.txt")).rfind("N=", 0), 0u);
+    // A run that fails (the curve is too short for a profile) keeps the existing output.
+    write_file(dir.file("p.txt"), "old\n");
+    write_file(dir.file("short.nurbs"), curve_text(test_util::straight_line(4, 3, 0.1), 3));
+    EXPECT_EQ(tool(dir, "make_profile --curve short.nurbs -o p.txt").status, 1);
+    EXPECT_EQ(read_file(dir.file("p.txt")), "old\n");
+    EXPECT_EQ(strays(dir, {"c.nurbs", "short.nurbs", "p.txt", "p.txt.tmp"}),
+              std::vector<std::string>{});
 }
 
-TEST(BundledProfile, IsAConsistentJerkLimitedMoveEndingShortOfTheCurveEnd) {
-    const feed_profile p = read_feed_profile(PROFILE.c_str());
-    ASSERT_GT(p.v.size(), 1000u);
-    EXPECT_EQ(p.v.front(), 0.0);
-    EXPECT_EQ(p.v.back(), 0.0);
-    const double vmax = *std::max_element(p.v.begin(), p.v.end());
-    EXPECT_DOUBLE_EQ(vmax, 250.0);
-    for (std::size_t k = 0; k < p.v.size(); ++k) {
-        ASSERT_GE(p.v[k], 0.0) << k;
-        ASSERT_LE(std::fabs(p.a[k]), 2500.0 + 1e-9) << k;
-        ASSERT_LE(std::fabs(p.j[k]), 50000.0) << k;
+TEST(ToolOutputs, AnUnwritableOutputFailsBeforeTheWork) {
+    temp_dir dir;
+    const auto t0 = std::chrono::steady_clock::now();
+    const tool_run r = tool(dir, "fcp_fit -o /nonexistent/x.hpp " + CURVE);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("/nonexistent/x.hpp"), std::string::npos) << r.err;
+    EXPECT_LT(s, 2.0) << "the fit of the bundled curve takes seconds: it must not have run";
+}
+
+TEST(ToolOutputs, SigtermRemovesTheTemporaryFileAndKeepsTheOldOutput) {
+    temp_dir dir;
+    write_file(dir.file("FCP_init.hpp"), "old\n");
+    const std::string cmd = BIN + "/fcp_fit -o " + dir.file("FCP_init.hpp") + " " + CURVE;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", ("exec " + cmd + " >/dev/null 2>&1").c_str(), nullptr);
+        _exit(127);
     }
-    // a = dv/dt and j = da/dt: over one period the mean of the derivative lies between its
-    // values at the two samples (jerk is piecewise constant, acceleration piecewise linear);
-    // the slack covers rounding of the differences (v ~ 250, T = 2.5e-4: ~1e-10 relative).
-    for (std::size_t k = 0; k + 1 < p.v.size(); ++k) {
-        const double dv = (p.v[k + 1] - p.v[k]) / PERIOD;
-        const double da = (p.a[k + 1] - p.a[k]) / PERIOD;
-        const double a_lo = std::min(p.a[k], p.a[k + 1]), a_hi = std::max(p.a[k], p.a[k + 1]);
-        const double j_lo = std::min(p.j[k], p.j[k + 1]), j_hi = std::max(p.j[k], p.j[k + 1]);
-        ASSERT_GE(dv, a_lo - 1e-6) << k;
-        ASSERT_LE(dv, a_hi + 1e-6) << k;
-        ASSERT_GE(da, j_lo - 1e-4) << k;
-        ASSERT_LE(da, j_hi + 1e-4) << k;
+    // The fit takes seconds; its temporary output exists from the start.
+    bool saw_temp = false;
+    for (int i = 0; i < 200 && !saw_temp; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        saw_temp = strays(dir, {"FCP_init.hpp"}).size() == 1;
     }
-    // The driver steps s += v*T; the travel must stay inside the table (below the curve's
-    // length) and end just short of the length minus 0.5 mm.
-    const double travel = feed_profile_travel(p, PERIOD);
-    EXPECT_LE(travel, driver_length() - 0.5 + 1e-9);
-    EXPECT_GT(travel, driver_length() - 0.5 - 1e-3);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(saw_temp);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(read_file(dir.file("FCP_init.hpp")), "old\n");
+    EXPECT_EQ(strays(dir, {"FCP_init.hpp"}), std::vector<std::string>{});
 }
 
-// ---------------------------------------------------------------- the correction table
+// ---------------------------------------------------------------- curves the arithmetic cannot
+// carry
 
-TEST(FcpTable, LayoutAndNormalisation) {
-    EXPECT_EQ(BRK_LEN, 401);
-    EXPECT_EQ(FCP_ORD, 6);
-    EXPECT_EQ(FCP_SBRK[0], 0.0);
-    for (int k = 0; k + 1 < BRK_LEN; ++k)
-        ASSERT_LT(FCP_SBRK[k], FCP_SBRK[k + 1]) << k;
-    // The last breakpoint is the driver's own measurement of the length, to the bit.
-    EXPECT_EQ(FCP_SBRK[BRK_LEN - 1], driver_length());
-    EXPECT_EQ(FCP_THT[0][5], 0.0);
-    EXPECT_NEAR(table_eval(BRK_LEN - 2, FCP_SBRK[BRK_LEN - 1]), 1.0, 1e-15);
-}
-
-TEST(FcpTable, PiecesMeetAtBreakpointsInValueAndSlope) {
-    for (int j = 0; j + 2 < BRK_LEN; ++j) {
-        const double s = FCP_SBRK[j + 1];
-        ASSERT_LE(std::fabs(table_eval(j, s) - FCP_THT[j + 1][5]), 1e-13) << j;
-        // du/ds = 1/|C'| is matched on both sides; the slopes agree to rounding.
-        const double right = table_slope(j + 1, s);
-        ASSERT_NEAR(table_slope(j, s), right, 1e-9 * right) << j;
+TEST(ToolCurves, CurvesWhoseNumbersOverflowAreRefusedAndNothingNonFiniteIsWritten) {
+    temp_dir dir;
+    std::vector<point_w> huge = bent(false);
+    for (point_w &p : huge) {
+        p.x *= 1e299;
+        p.y *= 1e299;
     }
-}
-
-TEST(FcpTable, ParameterAtEachBreakpointAndAccuracyAgainstIndependentInversion) {
-    // c5 of each piece against the driver's quadrature: the length between consecutive c5
-    // must be the breakpoint spacing (1e-9 mm: the quadrature's tolerance is 1e-13 per piece).
-    nurbs_curve *c = bundled();
-    double max_err = 0;
-    for (int j = 0; j + 1 < BRK_LEN; ++j) {
-        const double u0 = FCP_THT[j][5], u1 = FCP_THT[j + 1 < BRK_LEN - 1 ? j + 1 : j][5];
-        if (j + 2 < BRK_LEN) {
-            ASSERT_NEAR(adaptiveSimpsons(nurbs_arc_len, c, u0, u1, 1e-13, 40),
-                        FCP_SBRK[j + 1] - FCP_SBRK[j], 1e-9)
-                << j;
+    write_file(dir.file("huge.nurbs"), curve_text(huge, 3));
+    std::vector<point_w> weights = bent(false);
+    for (std::size_t i = 0; i < weights.size(); ++i)
+        weights[i].w = i % 2 ? 1e300 : 1e-300; // a light end beside a heavy neighbour
+    write_file(dir.file("weights.nurbs"), curve_text(weights, 3));
+    std::vector<point_w> dot(6, point_w{1, 2, 0, 1});
+    write_file(dir.file("dot.nurbs"), curve_text(dot, 3));
+    for (const char *c : {"huge.nurbs", "weights.nurbs"})
+        for (const std::string t : {"curve_info ", "fcp_fit -o t.hpp ",
+                                    "make_profile -o p.txt --curve ", "make_curve --report "}) {
+            const tool_run r = tool(dir, t + c);
+            EXPECT_EQ(r.status, 1) << t << c << ": " << r.out;
+            EXPECT_NE(r.err.find(c), std::string::npos) << r.err;
+            EXPECT_EQ(r.out.find("nan"), std::string::npos) << r.out;
         }
-        // Inside the piece: the table against Newton on the quadrature from c5.
-        for (double f : {0.3, 0.5, 0.8}) {
-            const double ds = f * (FCP_SBRK[j + 1] - FCP_SBRK[j]);
-            const double ut = table_eval(j, FCP_SBRK[j] + ds);
-            max_err = std::max(max_err, std::fabs(ut - simpson_param_after(c, u0, ds, ut)));
-        }
+    for (const std::string t : {"fcp_fit -o t.hpp ", "make_profile -o p.txt --curve ",
+                                "make_profile --curvature-limited -o p.txt --curve "}) {
+        const tool_run r = tool(dir, t + "dot.nurbs");
+        EXPECT_EQ(r.status, 1) << t;
+        EXPECT_NE(r.err.find("dot.nurbs"), std::string::npos) << r.err;
     }
-    // The accuracy the table is built for; fcp_fit reports 6.6e-10 over 64 samples per piece.
-    EXPECT_LE(max_err, 1e-9);
+    EXPECT_EQ(strays(dir, {"huge.nurbs", "weights.nurbs", "dot.nurbs"}),
+              std::vector<std::string>{});
 }
 
-TEST(FcpFit, RegeneratesTheCommittedHeaderByteForByte) {
-    const std::string tmp =
-        (std::filesystem::temp_directory_path() / ("fcp_fit_" + std::to_string(getpid()))).string();
-    ASSERT_EQ(run(NURBS_BIN_DIR "/fcp_fit -o " + tmp + " " + CURVE), 0);
-    const std::string made = slurp(tmp),
-                      committed = slurp(NURBS_SOURCE_DIR "/src/core/FCP_init.hpp");
-    std::remove(tmp.c_str());
-    ASSERT_FALSE(made.empty());
-    EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/core/FCP_init.hpp";
+TEST(ToolCurves, LoaderRefusesDegreesAbove25AndTrailingCharacters) {
+    temp_dir dir;
+    write_file(dir.file("deg.nurbs"), "N20000\tL20000\tD2\n");
+    const auto t0 = std::chrono::steady_clock::now();
+    const tool_run r = tool(dir, "curve_info deg.nurbs");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("deg.nurbs:1: degree 20000 is above 25"), std::string::npos) << r.err;
+    write_file(dir.file("abc.nurbs"),
+               "N4\tL3\tD2\nX0\tY0\tP1\nX1\tY0\tP1abc\nX2\tY0\tP1\nX3\tY0\tP1\n");
+    EXPECT_NE(tool(dir, "curve_info abc.nurbs")
+                  .err.find("abc.nurbs:3: control point 2: "
+                            "characters after the weight"),
+              std::string::npos);
 }
 
-TEST(FcpFit, RejectsBadArgumentsAndMissingFiles) {
-    EXPECT_NE(run(NURBS_BIN_DIR "/fcp_fit"), 0);
-    EXPECT_NE(run(NURBS_BIN_DIR "/fcp_fit --breakpoints 1 " + CURVE), 0);
-    EXPECT_NE(run(NURBS_BIN_DIR "/fcp_fit -o /nonexistent-dir/x.hpp --length 1 " + CURVE), 0);
-    EXPECT_NE(run(NURBS_BIN_DIR "/fcp_fit /nonexistent.nurbs"), 0);
-    EXPECT_NE(run(NURBS_BIN_DIR "/make_profile --cruise -3"), 0);
+// ---------------------------------------------------------------- reports that ignore z
+
+TEST(ToolReports, MakeCurveReportSeesTheThirdCoordinate) {
+    temp_dir dir;
+    write_file(dir.file("flat.nurbs"), curve_text(bent(false), 3, 3));
+    write_file(dir.file("space.nurbs"), curve_text(bent(true), 3, 3));
+    const tool_run flat = tool(dir, "make_curve --report flat.nurbs");
+    const tool_run space = tool(dir, "make_curve --report space.nurbs");
+    ASSERT_EQ(flat.status, 0) << flat.err;
+    ASSERT_EQ(space.status, 0) << space.err;
+    auto line = [](const std::string &text, const char *key) {
+        const auto at = text.find(key);
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    for (const char *key : {"length:", "radius of curvature:", "parameter speed"})
+        EXPECT_NE(line(flat.out, key), line(space.out, key)) << key;
+}
+
+// ---------------------------------------------------------------- planning through a cusp
+
+TEST(ToolCusps, CurvatureLimitedPlanStopsAtAReversal) {
+    // A straight path out along x and back: a cubic through (0..20, 0) and back to 0, with the
+    // reversal at a repeated control point, where C' vanishes and the radius formula sees a line.
+    temp_dir dir;
+    std::vector<point_w> pts;
+    for (double x : {0.0, 5.0, 10.0, 15.0, 20.0, 20.0, 20.0, 15.0, 10.0, 5.0, 0.0})
+        pts.push_back({x, 0.0, 0.0, 1.0});
+    write_file(dir.file("back.nurbs"), curve_text(pts, 3));
+    const tool_run r = tool(dir, "make_profile --curvature-limited --curve back.nurbs -o p.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("the tangent turns sharply or |C'| vanishes"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("arc length 20"), std::string::npos) << r.err;
+    // The feed at the reversal (20 mm along) is the floor, 1% of 250 mm/s.
+    const std::string text = read_file(dir.file("p.txt"));
+    std::istringstream in(text);
+    std::string header;
+    std::getline(in, header);
+    double v, a, j, s = 0, at_reversal = 1e9;
+    while (in >> v >> a >> j) {
+        if (s <= 20.0 && s + v * 0.00025 >= 20.0) at_reversal = v;
+        s += v * 0.00025;
+    }
+    EXPECT_LE(at_reversal, 2.5 + 1e-9);
 }
 
 } // namespace

@@ -37,7 +37,7 @@ void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, std
                  std::uint32_t *dim) {
     const bool ok = scan_literal(in, 'N') && scan_u32(in, ncp) && scan_space(in) &&
                     scan_literal(in, 'L') && scan_u32(in, deg) && scan_space(in) &&
-                    scan_literal(in, 'D') && scan_u32(in, dim);
+                    scan_literal(in, 'D') && scan_u32(in, dim) && scan_at_separator(in);
     if (in.too_long)
         reject(path, scan_line(in),
                "line longer than " + std::to_string(in.max_line) + " characters");
@@ -45,6 +45,10 @@ void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, std
         reject(path, scan_line(in),
                "header does not match \"N<points>\\tL<degree>\\tD<dimension>\" (unsigned counts)");
     if (*deg < 2) reject(path, 1, "degree " + std::to_string(*deg) + " is below 2");
+    if (*deg > NURBS_MAX_DEGREE)
+        reject(path, 1,
+               "degree " + std::to_string(*deg) + " is above " + std::to_string(NURBS_MAX_DEGREE) +
+                   " (the highest degree the curve model takes)");
     if (*ncp < *deg + 1ULL)
         reject(path, 1,
                std::to_string(*ncp) +
@@ -67,6 +71,8 @@ nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t i
               scan_literal(in, 'Y') && scan_double(in, &pt.y) && scan_space(in);
     if (ok && dim == 3) ok = scan_literal(in, 'Z') && scan_double(in, &pt.z) && scan_space(in);
     ok = ok && scan_literal(in, 'P') && scan_double(in, &pt.w);
+    // The weight ends its line (or is followed by white space): "P1abc" is not a weight of 1.
+    const bool ends = ok && scan_at_separator(in);
     const unsigned line = scan_line(in);
     if (in.too_long)
         reject(path, line, "line longer than " + std::to_string(in.max_line) + " characters");
@@ -75,6 +81,7 @@ nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t i
         reject(path, line,
                which + (dim == 3 ? " does not match \"X<x>\\tY<y>\\tZ<z>\\tP<weight>\""
                                  : " does not match \"X<x>\\tY<y>\\tP<weight>\""));
+    if (!ends) reject(path, line, which + ": characters after the weight");
     if (!std::isfinite(pt.x) || !std::isfinite(pt.y) || !std::isfinite(pt.z) ||
         !std::isfinite(pt.w))
         reject(path, line, which + " has a coordinate or weight that is not finite");

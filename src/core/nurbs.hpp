@@ -59,6 +59,10 @@ struct nurbs_curve {
 
 namespace nurbs_interp {
 
+// The highest degree the loader takes: that of widely used CAD kernels. A de Boor level costs
+// (deg + 1)^2 / 2 blends, so the bound also bounds the cost of one evaluation.
+inline constexpr std::uint32_t NURBS_MAX_DEGREE = 25;
+
 // Why a curve file was not loaded. `open_failed` carries the driver's fixed message for a
 // file that does not open (and the errno of the failed open); `bad_content` carries
 // "<path>:<line>: <what is wrong>".

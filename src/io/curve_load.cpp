@@ -5,6 +5,7 @@
 #include <cstring> // strerror
 #include <filesystem>
 
+#include "format.hpp"
 #include "progress.hpp"
 
 namespace nurbs_interp {
@@ -24,6 +25,34 @@ void check_polygon(const std::vector<nurbs_ctrl_pt> &pts, const std::string &pat
                               " is not finite: the coordinates and weights overflow the "
                               "arithmetic (keep |x*w| and the differences of neighbouring "
                               "points below about 1e300)");
+}
+
+bool finite(const cart_point &p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Throws when the point, C', C'' or the speed |C'| is not finite at the start and the middle
+// of a knot span or at u = 1. Spans are probed with a stride that keeps this to about 2*10^5
+// evaluations, whatever the curve's size.
+void check_evaluation(nurbs_curve *curve, const std::string &path) {
+    const std::uint32_t spans = curve->ncp - curve->deg;
+    const std::uint32_t stride = spans / 100000 + 1;
+    auto probe = [&](double u) {
+        cart_point P, d1, d2;
+        nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
+        if (!finite(P) || !finite(d1) || !finite(d2) || !std::isfinite(modulus(&d1)))
+            throw curve_error(path + ": the curve's evaluation at u = " + fmt("%.9g", u) +
+                              " is not finite: its coordinates and weights overflow the "
+                              "arithmetic (a weight near 0 beside large ones, or values near "
+                              "1e300)");
+    };
+    for (std::uint32_t k = curve->deg; k < curve->ncp; k += stride) {
+        const double u0 = curve->knots[k], u1 = curve->knots[k + 1];
+        if (!(u1 > u0)) continue;
+        probe(u0);
+        probe(u0 + 0.5 * (u1 - u0));
+    }
+    probe(1.0);
 }
 
 } // namespace
@@ -64,6 +93,7 @@ void load_curve_checked(const std::string &path, nurbs_curve *curve) {
     check_polygon(curve->control_points_2d, path, "second-derivative polygon point");
     if (curve->deg >= 3)
         check_polygon(curve->control_points_3d, path, "third-derivative polygon point");
+    check_evaluation(curve, path);
 }
 
 double curve_length_checked(nurbs_curve *curve, const std::string &path,

@@ -25,7 +25,8 @@ struct curve_error : std::runtime_error {
 // Loads `path` for a tool. Throws curve_error: "<path>: cannot open the curve file (<why>)",
 // the loader's "<path>:<line>: ..." for bad content, or "<path>: ..." when a homogeneous
 // control point or a derivative polygon point is not finite (coordinates and weights whose
-// products overflow).
+// products overflow), or when the point, C', C'' or |C'| is not finite at the start or the
+// middle of a knot span (probed, about 2*10^5 evaluations at most).
 void load_curve_checked(const std::string &path, nurbs_curve *curve);
 
 // Returns the curve's total length as the driver measures it (adaptive Simpson, 1e-12, depth

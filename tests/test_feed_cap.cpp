@@ -42,23 +42,13 @@ double radius(nurbs_curve *c, double u) {
     return sp * sp * sp / std::fabs(d1.x * d2.y - d1.y * d2.x);
 }
 
-// Worst ratios of a profile to its limits; cap(s0, s1) gives the lowest cap over [s0, s1].
-struct ratios {
-    double cap = 0, acc = 0, jerk = 0;
-    double travel = 0;
-};
+using ratios = feed_limit_ratios;
 
-// Measures a profile as the driver runs it: sample k covers [s_k, s_k + v_k T], s_k the sum of
-// the earlier v T. Also asserts a = dv/dt and j = da/dt between samples and non-negative feed.
+// Measures a profile as the driver runs it (feed_limits_check, with the cap(s0, s1) given) and
+// asserts a = dv/dt and j = da/dt between samples and non-negative feed.
 ratios measure(const feed_profile &p, const std::function<double(double, double)> &cap) {
-    ratios r;
-    double s = 0;
     for (std::size_t k = 0; k < p.v.size(); ++k) {
         EXPECT_GE(p.v[k], 0.0) << k;
-        r.cap = std::max(r.cap, p.v[k] / cap(s, s + p.v[k] * T));
-        r.acc = std::max(r.acc, std::fabs(p.a[k]) / ACC);
-        r.jerk = std::max(r.jerk, std::fabs(p.j[k]) / JERK);
-        s += p.v[k] * T;
         if (k + 1 == p.v.size()) break;
         // Jerk is constant over a period (the last one may stop early), so the mean of dv/dt
         // lies between the two accelerations and the mean of da/dt between 0 and j_k; the
@@ -70,8 +60,7 @@ ratios measure(const feed_profile &p, const std::function<double(double, double)
         EXPECT_LE(da, std::max(0.0, p.j[k]) + 1e-4) << k;
         if (::testing::Test::HasFailure()) break;
     }
-    r.travel = s;
-    return r;
+    return feed_limits_check(p, cap, ACC, JERK, T);
 }
 
 // Lowest of cells[floor(s0/h) .. floor(s1/h)], by a plain scan.
@@ -294,18 +283,6 @@ TEST(BundledCurvatureProfile, IsWhatMakeProfileWritesAndTheDefaultModeIsUnchange
     EXPECT_TRUE(test_util::read_file(plain) ==
                 test_util::read_file(NURBS_BUNDLED_DATA "/fprof.txt"))
         << "the default mode no longer writes data/fprof.txt";
-}
-
-TEST(BundledCurvatureProfile, MakeProfileRejectsBadCurvatureOptions) {
-    test_util::temp_dir dir;
-    const std::string out = dir.file("p.txt");
-    EXPECT_EQ(run(NURBS_BIN_DIR "/make_profile --curvature-limited --length 100 -o " + out), 2);
-    EXPECT_EQ(run(NURBS_BIN_DIR "/make_profile --curvature-limited --chord-tol 0 -o " + out), 2);
-    EXPECT_EQ(run(NURBS_BIN_DIR "/make_profile --curvature-limited --centripetal -1 -o " + out), 2);
-    EXPECT_NE(
-        run(NURBS_BIN_DIR "/make_profile --curvature-limited --curve /nonexistent.nurbs -o " + out),
-        0);
-    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 } // namespace

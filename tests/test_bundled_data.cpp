@@ -1,0 +1,233 @@
+// The bundled data and the tools that made it: the benchmark curve, the two feed profiles and
+// the feedrate correction table in FCP_init.hpp, their promised properties measured
+// independently, and their regeneration byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "FCP_init.hpp"
+#include "arc_length.hpp"
+#include "feed_cap.hpp"
+#include "feed_ramp.hpp"
+#include "interpolate.hpp" // fcp_horner
+#include "nurbs.hpp"
+#include "test_util.hpp"
+#include "feed_profile.hpp"
+
+using namespace nurbs_interp;
+
+namespace {
+
+const std::string CURVE = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
+const std::string PROFILE = NURBS_BUNDLED_DATA "/fprof.txt";
+constexpr double PERIOD = 0.00025;
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The bundled curve, loaded once for the whole program.
+nurbs_curve *bundled() {
+    static nurbs_curve curve;
+    static bool loaded = false;
+    if (!loaded) {
+        nurbs_curve_alloc_file(CURVE.c_str(), &curve);
+        loaded = true;
+    }
+    return &curve;
+}
+
+// The driver's total length of the bundled curve (adaptive Simpson, 1e-12, depth 30).
+double driver_length() {
+    static const double len = adaptiveSimpsons(nurbs_arc_len, bundled(), 0.0, 1.0, 1e-12, 30);
+    return len;
+}
+
+double speed(nurbs_curve *c, double u) {
+    return nurbs_arc_len(u, c);
+}
+
+// Independent inversion: the parameter at arc length ds past u0, by Newton's method on the
+// driver's adaptive Simpson quadrature (not on the Gauss-Legendre length of arc_inverse).
+double simpson_param_after(nurbs_curve *c, double u0, double ds, double u_guess) {
+    double u = u_guess;
+    for (int it = 0; it < 8; ++it) {
+        const double f = adaptiveSimpsons(nurbs_arc_len, c, u0, u, 1e-14, 40) - ds;
+        const double step = f / speed(c, u);
+        u -= step;
+        if (std::fabs(step) < 1e-17) break;
+    }
+    return u;
+}
+
+// Piece j of the compiled-in table at s, evaluated as get_u_FCP does.
+double table_eval(int j, double s) {
+    return fcp_horner(FCP_THT[j], (s - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1]);
+}
+
+// du/ds of piece j at s.
+double table_slope(int j, double s) {
+    const double t = (s - FCP_SBRK[j]) / FCP_SBRK[BRK_LEN - 1];
+    double d = 5 * FCP_THT[j][0];
+    for (int i = 1; i < FCP_ORD - 1; ++i)
+        d = (5 - i) * FCP_THT[j][i] + d * t;
+    return d / FCP_SBRK[BRK_LEN - 1];
+}
+
+int run(const std::string &cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+// ---------------------------------------------------------------- the bundled curve
+
+TEST(BundledCurve, HasThePromisedShape) {
+    const std::string text = slurp(CURVE);
+    ASSERT_FALSE(text.empty());
+    unsigned n = 0, deg = 0, dim = 0;
+    ASSERT_EQ(std::sscanf(text.c_str(), "N%u\tL%u\tD%u", &n, &deg, &dim), 3);
+    EXPECT_EQ(dim, 2u);
+    EXPECT_EQ(deg, 3u);
+    EXPECT_GE(n, 1000u);
+
+    nurbs_curve *c = bundled();
+    double wmin = 1e300, wmax = -1e300;
+    for (const nurbs_ctrl_pt &p : c->control_points) {
+        wmin = std::min(wmin, p.w);
+        wmax = std::max(wmax, p.w);
+    }
+    EXPECT_GE(wmin, 0.5);
+    EXPECT_LE(wmax, 2.0);
+    EXPECT_GT(wmax - wmin, 0.1); // not all equal
+
+    EXPECT_GT(driver_length(), 3000.0);
+    EXPECT_LT(driver_length(), 6000.0);
+
+    // Radius of curvature and parameter speed, 32 samples per knot span.
+    const int samples = 32 * int(c->ncp - c->deg);
+    double rmin = 1e300, rmax = 0, vmin = 1e300, vmax = 0;
+    for (int k = 0; k <= samples; ++k) {
+        cart_point P, d1, d2;
+        nurbs_deBoor_eval(double(k) / samples, -1, c, &P, &d1, &d2, nullptr);
+        const double v = std::hypot(d1.x, d1.y);
+        const double r = v * v * v / std::fabs(d1.x * d2.y - d1.y * d2.x);
+        rmin = std::min(rmin, r);
+        rmax = std::max(rmax, r);
+        vmin = std::min(vmin, v);
+        vmax = std::max(vmax, v);
+    }
+    EXPECT_LT(rmin, 2.0);
+    EXPECT_GT(rmax, 500.0);
+    EXPECT_GT(vmax / vmin, 10.0);
+    EXPECT_GT(vmin, 100.0); // never near zero: at least 100 mm per unit of u
+}
+
+TEST(BundledCurve, MakeCurveReproducesTheFileBitForBit) {
+    test_util::temp_dir dir;
+    const std::string tmp = dir.file("curve.nurbs");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/make_curve -o " + tmp), 0);
+    EXPECT_TRUE(slurp(tmp) == slurp(CURVE)) << "regenerated curve differs from " << CURVE;
+}
+
+// ---------------------------------------------------------------- the feed profiles
+
+TEST(BundledProfile, IsAConsistentJerkLimitedMoveEndingShortOfTheCurveEnd) {
+    const feed_profile p = read_feed_profile(PROFILE.c_str());
+    ASSERT_GT(p.v.size(), 1000u);
+    EXPECT_EQ(p.v.front(), 0.0);
+    EXPECT_EQ(p.v.back(), 0.0);
+    const double vmax = *std::max_element(p.v.begin(), p.v.end());
+    EXPECT_DOUBLE_EQ(vmax, 250.0);
+    for (std::size_t k = 0; k < p.v.size(); ++k) {
+        ASSERT_GE(p.v[k], 0.0) << k;
+        ASSERT_LE(std::fabs(p.a[k]), 2500.0 + 1e-9) << k;
+        ASSERT_LE(std::fabs(p.j[k]), 50000.0) << k;
+    }
+    // a = dv/dt and j = da/dt: over one period the mean of the derivative lies between its
+    // values at the two samples (jerk is piecewise constant, acceleration piecewise linear);
+    // the slack covers rounding of the differences (v ~ 250, T = 2.5e-4: ~1e-10 relative).
+    for (std::size_t k = 0; k + 1 < p.v.size(); ++k) {
+        const double dv = (p.v[k + 1] - p.v[k]) / PERIOD;
+        const double da = (p.a[k + 1] - p.a[k]) / PERIOD;
+        const double a_lo = std::min(p.a[k], p.a[k + 1]), a_hi = std::max(p.a[k], p.a[k + 1]);
+        const double j_lo = std::min(p.j[k], p.j[k + 1]), j_hi = std::max(p.j[k], p.j[k + 1]);
+        ASSERT_GE(dv, a_lo - 1e-6) << k;
+        ASSERT_LE(dv, a_hi + 1e-6) << k;
+        ASSERT_GE(da, j_lo - 1e-4) << k;
+        ASSERT_LE(da, j_hi + 1e-4) << k;
+    }
+    // The driver steps s += v*T; the travel must stay inside the table (below the curve's
+    // length) and end just short of the length minus 0.5 mm.
+    const double travel = feed_profile_travel(p, PERIOD);
+    EXPECT_LE(travel, driver_length() - 0.5 + 1e-9);
+    EXPECT_GT(travel, driver_length() - 0.5 - 1e-3);
+}
+
+// ---------------------------------------------------------------- the correction table
+
+TEST(FcpTable, LayoutAndNormalisation) {
+    EXPECT_EQ(BRK_LEN, 401);
+    EXPECT_EQ(FCP_ORD, 6);
+    EXPECT_EQ(FCP_SBRK[0], 0.0);
+    for (int k = 0; k + 1 < BRK_LEN; ++k)
+        ASSERT_LT(FCP_SBRK[k], FCP_SBRK[k + 1]) << k;
+    // The last breakpoint is the driver's own measurement of the length, to the bit.
+    EXPECT_EQ(FCP_SBRK[BRK_LEN - 1], driver_length());
+    EXPECT_EQ(FCP_THT[0][5], 0.0);
+    EXPECT_NEAR(table_eval(BRK_LEN - 2, FCP_SBRK[BRK_LEN - 1]), 1.0, 1e-15);
+}
+
+TEST(FcpTable, PiecesMeetAtBreakpointsInValueAndSlope) {
+    for (int j = 0; j + 2 < BRK_LEN; ++j) {
+        const double s = FCP_SBRK[j + 1];
+        ASSERT_LE(std::fabs(table_eval(j, s) - FCP_THT[j + 1][5]), 1e-13) << j;
+        // du/ds = 1/|C'| is matched on both sides; the slopes agree to rounding.
+        const double right = table_slope(j + 1, s);
+        ASSERT_NEAR(table_slope(j, s), right, 1e-9 * right) << j;
+    }
+}
+
+TEST(FcpTable, ParameterAtEachBreakpointAndAccuracyAgainstIndependentInversion) {
+    // c5 of each piece against the driver's quadrature: the length between consecutive c5
+    // must be the breakpoint spacing (1e-9 mm: the quadrature's tolerance is 1e-13 per piece).
+    nurbs_curve *c = bundled();
+    double max_err = 0;
+    for (int j = 0; j + 1 < BRK_LEN; ++j) {
+        const double u0 = FCP_THT[j][5], u1 = FCP_THT[j + 1 < BRK_LEN - 1 ? j + 1 : j][5];
+        if (j + 2 < BRK_LEN) {
+            ASSERT_NEAR(adaptiveSimpsons(nurbs_arc_len, c, u0, u1, 1e-13, 40),
+                        FCP_SBRK[j + 1] - FCP_SBRK[j], 1e-9)
+                << j;
+        }
+        // Inside the piece: the table against Newton on the quadrature from c5.
+        for (double f : {0.3, 0.5, 0.8}) {
+            const double ds = f * (FCP_SBRK[j + 1] - FCP_SBRK[j]);
+            const double ut = table_eval(j, FCP_SBRK[j] + ds);
+            max_err = std::max(max_err, std::fabs(ut - simpson_param_after(c, u0, ds, ut)));
+        }
+    }
+    // The accuracy the table is built for; fcp_fit reports 6.6e-10 over 64 samples per piece.
+    EXPECT_LE(max_err, 1e-9);
+}
+
+TEST(FcpTable, FcpFitRegeneratesTheCommittedHeaderByteForByte) {
+    test_util::temp_dir dir;
+    const std::string tmp = dir.file("FCP_init.hpp");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/fcp_fit -o " + tmp + " " + CURVE), 0);
+    const std::string made = slurp(tmp),
+                      committed = slurp(NURBS_SOURCE_DIR "/src/core/FCP_init.hpp");
+    ASSERT_FALSE(made.empty());
+    EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/core/FCP_init.hpp";
+}
+
+} // namespace

@@ -1,0 +1,334 @@
+// The comparison harness in-process: its statistics and failure detection with test-double
+// methods on a straight line (where every step length is known), the method table, and the
+// chord error against exact values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compare_report.hpp"
+#include "compare_run.hpp"
+#include "compare_stats.hpp"
+#include "interpolate.hpp"
+#include "test_util.hpp"
+
+using namespace nurbs_interp;
+
+namespace {
+
+using test_util::read_file;
+using test_util::run;
+using test_util::temp_dir;
+using test_util::write_file;
+
+constexpr double T = COMPARE_PERIOD;
+const std::string BUNDLED_CURVE = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
+
+// A profile of n samples with feed v(i), no acceleration or jerk.
+template <class F> feed_profile make_profile(std::size_t n, F feed) {
+    feed_profile p;
+    for (std::size_t i = 0; i < n; ++i) {
+        p.v.push_back(feed(i));
+        p.a.push_back(0.0);
+        p.j.push_back(0.0);
+    }
+    return p;
+}
+
+// A short, smooth start: the feed ramps up to 100 mm/s in 0.1 s (constant acceleration, with
+// the matching a), then cruises; n samples, about 0.2 mm per 10 ms at cruise.
+feed_profile ramp_profile(std::size_t n) {
+    feed_profile p;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) * T;
+        p.v.push_back(t < 0.1 ? 1000.0 * t : 100.0);
+        p.a.push_back(t < 0.1 ? 1000.0 : 0.0);
+        p.j.push_back(0.0);
+    }
+    return p;
+}
+
+// The straight line C(u) = (LINE_LEN*u, 0): every step's true length is LINE_LEN * du.
+constexpr double LINE_LEN = 1.0; // mm
+
+struct CompareRunLine : ::testing::Test {
+    temp_dir dir;
+    nurbs_curve curve;
+    void SetUp() override {
+        test_util::load_curve(dir, test_util::straight_line(8, 3, LINE_LEN), 3, &curve);
+    }
+};
+
+// What the recording double saw: the largest mismatch of the travelled length it was given
+// against the length to its parameter, and of its time against sample index * T.
+double G_worst_s_mismatch = 0;
+double G_worst_t_mismatch = 0;
+std::size_t G_calls = 0;
+
+// Steps 1% too far at feeds of 1 mm/s and more, twice too far below; records its inputs.
+double overshooting_step(const compare_step &in) {
+    G_worst_s_mismatch = std::max(G_worst_s_mismatch, std::fabs(in.s - LINE_LEN * in.u));
+    G_worst_t_mismatch =
+        std::max(G_worst_t_mismatch, std::fabs(in.t - static_cast<double>(G_calls) * T));
+    ++G_calls;
+    const double factor = in.v >= COMPARE_MIN_FEED ? 1.01 : 2.0;
+    return in.u + factor * in.v * in.T / LINE_LEN;
+}
+
+TEST_F(CompareRunLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) {
+    // 100 mm/s is 0.025 mm per period, so the 1 mm line ends in the 40th step (1.01 * 39.6);
+    // every fifth sample is slow (0.5 mm/s) and wildly wrong, and must not be scored.
+    const feed_profile prof =
+        make_profile(60, [](std::size_t i) { return i % 5 == 4 ? 0.5 : 100.0; });
+    G_worst_s_mismatch = G_worst_t_mismatch = 0;
+    G_calls = 0;
+    const compare_method m{"overshoot", nullptr, overshooting_step, false};
+    const method_result r = run_method(m, &curve, LINE_LEN, prof);
+
+    // The expected run, step by step: where the parameter lands and which steps are scored.
+    // The end step counts only when it is longer than v*T (the curve did not cut it short).
+    double u = 0, drift = 0;
+    std::size_t steps = 0, scored = 0;
+    bool end_counted = false;
+    for (std::size_t i = 0; i < prof.v.size(); ++i) {
+        ++steps;
+        const double factor = prof.v[i] >= 1 ? 1.01 : 2.0;
+        const double un = u + factor * prof.v[i] * T / LINE_LEN;
+        const double ds = (std::min(un, 1.0) - u) * LINE_LEN;
+        if (un >= 1 && ds <= prof.v[i] * T) break;
+        drift += ds - prof.v[i] * T;
+        scored += prof.v[i] >= 1;
+        u = un;
+        if (un >= 1) {
+            end_counted = true;
+            break;
+        }
+    }
+    ASSERT_FALSE(r.failed) << r.reason;
+    EXPECT_TRUE(r.reached_end);
+    EXPECT_EQ(r.steps, steps);
+    EXPECT_NEAR(r.end_time, static_cast<double>(steps) * T, 1e-15);
+    EXPECT_EQ(r.scored, scored);
+    // The line's speed is constant, so the quadrature is exact up to rounding of ~1e-16 per
+    // step relative to the step: 1e-9 leaves room and still tells 1% from anything else.
+    EXPECT_NEAR(r.fluct_max, 0.01, 1e-9);
+    EXPECT_NEAR(r.fluct_rms, 0.01, 1e-9);
+    EXPECT_NEAR(r.drift, drift, 1e-12);
+    EXPECT_TRUE(std::isnan(r.rel_err[4])) << "a slow sample was scored";
+    EXPECT_EQ(std::isnan(r.rel_err[steps - 1]), !end_counted)
+        << "the end step is scored exactly when the curve did not cut it short";
+    EXPECT_TRUE(std::isnan(r.call_ns[steps])) << "a time recorded after the end";
+    EXPECT_FALSE(std::isnan(r.call_ns[steps - 1]));
+    // The method is handed the measured travelled length (not the commanded one, which is 1%
+    // shorter) and the time of its sample.
+    EXPECT_LT(G_worst_s_mismatch, 1e-12);
+    EXPECT_EQ(G_worst_t_mismatch, 0.0);
+}
+
+double nan_at_sample_5(const compare_step &in) {
+    return in.t >= 5 * T - 1e-12 ? std::nan("") : in.u + in.v * in.T / LINE_LEN;
+}
+double stuck(const compare_step &in) {
+    return in.u;
+}
+double backwards(const compare_step &in) {
+    return in.u - 1e-9;
+}
+double jumping_back(const compare_step &in) {
+    return in.t >= 10 * T - 1e-12 ? in.u - 1e-3 : in.u + in.v * in.T / LINE_LEN;
+}
+double creeping(const compare_step &in) {
+    return in.u + 1e-15; // moves, but by about 1e-15 mm per period: no motion at 2 mm/s
+}
+double halving_the_rest(const compare_step &in) {
+    // Steps v*T until the rest is shorter than two steps, then halves it: approaches the end
+    // without ever reaching u = 1.
+    return in.u + std::min(in.v * in.T / LINE_LEN, (1 - in.u) / 2);
+}
+
+TEST_F(CompareRunLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
+    const feed_profile prof = make_profile(300, [](std::size_t) { return 2.0; });
+    const compare_method nan_method{"nan_double", nullptr, nan_at_sample_5, false};
+    const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
+    const compare_method back_method{"backwards_double", nullptr, backwards, false};
+    const compare_method creep_method{"creeping_double", nullptr, creeping, false};
+    const compare_method jump_method{"jumping_back_double", nullptr, jumping_back, false};
+    const compare_method *newton = find_compare_method("NewtonRaphson");
+    ASSERT_NE(newton, nullptr);
+
+    std::vector<method_result> res;
+    res.push_back(run_method(nan_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(stuck_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(back_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(creep_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(jump_method, &curve, LINE_LEN, prof));
+    res.push_back(run_method(*newton, &curve, LINE_LEN, prof));
+
+    EXPECT_TRUE(res[0].failed);
+    EXPECT_EQ(res[0].steps, 6u);
+    EXPECT_NE(res[0].reason.find("non-finite"), std::string::npos) << res[0].reason;
+    for (int k : {1, 3}) {
+        EXPECT_TRUE(res[k].failed) << res[k].name;
+        EXPECT_EQ(res[k].steps, static_cast<std::size_t>(COMPARE_STALL_SAMPLES)) << res[k].name;
+        EXPECT_NE(res[k].reason.find("stopped advancing"), std::string::npos) << res[k].reason;
+    }
+    // Below u = 0 at the first step; back along the curve at the eleventh.
+    EXPECT_TRUE(res[2].failed);
+    EXPECT_EQ(res[2].steps, 1u);
+    EXPECT_NE(res[2].reason.find("left the curve before its start"), std::string::npos);
+    EXPECT_TRUE(res[4].failed);
+    EXPECT_EQ(res[4].steps, 11u);
+    EXPECT_NE(res[4].reason.find("moved backwards by"), std::string::npos) << res[4].reason;
+    EXPECT_FALSE(res[5].failed) << res[5].reason;
+    EXPECT_EQ(res[5].steps, prof.v.size());
+
+    // Each row of the table carries its own verdict.
+    std::istringstream table(format_summary(res));
+    std::string line;
+    std::getline(table, line); // header
+    EXPECT_NE(line.find("[ns]"), std::string::npos);
+    EXPECT_NE(line.find("[mm]"), std::string::npos);
+    for (const method_result &r : res) {
+        ASSERT_TRUE(std::getline(table, line));
+        EXPECT_EQ(line.rfind(r.name, 0), 0u) << line;
+        EXPECT_EQ(line.find("FAILED: ") != std::string::npos, r.failed) << line;
+        if (r.failed) {
+            EXPECT_NE(line.find(r.reason), std::string::npos) << line;
+        }
+    }
+}
+
+TEST_F(CompareRunLine, ArrivingAtTheEndWithoutClampingIsNotAStall) {
+    // 2 mm/s is 5e-4 mm per period: 1998 full steps, then halving the last 1e-3 mm leaves less
+    // than COMPARE_END_TOL = 1e-6 mm after 10 more.
+    const feed_profile prof = make_profile(3000, [](std::size_t) { return 2.0; });
+    const compare_method m{"halving_double", nullptr, halving_the_rest, false};
+    const method_result r = run_method(m, &curve, LINE_LEN, prof);
+    EXPECT_FALSE(r.failed) << r.reason;
+    EXPECT_TRUE(r.reached_end);
+    EXPECT_GT(r.steps, 2000u);
+    EXPECT_LT(r.steps, 2020u);
+    EXPECT_LT(r.end_u, 1.0);
+}
+
+TEST_F(CompareRunLine, StandingStillIsNotAStall) {
+    // At a feed of 0 (and below 1 mm/s) a parameter that does not move is correct.
+    const feed_profile prof =
+        make_profile(3 * COMPARE_STALL_SAMPLES, [](std::size_t i) { return i % 2 ? 0.0 : 0.5; });
+    const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
+    const method_result r = run_method(stuck_method, &curve, LINE_LEN, prof);
+    EXPECT_FALSE(r.failed) << r.reason;
+    EXPECT_EQ(r.steps, prof.v.size());
+    EXPECT_EQ(r.scored, 0u);
+    EXPECT_TRUE(std::isnan(r.fluct_max));
+}
+
+TEST(CompareRun, AdamsMoultonSeesTheMotionsTimeAndAFreshHistory) {
+    nurbs_curve curve;
+    nurbs_curve_alloc_file(BUNDLED_CURVE.c_str(), &curve);
+    const double len = adaptiveSimpsons(nurbs_arc_len, &curve, 0.0, 1.0, 1e-12, 30);
+    const compare_method *am = find_compare_method("get_u_AdamsMoulton");
+    const compare_method *rk2 = find_compare_method("RK2");
+    ASSERT_NE(am, nullptr);
+    ASSERT_NE(rk2, nullptr);
+    // Its first two periods (ct = 0 and T) are RK2 steps; from ct = 2T on it uses its history.
+    for (std::size_t n : {1, 2, 3}) {
+        const feed_profile prof = make_profile(n, [](std::size_t) { return 100.0; });
+        const double u_am = run_method(*am, &curve, len, prof).end_u;
+        const double u_rk2 = run_method(*rk2, &curve, len, prof).end_u;
+        if (n < 3)
+            EXPECT_EQ(u_am, u_rk2) << n << " samples";
+        else
+            EXPECT_NE(u_am, u_rk2) << n << " samples";
+    }
+    // A stale history from another motion does not change a run.
+    const feed_profile prof = ramp_profile(200);
+    reset_adams_moulton_history(0.0, 0.0);
+    const method_result first = run_method(*am, &curve, len, prof);
+    reset_adams_moulton_history(0.5, 0.25);
+    const method_result second = run_method(*am, &curve, len, prof);
+    EXPECT_FALSE(first.failed) << first.reason;
+    ASSERT_EQ(first.steps, second.steps);
+    EXPECT_EQ(first.end_u, second.end_u);
+}
+
+TEST(CompareRun, NearestRankPercentilesAndMethodNames) {
+    std::vector<double> v;
+    for (int i = 100; i >= 1; --i)
+        v.push_back(i);
+    EXPECT_EQ(nearest_rank(v, 0.5), 50);
+    EXPECT_EQ(nearest_rank(v, 0.99), 99);
+    EXPECT_EQ(nearest_rank(v, 0.9999), 100);
+    std::vector<double> one = {7};
+    EXPECT_EQ(nearest_rank(one, 0.5), 7);
+    std::vector<double> none;
+    EXPECT_TRUE(std::isnan(nearest_rank(none, 0.5)));
+
+    EXPECT_EQ(compare_methods().size(), 9u);
+    for (const compare_method &m : compare_methods()) {
+        EXPECT_EQ(find_compare_method(m.name), &m);
+        EXPECT_EQ(find_compare_method("get_u_" + std::string(m.name)), &m);
+    }
+    EXPECT_EQ(find_compare_method("newtonraphson"), find_compare_method("NewtonRaphson"));
+    EXPECT_EQ(find_compare_method("Newton"), nullptr);
+    EXPECT_EQ(find_compare_method(""), nullptr);
+}
+
+double jumping_ahead(const compare_step &in) {
+    // Right until 0.01 mm, then to the end in one step (as the compiled-in table does on a
+    // curve it was not made for).
+    return in.u >= 0.01 / LINE_LEN ? 1.0 : in.u + in.v * in.T / LINE_LEN;
+}
+double running_ahead(const compare_step &in) {
+    return in.u + 2.0 * in.v * in.T / LINE_LEN; // twice v*T: within the jump bound, drifting
+}
+
+TEST_F(CompareRunLine, JumpsAndDriftFailEvenWhenTheyReachTheEnd) {
+    const feed_profile prof = make_profile(2000, [](std::size_t) { return 40.0; }); // 0.01 mm
+    const method_result jump =
+        run_method(compare_method{"jump", nullptr, jumping_ahead, false}, &curve, LINE_LEN, prof);
+    EXPECT_TRUE(jump.failed);
+    EXPECT_FALSE(jump.reached_end) << "reaching the end by a jump is not an ok run";
+    EXPECT_NE(jump.reason.find("jumped 0.99 mm in one period"), std::string::npos) << jump.reason;
+    EXPECT_NE(jump.reason.find("at t = 0.00025 s"), std::string::npos) << jump.reason;
+
+    // Twice v*T is no jump, but 0.1 mm + 1e-4 of the commanded length is crossed after about
+    // 10 steps of 0.01 mm ahead: a failure with its time and place, not "ok, reached u = 1".
+    const method_result ahead =
+        run_method(compare_method{"ahead", nullptr, running_ahead, false}, &curve, LINE_LEN, prof);
+    EXPECT_TRUE(ahead.failed);
+    EXPECT_NE(ahead.reason.find("drifted 0.1"), std::string::npos) << ahead.reason;
+    EXPECT_EQ(ahead.steps, 11u);
+}
+
+TEST(CompareRun, ChordErrorOfALineIsZeroAndOfACircleIsTheSagitta) {
+    test_util::temp_dir dir;
+    nurbs_curve line;
+    test_util::load_curve(dir, test_util::straight_line(6, 3, 10.0), 3, &line);
+    EXPECT_EQ(chord_error(&line, 0.1, 0.3), 0.0);
+    EXPECT_EQ(chord_error(&line, 0.5, 0.5), 0.0);
+    // The exact rational quarter circle of radius R: its parametrisation is not uniform in
+    // angle, but the curve between two points is an arc, so the largest distance from the
+    // chord is the sagitta R (1 - cos(theta/2)), theta the angle between the two points. The
+    // midpoint in u is not the midpoint in angle, so the 15 samples find it to within the
+    // sagitta's change over one sample spacing: below 1e-3 relative for these steps.
+    nurbs_curve arc;
+    const double R = 50, w = std::sqrt(0.5);
+    test_util::load_curve(dir, {{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &arc);
+    for (double u0 : {0.0, 0.3, 0.7})
+        for (double du : {1e-4, 1e-2, 0.2}) {
+            cart_point a, b;
+            nurbs_deBoor_eval(u0, -1, &arc, &a, nullptr, nullptr, nullptr);
+            nurbs_deBoor_eval(u0 + du, -1, &arc, &b, nullptr, nullptr, nullptr);
+            const double theta = std::atan2(b.y, b.x) - std::atan2(a.y, a.x);
+            const double sagitta = R * (1 - std::cos(theta / 2));
+            EXPECT_NEAR(chord_error(&arc, u0, u0 + du), sagitta, 1e-3 * sagitta + 1e-15)
+                << u0 << " " << du;
+        }
+}
+
+} // namespace

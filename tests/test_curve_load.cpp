@@ -1,0 +1,59 @@
+// Loading a curve for a tool: which path and why when it does not open, and the curves the
+// arithmetic cannot carry refused with the place that overflows.
+#include <gtest/gtest.h>
+
+#include "curve_load.hpp"
+#include "test_util.hpp"
+
+using namespace nurbs_interp;
+using namespace test_util;
+
+namespace {
+
+std::string load_error(const std::string &path) {
+    nurbs_curve c;
+    try {
+        load_curve_checked(path, &c);
+    } catch (const curve_error &e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(CurveLoad, SaysWhichFileAndWhy) {
+    temp_dir dir;
+    EXPECT_EQ(load_error(dir.file("none.nurbs")),
+              dir.file("none.nurbs") + ": cannot open the curve file (No such file or directory)");
+    EXPECT_EQ(load_error(dir.path.string()),
+              dir.path.string() + ": is a directory, not a curve file");
+    write_file(dir.file("bad.nurbs"), "N4\tL1\tD2\n");
+    EXPECT_EQ(load_error(dir.file("bad.nurbs")), dir.file("bad.nurbs") + ":1: degree 1 is below 2");
+    write_file(dir.file("ok.nurbs"), curve_text(straight_line(5, 3, 2.0), 3));
+    EXPECT_EQ(load_error(dir.file("ok.nurbs")), "");
+}
+
+TEST(CurveLoad, OverflowingArithmeticAndZeroLengthAreRefused) {
+    temp_dir dir;
+    // Finite in the file, infinite once multiplied by the weight or differenced.
+    write_file(dir.file("wx.nurbs"),
+               curve_text({{1e300, 0, 0, 1e10}, {0, 1, 0, 1}, {1, 1, 0, 1}, {2, 0, 0, 1}}, 3));
+    EXPECT_NE(load_error(dir.file("wx.nurbs")).find("homogeneous control point 1 is not finite"),
+              std::string::npos);
+    write_file(
+        dir.file("diff.nurbs"),
+        curve_text({{-1.5e308, 0, 0, 1}, {1.5e308, 1, 0, 1}, {1, 1, 0, 1}, {2, 0, 0, 1}}, 3));
+    EXPECT_NE(load_error(dir.file("diff.nurbs")).find("first-derivative polygon point 1"),
+              std::string::npos);
+
+    nurbs_curve dot;
+    write_file(dir.file("dot.nurbs"), curve_text(std::vector<point_w>(5, {3, 4, 0, 1}), 3));
+    load_curve_checked(dir.file("dot.nurbs"), &dot);
+    try {
+        curve_length_checked(&dot, "dot.nurbs", "length");
+        FAIL();
+    } catch (const curve_error &e) {
+        EXPECT_STREQ(e.what(), "dot.nurbs: the curve has zero length (all its points coincide)");
+    }
+}
+
+} // namespace
