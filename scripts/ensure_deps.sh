@@ -10,6 +10,7 @@ command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v make >/dev/null 2>&1 || missing+=(make)
 have_header gtest/gtest.h || missing+=(libgtest-dev)
 have_header benchmark/benchmark.h || missing+=(libbenchmark-dev)
+have_header CLI/CLI.hpp || missing+=(libcli11-dev)
 for pkg in "$@"; do
   case "$pkg" in
     clang) command -v clang++ >/dev/null 2>&1 || missing+=(clang) ;;

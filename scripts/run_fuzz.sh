@@ -23,9 +23,9 @@ printf 'N=3\n1.0 2.0 3.0\n4e1 -5e-1 6\n7 8 9\n' > "$build/corpus/profile/small.t
 for f in "$root"/tests/fuzz_regressions/profile/*; do [ -f "$f" ] && cp "$f" "$build/corpus/profile/"; done
 
 status=0
-for name in curve profile; do
-  harness=fuzz_curve_loader
-  [ "$name" = profile ] && harness=fuzz_profile_reader
+for harness in fuzz_curve_loader fuzz_profile_reader fuzz_profile_checked; do
+  name=profile
+  [ "$harness" = fuzz_curve_loader ] && name=curve
   echo "== $harness: ${seconds} s"
   if ! "$build/$harness" "$build/corpus/$name" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
