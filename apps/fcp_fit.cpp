@@ -135,17 +135,15 @@ int fit(const options &o, atomic_file &out) {
 } // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app(DESCRIPTION, "fcp_fit");
     options o;
-    add_options(app, o);
-    tool_app_setup(app, FOOTER);
-    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
-    return run_tool("fcp_fit", [&] {
-        refuse_output_over_inputs(o.out, "-o", {o.curve});
-        // Created (under a temporary name) before the fit: a path that cannot be written fails
-        // at once, and SIGINT or SIGTERM during the fit removes it.
-        remove_temporaries_on_signal();
-        atomic_file out(o.out);
-        return fit(o, out);
-    });
+    return tool_main(
+        argc, argv, "fcp_fit", DESCRIPTION, FOOTER, [&](CLI::App &app) { add_options(app, o); },
+        [&] {
+            refuse_output_over_inputs(o.out, "-o", {o.curve});
+            // Created (under a temporary name) before the fit: a path that cannot be written fails
+            // at once, and SIGINT or SIGTERM during the fit removes it.
+            remove_temporaries_on_signal();
+            atomic_file out(o.out);
+            return fit(o, out);
+        });
 }

@@ -205,24 +205,28 @@ int report(const std::string &path) {
 
 } // namespace
 
+const char *const DESCRIPTION =
+    "Writes the benchmark curve (a closed five-petal flower, 2000 control points, degree 3,\n"
+    "planar) and prints its measured length, radius-of-curvature and parameter-speed ranges\n"
+    "(all three coordinates).";
+
 int main(int argc, char **argv) {
-    CLI::App app("Writes the benchmark curve (a closed five-petal flower, 2000 control points,\n"
-                 "degree 3, planar) and prints its measured length, radius-of-curvature and\n"
-                 "parameter-speed ranges (3D: all three coordinates).",
-                 "make_curve");
     std::string out = "S1200X30quorbel.nurbs", report_path;
-    CLI::Option *o = app.add_option("-o", out, "output path")->type_name("FILE");
-    o->capture_default_str();
-    app.add_option("--report", report_path,
-                   "only print the measured properties of an existing curve file")
-        ->type_name("FILE")
-        ->excludes(o);
-    tool_app_setup(app, "The output is written under a temporary name and renamed when complete.");
-    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
-    return run_tool("make_curve", [&] {
-        if (!report_path.empty()) return report(report_path);
-        remove_temporaries_on_signal();
-        write_curve(out, design());
-        return report(out);
-    });
+    return tool_main(
+        argc, argv, "make_curve", DESCRIPTION,
+        "The output is written under a temporary name and renamed when complete.",
+        [&](CLI::App &app) {
+            CLI::Option *o = app.add_option("-o", out, "output path")->type_name("FILE");
+            o->capture_default_str();
+            app.add_option("--report", report_path,
+                           "only print the measured properties of an existing curve file")
+                ->type_name("FILE")
+                ->excludes(o);
+        },
+        [&] {
+            if (!report_path.empty()) return report(report_path);
+            remove_temporaries_on_signal();
+            write_curve(out, design());
+            return report(out);
+        });
 }

@@ -182,16 +182,15 @@ int write_plain(const options &o, atomic_file &out) {
 } // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app(DESCRIPTION, "make_profile");
     options o;
-    add_options(app, o);
-    tool_app_setup(app, FOOTER);
-    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
-    return run_tool("make_profile", [&] {
-        const bool uses_curve = o.capped || o.length == 0;
-        if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
-        remove_temporaries_on_signal();
-        atomic_file out(o.out); // a path that cannot be written fails here, before the work
-        return o.capped ? write_capped(o, out) : write_plain(o, out);
-    });
+    return tool_main(
+        argc, argv, "make_profile", DESCRIPTION, FOOTER,
+        [&](CLI::App &app) { add_options(app, o); },
+        [&] {
+            const bool uses_curve = o.capped || o.length == 0;
+            if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
+            remove_temporaries_on_signal();
+            atomic_file out(o.out); // a path that cannot be written fails here, before the work
+            return o.capped ? write_capped(o, out) : write_plain(o, out);
+        });
 }

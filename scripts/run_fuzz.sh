@@ -23,7 +23,7 @@ printf 'N=3\n1.0 2.0 3.0\n4e1 -5e-1 6\n7 8 9\n' > "$build/corpus/profile/small.t
 for f in "$root"/tests/fuzz_regressions/profile/*; do [ -f "$f" ] && cp "$f" "$build/corpus/profile/"; done
 
 status=0
-for harness in fuzz_curve_loader fuzz_profile_reader fuzz_profile_checked; do
+for harness in fuzz_curve_loader fuzz_profile_reader; do
   name=profile
   [ "$harness" = fuzz_curve_loader ] && name=curve
   echo "== $harness: ${seconds} s"

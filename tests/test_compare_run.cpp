@@ -14,12 +14,16 @@
 #include "compare_run.hpp"
 #include "compare_stats.hpp"
 #include "interpolate.hpp"
+#include "profile_util.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;
 
 namespace {
 
+using test_util::make_profile;
+using test_util::profile_text;
+using test_util::ramp_profile;
 using test_util::read_file;
 using test_util::run;
 using test_util::temp_dir;
@@ -27,30 +31,6 @@ using test_util::write_file;
 
 constexpr double T = COMPARE_PERIOD;
 const std::string BUNDLED_CURVE = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
-
-// A profile of n samples with feed v(i), no acceleration or jerk.
-template <class F> feed_profile make_profile(std::size_t n, F feed) {
-    feed_profile p;
-    for (std::size_t i = 0; i < n; ++i) {
-        p.v.push_back(feed(i));
-        p.a.push_back(0.0);
-        p.j.push_back(0.0);
-    }
-    return p;
-}
-
-// A short, smooth start: the feed ramps up to 100 mm/s in 0.1 s (constant acceleration, with
-// the matching a), then cruises; n samples, about 0.2 mm per 10 ms at cruise.
-feed_profile ramp_profile(std::size_t n) {
-    feed_profile p;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) * T;
-        p.v.push_back(t < 0.1 ? 1000.0 * t : 100.0);
-        p.a.push_back(t < 0.1 ? 1000.0 : 0.0);
-        p.j.push_back(0.0);
-    }
-    return p;
-}
 
 // The straight line C(u) = (LINE_LEN*u, 0): every step's true length is LINE_LEN * du.
 constexpr double LINE_LEN = 1.0; // mm

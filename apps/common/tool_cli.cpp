@@ -77,6 +77,16 @@ int parse_tool_args(CLI::App &app, int argc, char **argv) {
     return -1;
 }
 
+int tool_main(int argc, char **argv, const char *name, const char *description,
+              const std::string &footer, const std::function<void(CLI::App &)> &declare,
+              const std::function<int()> &body) {
+    CLI::App app(description, name);
+    declare(app);
+    tool_app_setup(app, footer);
+    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
+    return run_tool(name, body);
+}
+
 int run_tool(const std::string &tool, const std::function<int()> &body) {
     try {
         return body();

@@ -41,6 +41,12 @@ void tool_app_setup(CLI::App &app, const std::string &footer);
 // option is named: "--bogus: not an option").
 int parse_tool_args(CLI::App &app, int argc, char **argv);
 
+// The whole main of a tool: declares its options on a CLI::App (`declare`), parses the command
+// line (see parse_tool_args) and runs `body` (see run_tool); returns the exit status.
+int tool_main(int argc, char **argv, const char *name, const char *description,
+              const std::string &footer, const std::function<void(CLI::App &)> &declare,
+              const std::function<int()> &body);
+
 // Runs a tool's body and returns its status; whatever it throws (a bad input, a failed output,
 // memory exhausted) becomes "<tool>: <what>" on standard error and EXIT_FAILED.
 int run_tool(const std::string &tool, const std::function<int()> &body);

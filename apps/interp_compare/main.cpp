@@ -258,10 +258,8 @@ int compare(options &o) {
 } // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app(DESCRIPTION, "interp_compare");
     options o;
-    add_options(app, o);
-    tool_app_setup(app, FOOTER);
-    if (const int status = parse_tool_args(app, argc, argv); status >= 0) return status;
-    return run_tool("interp_compare", [&] { return compare(o); });
+    return tool_main(
+        argc, argv, "interp_compare", DESCRIPTION, FOOTER,
+        [&](CLI::App &app) { add_options(app, o); }, [&] { return compare(o); });
 }
