@@ -16,6 +16,9 @@ using namespace nurbs_interp;
 
 namespace {
 
+// The most accuracy samples a run may take, (breakpoints - 1) * samples.
+constexpr double MAX_CHECK_POINTS = 1e7;
+
 struct options {
     std::string out = "FCP_init.hpp", curve;
     int brk_len = 401, samples = 64;
@@ -35,14 +38,15 @@ const char *const FOOTER =
     "--length must agree with the curve's Gauss-Legendre length to 1e-9 relative (it saves\n"
     "the slow measurement, it cannot change the curve). A table holding a number that is not\n"
     "finite is never written. The output is written under a temporary name and renamed when\n"
-    "complete; it may not be the curve file. Time grows with breakpoints x samples.";
+    "complete; it may not be the curve file. The accuracy check evaluates (breakpoints - 1) x\n"
+    "samples points; more than 10^7 is refused (it would take minutes).";
 
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {
     app.add_option("CURVE", o.curve, "curve file")->required()->type_name("CURVE");
     app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
     app.add_option("--breakpoints", o.brk_len, "number of breakpoints, N - 1 pieces")
-        ->check(whole_in(2, 100001))
+        ->check(whole_in(2, 10001))
         ->capture_default_str();
     app.add_option("--length", o.given_length, "use MM as the total length instead of measuring it")
         ->type_name("MM")
@@ -118,8 +122,9 @@ int fit(const options &o, atomic_file &out) {
     const double total = total_length(o, &curve, arc);
     const fcp_table table = fcp_fit(arc, total, o.brk_len);
     if (!fcp_table_finite(table))
-        throw tool_failure(o.curve + ": the fitted table holds a number that is not finite; "
-                                     "nothing written");
+        throw tool_failure(o.curve + ": the fitted table holds a number that is not finite "
+                                     "(the parameter speed |C'| vanishes somewhere on the curve, "
+                                     "where u(s) has no slope); nothing written");
     const fcp_accuracy acc = fcp_measure(table, arc, o.samples);
     const std::vector<std::string> lines = report_lines(table, acc, arc, o.samples, total);
     const std::string name = base_name(o.curve);
@@ -139,6 +144,11 @@ int main(int argc, char **argv) {
     return tool_main(
         argc, argv, "fcp_fit", DESCRIPTION, FOOTER, [&](CLI::App &app) { add_options(app, o); },
         [&] {
+            const double points = double(o.brk_len - 1) * double(o.samples);
+            if (points > MAX_CHECK_POINTS)
+                throw tool_failure("--breakpoints " + std::to_string(o.brk_len) +
+                                   " with --samples " + std::to_string(o.samples) + " asks for " +
+                                   fmt("%.3g", points) + " accuracy samples (bound: 1e+07)");
             refuse_output_over_inputs(o.out, "-o", {o.curve});
             // Created (under a temporary name) before the fit: a path that cannot be written fails
             // at once, and SIGINT or SIGTERM during the fit removes it.

@@ -110,6 +110,16 @@ arc_table curve_table(const options &o, nurbs_curve *curve) {
     return arc;
 }
 
+// Throws when a sample of the planned profile is not finite (nothing is written then).
+void refuse_non_finite(const feed_profile &p, const std::string &source) {
+    for (std::size_t k = 0; k < p.v.size(); ++k)
+        if (!std::isfinite(p.v[k]) || !std::isfinite(p.a[k]) || !std::isfinite(p.j[k]))
+            throw tool_failure(source +
+                               ": the planned profile holds a number that is not finite "
+                               "at sample " +
+                               std::to_string(k + 1) + "; nothing written");
+}
+
 // The curvature-limited mode: plans against the curve's feed cap, writes the profile and
 // prints a summary with the worst ratios to the limits.
 int write_capped(const options &o, atomic_file &out) {
@@ -140,6 +150,7 @@ int write_capped(const options &o, atomic_file &out) {
     }
     feed_plan_stats stats;
     const feed_profile prof = feed_plan_capped(cap, target, o.acc, o.jerk, PERIOD, &stats);
+    refuse_non_finite(prof, o.curve);
     feed_profile_write(out.stream(), prof);
     out.commit();
 
@@ -168,6 +179,7 @@ int write_plain(const options &o, atomic_file &out) {
         length = arc_table_length(curve_table(o, &curve)) - MARGIN;
     }
     const sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, PERIOD);
+    refuse_non_finite(m.profile, o.length > 0 ? "--length" : o.curve);
     feed_profile_write(out.stream(), m.profile);
     out.commit();
     std::printf("make_profile: %zu samples (%.4f s) -> %s\n", m.profile.v.size(),

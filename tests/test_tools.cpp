@@ -84,6 +84,14 @@ TEST(ToolArguments, WrongArgumentsAreNamedWithStatusTwo) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("make_profile: --"), std::string::npos) << args << ": " << r.err;
     }
+    // --length must be the curve's length; the accuracy check is bounded.
+    const tool_run len = tool(dir, "fcp_fit -o t.hpp --length 1 " + CURVE);
+    EXPECT_EQ(len.status, 1);
+    EXPECT_NE(len.err.find("--length 1 is not the length of"), std::string::npos) << len.err;
+    const tool_run many =
+        tool(dir, "fcp_fit -o t.hpp --breakpoints 10001 --samples 10000 " + CURVE);
+    EXPECT_EQ(many.status, 1);
+    EXPECT_NE(many.err.find("accuracy samples (bound: 1e+07)"), std::string::npos) << many.err;
     for (const char *args : {"", "--breakpoints 1 c.nurbs", "--breakpoints 1e9 c.nurbs",
                              "--samples 0 c.nurbs", "--length -1 c.nurbs", "a.nurbs b.nurbs"})
         EXPECT_EQ(tool(dir, std::string("fcp_fit ") + args).status, 2) << args;
