@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <unistd.h>
 
@@ -393,16 +394,250 @@ TEST(Evaluator, OnlyRequestedLevelsRun) {
     EXPECT_EQ(Q.x, Qk.x);
 }
 
-TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveIsNan) {
+TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveFollowsFromAZeroHomogeneousOne) {
+    // A rational quadratic has a third derivative: it matches finite differences of C''.
     temp_dir dir;
     nurbs_curve c;
     load_curve(dir, quarter_circle(1.0), 2, &c);
-    for (double u : {0.5, 1.0, -1.0}) {
-        cart_point P, d, dd, ddd;
+    const double h = 1e-5;
+    for (double u : {0.1, 0.5, 0.77}) {
+        cart_point P, d, dd, ddd, Pp, dp, ddp, Pm, dm, ddm;
         nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
-        EXPECT_TRUE(std::isfinite(dd.x));
-        EXPECT_TRUE(std::isnan(ddd.x) && std::isnan(ddd.y) && std::isnan(ddd.z));
+        nurbs_deBoor_eval(u + h, -1, &c, &Pp, &dp, &ddp, nullptr);
+        nurbs_deBoor_eval(u - h, -1, &c, &Pm, &dm, &ddm, nullptr);
+        // Central differences: an error of h^2 times the fifth derivative over 6, ~1e-9 here.
+        EXPECT_NEAR(ddd.x, (ddp.x - ddm.x) / (2 * h), 1e-6 * (1 + std::fabs(ddd.x))) << u;
+        EXPECT_NEAR(ddd.y, (ddp.y - ddm.y) / (2 * h), 1e-6 * (1 + std::fabs(ddd.y))) << u;
+        EXPECT_EQ(ddd.z, 0.0);
     }
+    // The end rule gives the limit of the evaluation just before the end.
+    cart_point P, d, dd, ddd, Pe, de, dde, ddde;
+    nurbs_deBoor_eval(1 - 1e-12, -1, &c, &P, &d, &dd, &ddd);
+    nurbs_deBoor_eval(1.0, -1, &c, &Pe, &de, &dde, &ddde);
+    EXPECT_NEAR(ddd.x, ddde.x, 1e-6 * std::fabs(ddde.x));
+    EXPECT_TRUE(c.control_points_3d.empty()); // three points: no third-derivative polygon
+}
+
+// ---------------------------------------------------------------- explicit knot vectors
+
+// The text of a curve file with explicit knots `k` (printed to round-trip exactly).
+std::string curve_text_with_knots(const std::vector<point_w> &pts, unsigned deg,
+                                  const std::vector<double> &k, unsigned dim = 2) {
+    std::string text = curve_text(pts, deg, dim);
+    const std::size_t eol = text.find('\n') + 1;
+    std::string knots;
+    char line[64];
+    for (double v : k) {
+        std::snprintf(line, sizeof line, "K%.17g\n", v);
+        knots += line;
+    }
+    return text.substr(0, eol) + knots + text.substr(eol);
+}
+
+// An evaluator written differently: Cox-de Boor basis functions on the raw knots, rational sum.
+// Returns C(t) for t in the raw knot range (t at the last knot: the last control point).
+cart_point cox_de_boor(const std::vector<point_w> &pts, unsigned p, const std::vector<double> &k,
+                       double t) {
+    const std::size_t n = pts.size();
+    if (t >= k.back()) return {pts.back().x, pts.back().y, pts.back().z};
+    std::vector<double> N(k.size() - 1, 0.0);
+    for (std::size_t i = 0; i + 1 < k.size(); ++i)
+        N[i] = k[i] <= t && t < k[i + 1] ? 1.0 : 0.0;
+    for (unsigned q = 1; q <= p; ++q)
+        for (std::size_t i = 0; i + q + 1 < k.size(); ++i) {
+            const double a = k[i + q] > k[i] ? (t - k[i]) / (k[i + q] - k[i]) * N[i] : 0.0;
+            const double b = k[i + q + 1] > k[i + 1]
+                                 ? (k[i + q + 1] - t) / (k[i + q + 1] - k[i + 1]) * N[i + 1]
+                                 : 0.0;
+            N[i] = a + b;
+        }
+    double x = 0, y = 0, z = 0, w = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double b = N[i] * pts[i].w;
+        x += b * pts[i].x;
+        y += b * pts[i].y;
+        z += b * pts[i].z;
+        w += b;
+    }
+    return {x / w, y / w, z / w};
+}
+
+// Loads `text` written to `name` in `dir`; returns the loader's message ("" when it loads).
+std::string load_message(const temp_dir &dir, const std::string &name, const std::string &text) {
+    write_file(dir.file(name), text);
+    nurbs_curve c;
+    try {
+        nurbs_curve_alloc_file(dir.file(name).c_str(), &c);
+    } catch (const nurbs_file_error &e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(KnotVector, FullCircleFromNinePointsWithDoubledKnotsIsExact) {
+    // The classic rational circle: degree 2, knots 0,0,0,1,1,2,2,3,3,4,4,4 (written unscaled),
+    // weights 1 and sqrt(2)/2 alternating, the odd points at the square's corners.
+    temp_dir dir;
+    const double R = 7.5, w = std::sqrt(0.5);
+    const std::vector<point_w> pts = {{R, 0, 0, 1},  {R, R, 0, w},  {0, R, 0, 1},
+                                      {-R, R, 0, w}, {-R, 0, 0, 1}, {-R, -R, 0, w},
+                                      {0, -R, 0, 1}, {R, -R, 0, w}, {R, 0, 0, 1}};
+    write_file(dir.file("circle.nurbs"),
+               curve_text_with_knots(pts, 2, {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}));
+    nurbs_curve c;
+    nurbs_curve_alloc_file(dir.file("circle.nurbs").c_str(), &c);
+    EXPECT_EQ(c.knots, (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1}));
+    double worst = 0;
+    for (int i = 0; i <= 4000; ++i) {
+        cart_point P;
+        nurbs_deBoor_eval(i / 4000.0, -1, &c, &P, nullptr, nullptr, nullptr);
+        worst = std::max(worst, std::fabs(std::hypot(P.x, P.y) - R) / R);
+    }
+    EXPECT_LT(worst, 1e-15);
+    // Quarter by quarter: over [0, 1] the speed is the same at the five first points (the
+    // knots), so adaptive Simpson would accept its first estimate.
+    double len = 0;
+    for (int q = 0; q < 4; ++q)
+        len += adaptiveSimpsons(nurbs_arc_len, &c, q / 4.0, (q + 1) / 4.0, 1e-14, 40);
+    EXPECT_NEAR(len, 2 * M_PI * R, 1e-12 * 2 * M_PI * R);
+    // At a doubled knot the second-derivative polygon point that the vanishing basis function
+    // scales is 0, never a division by zero.
+    for (const nurbs_ctrl_pt &q : c.control_points_2d)
+        EXPECT_TRUE(std::isfinite(q.x) && std::isfinite(q.w));
+    EXPECT_EQ(c.control_points_2d[1].x, 0.0);
+    EXPECT_EQ(c.control_points_2d[1].w, 0.0);
+}
+
+TEST(KnotVector, NonUniformCurvesAgreeWithAnIndependentEvaluator) {
+    temp_dir dir;
+    struct case_t {
+        unsigned deg;
+        std::vector<double> k; // raw knots
+    };
+    const std::vector<case_t> cases = {
+        {3, {-2, -2, -2, -2, -1.5, -0.2, 0.1, 0.1, 1.7, 3, 3, 3, 3}},    // cubic, 9 points
+        {5, {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2.5, 2.5, 4, 4, 4, 4, 4, 4}}, // degree 5, 12 points
+    };
+    for (const case_t &cs : cases) {
+        const std::size_t n = cs.k.size() - cs.deg - 1;
+        const std::vector<point_w> pts = random_rational_cubic(unsigned(n), 7 + cs.deg);
+        write_file(dir.file("c.nurbs"), curve_text_with_knots(pts, cs.deg, cs.k, 3));
+        nurbs_curve c;
+        nurbs_curve_alloc_file(dir.file("c.nurbs").c_str(), &c);
+        const double k0 = cs.k.front(), range = cs.k.back() - cs.k.front();
+        for (int i = 0; i <= 200; ++i) {
+            const double u = i / 200.0;
+            cart_point P;
+            nurbs_deBoor_eval(u, -1, &c, &P, nullptr, nullptr, nullptr);
+            const cart_point ref = cox_de_boor(pts, cs.deg, cs.k, k0 + u * range);
+            EXPECT_NEAR(P.x, ref.x, 1e-12 * (1 + std::fabs(ref.x))) << cs.deg << " u=" << u;
+            EXPECT_NEAR(P.y, ref.y, 1e-12 * (1 + std::fabs(ref.y))) << cs.deg << " u=" << u;
+            EXPECT_NEAR(P.z, ref.z, 1e-12 * (1 + std::fabs(ref.z))) << cs.deg << " u=" << u;
+        }
+        // Derivatives (with respect to u on [0, 1]) against differences of the independent
+        // evaluator away from the knots, where a repeated knot breaks the smoothness that the
+        // differences assume. Central differences of step h: errors h^2 (first) and h^2 / 12
+        // (second) times higher derivatives; with h = 1e-4 both are far below the bounds.
+        const double h = 1e-4;
+        for (double u : {0.07, 0.31, 0.44, 0.83}) {
+            cart_point P, d, dd, ddd;
+            nurbs_deBoor_eval(u, -1, &c, &P, &d, &dd, &ddd);
+            const cart_point p1 = cox_de_boor(pts, cs.deg, cs.k, k0 + (u + h) * range);
+            const cart_point m1 = cox_de_boor(pts, cs.deg, cs.k, k0 + (u - h) * range);
+            const cart_point c0 = cox_de_boor(pts, cs.deg, cs.k, k0 + u * range);
+            EXPECT_NEAR(d.x, (p1.x - m1.x) / (2 * h), 1e-5 * (1 + std::fabs(d.x))) << u;
+            EXPECT_NEAR(dd.y, (p1.y - 2 * c0.y + m1.y) / (h * h), 1e-3 * (1 + std::fabs(dd.y)))
+                << cs.deg << " u=" << u;
+        }
+    }
+}
+
+TEST(KnotVector, ExplicitUniformKnotsLoadBitForBitLikeImplicitOnes) {
+    temp_dir dir;
+    const std::vector<point_w> pts = random_rational_cubic(11, 3);
+    std::vector<double> k;
+    for (unsigned i = 0; i < 11 + 3 + 1; ++i)
+        k.push_back(i <= 3 ? 0.0 : i >= 11 ? 1.0 : double(i - 3) / double(11 - 3));
+    write_file(dir.file("implicit.nurbs"), curve_text(pts, 3, 3));
+    write_file(dir.file("explicit.nurbs"), curve_text_with_knots(pts, 3, k, 3));
+    nurbs_curve a, b;
+    nurbs_curve_alloc_file(dir.file("implicit.nurbs").c_str(), &a);
+    nurbs_curve_alloc_file(dir.file("explicit.nurbs").c_str(), &b);
+    EXPECT_EQ(a.knots, b.knots);
+    EXPECT_EQ(a.knots_3d, b.knots_3d);
+    auto same = [](const std::vector<nurbs_ctrl_pt> &x, const std::vector<nurbs_ctrl_pt> &y) {
+        return x.size() == y.size() &&
+               std::memcmp(x.data(), y.data(), x.size() * sizeof(nurbs_ctrl_pt)) == 0;
+    };
+    EXPECT_TRUE(same(a.control_points_1d, b.control_points_1d));
+    EXPECT_TRUE(same(a.control_points_3d, b.control_points_3d));
+    for (double u : {0.0, 0.123, 0.5, 0.999, 1.0}) {
+        cart_point P[2], d[2], dd[2], ddd[2];
+        nurbs_deBoor_eval(u, -1, &a, &P[0], &d[0], &dd[0], &ddd[0]);
+        nurbs_deBoor_eval(u, -1, &b, &P[1], &d[1], &dd[1], &ddd[1]);
+        EXPECT_EQ(std::memcmp(&P[0], &P[1], sizeof(cart_point)), 0) << u;
+        EXPECT_EQ(std::memcmp(&ddd[0], &ddd[1], sizeof(cart_point)), 0) << u;
+    }
+}
+
+TEST(KnotVector, AtACornerKnotTheDerivativesAreThoseFromTheRight) {
+    // A cubic with an interior knot of multiplicity 3: C0 only, a corner at the control point.
+    temp_dir dir;
+    const std::vector<point_w> pts = {{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1},
+                                      {3, 1, 0, 1}, {3, 2, 0, 1}, {3, 3, 0, 1}};
+    write_file(dir.file("corner.nurbs"),
+               curve_text_with_knots(pts, 3, {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}));
+    nurbs_curve c;
+    nurbs_curve_alloc_file(dir.file("corner.nurbs").c_str(), &c);
+    cart_point P, d, Pl, dl;
+    nurbs_deBoor_eval(0.5, -1, &c, &P, &d, nullptr, nullptr);
+    nurbs_deBoor_eval(std::nextafter(0.5, 0.0), -1, &c, &Pl, &dl, nullptr, nullptr);
+    EXPECT_NEAR(P.x, 3.0, 1e-15);
+    EXPECT_NEAR(P.y, 0.0, 1e-15);
+    // From the right the path goes up (+y); just before the knot it came along +x:
+    // 3 (P4 - P3) / (1/2 in u) = 6 either way.
+    EXPECT_EQ(d.x, 0.0);
+    EXPECT_NEAR(d.y, 6.0, 1e-12);
+    EXPECT_NEAR(dl.x, 6.0, 1e-9);
+    EXPECT_NEAR(dl.y, 0.0, 1e-9);
+}
+
+TEST(KnotVector, EveryMalformedKnotVectorIsRefusedWithFileAndLine) {
+    temp_dir dir;
+    const std::vector<point_w> six = random_rational_cubic(6, 1); // degree 3: 10 knots
+    struct bad {
+        std::vector<double> k;
+        const char *what;
+        int line;
+    };
+    for (const bad &b : std::vector<bad>{
+             {{0, 0, 0, 0, 2, 1, 3, 3, 3, 3}, "knot 6 (1) is below the one before it (2)", 7},
+             {{0, 0, 0, 0, 1, INFINITY, 3, 3, 3, 3}, "knot 6 is not finite", 7},
+             {{0, 0, 0, 0.5, 1, 2, 3, 3, 3, 3}, "the first 4 knots must be equal", 5},
+             {{0, 0, 0, 0, 1, 2, 3, 3, 3, 4}, "the last 4 knots must be equal", 8},
+             {{0, 0, 0, 0, 0, 2, 3, 3, 3, 3}, "more than 4 knots equal the first one", 6},
+             {{0, 0, 0, 0, 1, 3, 3, 3, 3, 3}, "more than 4 knots equal the last one", 7},
+             {{5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, "the knots span no range", 11},
+         }) {
+        const std::string msg = load_message(dir, "k.nurbs", curve_text_with_knots(six, 3, b.k));
+        const std::string where = dir.file("k.nurbs") + ":" + std::to_string(b.line) + ": ";
+        EXPECT_EQ(msg.rfind(where, 0), 0u) << b.what << ": " << msg;
+        EXPECT_NE(msg.find(b.what), std::string::npos) << msg;
+    }
+    // An interior knot repeated more than the degree; too few K lines; a K that is no number.
+    const std::vector<point_w> eight = random_rational_cubic(8, 2); // 12 knots
+    EXPECT_NE(load_message(dir, "m.nurbs",
+                           curve_text_with_knots(eight, 3, {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}))
+                  .find(":9: knot value 1 is repeated 4 times inside the vector"),
+              std::string::npos);
+    EXPECT_NE(load_message(dir, "few.nurbs",
+                           curve_text_with_knots(eight, 3, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3}))
+                  .find(":12: knot 11 of 12 does not match \"K<value>\""),
+              std::string::npos);
+    std::string word = curve_text_with_knots(six, 3, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3});
+    word.replace(word.find("K1\n"), 3, "Kx\n");
+    EXPECT_NE(load_message(dir, "word.nurbs", word).find(":6: knot 5 of 10 does not match"),
+              std::string::npos);
 }
 
 // An integrand that records where it was called; the value is 1 + u^2.

@@ -3,7 +3,6 @@
 #include <cerrno>  // errno of a failed open
 #include <cmath>   // isfinite, sqrt
 #include <cstdio>  // fopen, printf for the fixed open-failure line
-#include <limits>  // quiet_NaN for a third derivative that does not exist
 #include <new>     // bad_alloc
 #include <utility> // move
 
@@ -90,13 +89,46 @@ nurbs_ctrl_pt read_point(text_scan &in, const std::string &path, std::uint32_t i
     return pt;
 }
 
+// Reads the optional knot lines "K<value>" that may follow the header: none, or exactly nk.
+// Returns the knots as written (empty when there are none); `lines` gets the line of each.
+std::vector<double> read_knots(text_scan &in, const std::string &path, std::uint32_t nk,
+                               std::vector<unsigned> *lines) {
+    std::vector<double> k;
+    if (!scan_space(in) || in.line[in.pos] != 'K') return k;
+    k.reserve(nk < 65536 ? nk : 65536);
+    for (std::uint32_t i = 0; i < nk; ++i) {
+        const std::string which = "knot " + std::to_string(i + 1) + " of " + std::to_string(nk);
+        if (!scan_space(in)) reject(path, scan_line(in), "file ends before " + which);
+        double value = 0;
+        const bool ok = scan_literal(in, 'K') && scan_double(in, &value) && scan_at_separator(in);
+        if (in.too_long)
+            reject(path, scan_line(in),
+                   "line longer than " + std::to_string(in.max_line) + " characters");
+        if (!ok)
+            reject(path, scan_line(in),
+                   which + " does not match \"K<value>\" (a curve of " + std::to_string(nk) +
+                       " knots gives all of them, or none)");
+        k.push_back(value);
+        lines->push_back(scan_line(in));
+    }
+    return k;
+}
+
 // Sets points[i] = (points[i+1] - points[i]) * factor for the derivative polygon of one level:
 // factor = num / (knots_prev[i + deg + 1 - level] - knots_prev[i + 1]) on that level's knots.
+// Where the knot difference is 0 (a knot repeated deg or deg - 1 times) the basis function the
+// point scales vanishes, and the point is 0; with num = 0 (the third level of a degree-2
+// curve) the factor stays 0/0.
 void derivative_polygon(const std::vector<nurbs_ctrl_pt> &src, const std::vector<double> &U,
                         std::uint32_t num, std::uint32_t hi_offset,
                         std::vector<nurbs_ctrl_pt> &dst) {
     for (std::uint32_t i = 0; i < dst.size(); ++i) {
-        const double f = static_cast<double>(num) / (U[i + hi_offset] - U[i + 1]);
+        const double diff = U[i + hi_offset] - U[i + 1];
+        if (diff == 0 && num != 0) {
+            dst[i] = {0.0, 0.0, 0.0, 0.0};
+            continue;
+        }
+        const double f = static_cast<double>(num) / diff;
         dst[i].x = (src[i + 1].x - src[i].x) * f;
         dst[i].y = (src[i + 1].y - src[i].y) * f;
         dst[i].z = (src[i + 1].z - src[i].z) * f;
@@ -122,6 +154,18 @@ void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;
     read_header(in, name, &ncp, &deg, &dim);
+    std::vector<unsigned> knot_lines;
+    std::vector<double> given = read_knots(in, name, ncp + deg + 1, &knot_lines);
+    if (!given.empty()) {
+        std::size_t at = 0;
+        const std::string problem = knot_vector_problem(given, deg, &at);
+        if (!problem.empty()) reject(name, knot_lines[at], problem);
+        given = knots_on_unit_interval(given, deg);
+        std::size_t at_unit = 0;
+        if (!knot_vector_problem(given, deg, &at_unit).empty())
+            reject(name, knot_lines[at_unit],
+                   "knots too close to tell apart once mapped onto [0, 1]");
+    }
 
     // The points are read before anything is sized by the header, so a header that promises
     // more points than the file holds costs no more memory than the file itself.
@@ -165,7 +209,10 @@ void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name
         c.subkL = std::make_unique_for_overwrite<double[]>(nsubk);
 
         cart2homo_vect(c.control_points.data(), c.control_points.data(), ncp);
-        knot_setup_uniform(&c);
+        if (given.empty())
+            knot_setup_uniform(&c);
+        else
+            knot_setup_given(&c, given);
         // Derivative rule Q_i = p (P_{i+1} - P_i) / (u_{i+p+1} - u_{i+1}), applied three times,
         // each time one degree lower on the trimmed knot vector.
         derivative_polygon(c.control_points, c.knots, deg, deg + 1, c.control_points_1d);
@@ -212,6 +259,73 @@ void knot_setup_uniform(nurbs_curve *curve) {
         if (0 < i && i < nk - 1) curve->knots_1d[i - 1] = knots[i];
         if (1 < i && i < nk - 2) curve->knots_2d[i - 2] = knots[i];
         if (2 < i && i < nk - 3) curve->knots_3d[i - 3] = knots[i];
+    }
+}
+
+std::string nurbs_interp::knot_vector_problem(const std::vector<double> &k, std::uint32_t deg,
+                                              std::size_t *at) {
+    const std::size_t n = k.size(), p = deg;
+    for (std::size_t i = 0; i < n; ++i) {
+        *at = i;
+        const std::string which = "knot " + std::to_string(i + 1);
+        if (!std::isfinite(k[i])) return which + " is not finite";
+        if (i > 0 && k[i] < k[i - 1])
+            return which + " (" + format_g(k[i]) + ") is below the one before it (" +
+                   format_g(k[i - 1]) + "): knots must not decrease";
+    }
+    *at = n - 1;
+    if (!(k[n - 1] > k[0])) return "the knots span no range (the last equals the first)";
+    for (std::size_t i = 1; i <= p; ++i)
+        if (k[i] != k[0]) {
+            *at = i;
+            return "the first " + std::to_string(p + 1) +
+                   " knots must be equal (a clamped start); knot " + std::to_string(i + 1) +
+                   " is " + format_g(k[i]);
+        }
+    for (std::size_t i = n - 1 - p; i < n - 1; ++i)
+        if (k[i] != k[n - 1]) {
+            *at = i;
+            return "the last " + std::to_string(p + 1) +
+                   " knots must be equal (a clamped end); knot " + std::to_string(i + 1) + " is " +
+                   format_g(k[i]);
+        }
+    if (k[p + 1] == k[0]) {
+        *at = p + 1;
+        return "more than " + std::to_string(p + 1) + " knots equal the first one";
+    }
+    if (k[n - 2 - p] == k[n - 1]) {
+        *at = n - 2 - p;
+        return "more than " + std::to_string(p + 1) + " knots equal the last one";
+    }
+    for (std::size_t i = p + 1, run = 1; i < n - 1 - p; ++i) {
+        run = k[i] == k[i - 1] && i > p + 1 ? run + 1 : 1;
+        if (run > p) {
+            *at = i;
+            return "knot value " + format_g(k[i]) + " is repeated " + std::to_string(run) +
+                   " times inside the vector; at most the degree " + std::to_string(p) +
+                   " (the curve would come apart there)";
+        }
+    }
+    return "";
+}
+
+std::vector<double> nurbs_interp::knots_on_unit_interval(const std::vector<double> &k,
+                                                         std::uint32_t deg) {
+    const std::size_t n = k.size();
+    const double first = k.front(), range = k.back() - k.front();
+    std::vector<double> u(n);
+    for (std::size_t i = 0; i < n; ++i)
+        u[i] = i <= deg ? 0.0 : i >= n - 1 - deg ? 1.0 : (k[i] - first) / range;
+    return u;
+}
+
+void nurbs_interp::knot_setup_given(nurbs_curve *curve, const std::vector<double> &unit) {
+    const std::uint32_t nk = curve->nk;
+    for (std::uint32_t i = 0; i < nk; ++i) {
+        curve->knots[i] = unit[i];
+        if (0 < i && i < nk - 1) curve->knots_1d[i - 1] = unit[i];
+        if (1 < i && i < nk - 2) curve->knots_2d[i - 2] = unit[i];
+        if (2 < i && i < nk - 3) curve->knots_3d[i - 3] = unit[i];
     }
 }
 
@@ -342,10 +456,12 @@ inline void quotient_rule(const nurbs_ctrl_pt &A0, const nurbs_ctrl_pt *A1, cons
 
 void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, cart_point *dPt,
                        cart_point *ddPt, cart_point *dddPt) {
+    // The homogeneous third derivative of a degree-2 curve is 0 (its polygon, 0/0 at load, is
+    // not read): C''' then follows from A''' = 0 by the same quotient rule.
+    static const nurbs_ctrl_pt ZERO = {0.0, 0.0, 0.0, 0.0};
     const int deg = static_cast<int>(curve->deg);
     const int ncp = static_cast<int>(curve->ncp);
-    // A degree-2 curve has no third-derivative polygon to read from.
-    cart_point *want3 = deg >= 3 ? dddPt : nullptr;
+    const bool level3 = deg >= 3;
     if (u >= 1.0 || u < 0.0) {
         // End rule (u >= 1) and start rule (u < 0): each clamped polygon's curve ends (starts)
         // at its last (first) point, so no search and no de Boor level runs.
@@ -353,28 +469,27 @@ void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, car
         const nurbs_ctrl_pt &A0 = curve->control_points[end ? ncp - 1 : 0];
         const nurbs_ctrl_pt *A1 = dPt ? &curve->control_points_1d[end ? ncp - 2 : 0] : nullptr;
         const nurbs_ctrl_pt *A2 = ddPt ? &curve->control_points_2d[end ? ncp - 3 : 0] : nullptr;
-        const nurbs_ctrl_pt *A3 = want3 ? &curve->control_points_3d[end ? ncp - 4 : 0] : nullptr;
-        quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
-    } else {
-        const int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
-        const nurbs_ctrl_pt &A0 = run_level(u, k, deg, 0, curve->knots.data(),
-                                            curve->control_points.data(), curve->tmp_pts.data());
-        const nurbs_ctrl_pt *A1 = nullptr, *A2 = nullptr, *A3 = nullptr;
-        if (dPt)
-            A1 = &run_level(u, k, deg, 1, curve->knots_1d.data(), curve->control_points_1d.data(),
-                            curve->tmp_pts_1d.data());
-        if (dPt && ddPt)
-            A2 = &run_level(u, k, deg, 2, curve->knots_2d.data(), curve->control_points_2d.data(),
-                            curve->tmp_pts_2d.data());
-        if (dPt && ddPt && want3)
-            A3 = &run_level(u, k, deg, 3, curve->knots_3d.data(), curve->control_points_3d.data(),
-                            curve->tmp_pts_3d.data());
-        quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, want3);
+        const nurbs_ctrl_pt *A3 = !dddPt   ? nullptr
+                                  : level3 ? &curve->control_points_3d[end ? ncp - 4 : 0]
+                                           : &ZERO;
+        quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, dddPt);
+        return;
     }
-    if (dddPt && !want3)
-        *dddPt = {std::numeric_limits<double>::quiet_NaN(),
-                  std::numeric_limits<double>::quiet_NaN(),
-                  std::numeric_limits<double>::quiet_NaN()};
+    const int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
+    const nurbs_ctrl_pt &A0 = run_level(u, k, deg, 0, curve->knots.data(),
+                                        curve->control_points.data(), curve->tmp_pts.data());
+    const nurbs_ctrl_pt *A1 = nullptr, *A2 = nullptr, *A3 = nullptr;
+    if (dPt)
+        A1 = &run_level(u, k, deg, 1, curve->knots_1d.data(), curve->control_points_1d.data(),
+                        curve->tmp_pts_1d.data());
+    if (dPt && ddPt)
+        A2 = &run_level(u, k, deg, 2, curve->knots_2d.data(), curve->control_points_2d.data(),
+                        curve->tmp_pts_2d.data());
+    if (dPt && ddPt && dddPt)
+        A3 = level3 ? &run_level(u, k, deg, 3, curve->knots_3d.data(),
+                                 curve->control_points_3d.data(), curve->tmp_pts_3d.data())
+                    : &ZERO;
+    quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, dddPt);
 }
 
 double nurbs_arc_len(double u, void *data) {

@@ -82,6 +82,21 @@ inline constexpr const char *NURBS_OPEN_ERROR = "!!! ERROR: could not open .nurb
 // its messages carry. The stream stays open.
 void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve);
 
+// Returns what is wrong with a knot vector of a degree-`deg` curve (empty: nothing), and in
+// `*at` the 0-based index of the knot it concerns. A knot vector must be finite,
+// non-decreasing, clamped (its first deg + 1 values equal, its last deg + 1 equal, and no more
+// than that many at either end), span a positive range, and repeat no interior value more
+// than deg times. Needs k.size() >= 2 (deg + 1).
+std::string knot_vector_problem(const std::vector<double> &k, std::uint32_t deg, std::size_t *at);
+
+// Returns the knots mapped onto [0, 1], (k - k_first) / (k_last - k_first), with the clamped
+// ends exactly 0 and 1. Assumes knot_vector_problem found nothing.
+std::vector<double> knots_on_unit_interval(const std::vector<double> &k, std::uint32_t deg);
+
+// Fills knots (from `unit`, as knots_on_unit_interval gives them) and the derivative knot
+// vectors knots_1d, knots_2d, knots_3d as knot_setup_uniform does (arrays already sized).
+void knot_setup_given(nurbs_curve *curve, const std::vector<double> &unit);
+
 } // namespace nurbs_interp
 
 // Loads the curve file at `path` (null: "./../curve.nurbs") into `curve`, allocating and
@@ -114,7 +129,9 @@ int nurbs_find_span(int n, int p, double u, const double *U);
 // together with all lower ones). ek < 0 looks the span up; ek >= 0 must be a span in
 // [deg, ncp-1]. End rule: any u >= 1 evaluates at the curve's end; start rule: any u < 0
 // at its start. A NaN u gives NaN outputs. Writes only the record's scratch arrays.
-// A third derivative of a degree-2 curve does not exist and comes back as NaN.
+// At a knot repeated inside the vector the span is the one the search defines,
+// U[k] <= u < U[k+1]: the derivatives there are those from the right. The third derivative of
+// a degree-2 curve comes from a homogeneous third derivative of 0.
 void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, cart_point *dPt,
                        cart_point *ddPt, cart_point *dddPt);
 
