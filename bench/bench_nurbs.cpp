@@ -1,5 +1,7 @@
-// Micro-benchmarks of the curve model: evaluation and arc-length quadrature on a degree-3
-// rational curve, the bundled benchmark curve (2000 control points) when present.
+// Micro-benchmarks of the curve model: evaluation and arc-length quadrature on degree-3
+// rational curves (see bench_curve.hpp). Argument "curve": 0 the bundled benchmark curve (2000
+// control points), 1 a 1000-point rosette with uniform knots, 2 the same with non-uniform
+// knots (where the span search's uniform guess misses and it bisects).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -25,8 +27,13 @@ std::vector<double> random_parameters(std::size_t n) {
     return u;
 }
 
+// The curve of a benchmark's argument: 0 bundled, 1 uniform rosette, 2 non-uniform rosette.
+nurbs_curve &curve_of(const benchmark::State &state) {
+    return bench_curve(static_cast<bench_curve_kind>(state.range(0)));
+}
+
 void BM_eval_point_and_first(benchmark::State &state) {
-    nurbs_curve &c = bench_curve();
+    nurbs_curve &c = curve_of(state);
     const std::vector<double> u = random_parameters(4096);
     std::size_t i = 0;
     cart_point P, d;
@@ -35,10 +42,10 @@ void BM_eval_point_and_first(benchmark::State &state) {
         benchmark::DoNotOptimize(d);
     }
 }
-BENCHMARK(BM_eval_point_and_first);
+BENCHMARK(BM_eval_point_and_first)->ArgName("curve")->Arg(0)->Arg(1)->Arg(2);
 
 void BM_eval_all_four(benchmark::State &state) {
-    nurbs_curve &c = bench_curve();
+    nurbs_curve &c = curve_of(state);
     const std::vector<double> u = random_parameters(4096);
     std::size_t i = 0;
     cart_point P, d, dd, ddd;
@@ -47,7 +54,7 @@ void BM_eval_all_four(benchmark::State &state) {
         benchmark::DoNotOptimize(ddd);
     }
 }
-BENCHMARK(BM_eval_all_four);
+BENCHMARK(BM_eval_all_four)->ArgName("curve")->Arg(0)->Arg(1)->Arg(2);
 
 // One servo step of the driver: the length of an interval covering about 0.05 length units,
 // epsilon 1e-12, depth 30, at random places along the curve.

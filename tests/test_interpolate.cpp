@@ -115,8 +115,10 @@ TEST(Fcp, FindSpanBracketsAndAlwaysEnds) {
     }
     EXPECT_EQ(find_span(5, 0, 8, U), 4);
     EXPECT_EQ(find_span(5, 0, INF, U), 4);
-    EXPECT_EQ(find_span(5, 2, 1.5, U), 2); // below U[p], or NaN: p, not an endless loop
-    EXPECT_EQ(find_span(5, 1, NaN, U), 1);
+    EXPECT_EQ(find_span(5, 2, 1.5, U), 2); // below U[p]: p, not an endless loop
+    EXPECT_EQ(find_span(5, 1, NaN, U), 2); // NaN: the first midpoint (1 + 5 - 1) / 2
+    EXPECT_EQ(find_span(BRK_LEN, 0, NaN, FCP_SBRK), 200);
+    EXPECT_TRUE(std::isnan(get_u_FCP(NaN, 100, T)));
 }
 
 TEST(Fcp, PieceIsChosenByTheTravelledLength) {

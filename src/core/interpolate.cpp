@@ -40,11 +40,14 @@ static inline void eval_point_speed(double u, nurbs_curve *curve, cart_point *Pt
 
 // ---- Feedrate correction polynomial ----
 
-// Returns i with U[i] <= u < U[i+1] (p <= i <= n-2), n-1 for u >= U[n-1], p for u < U[p] or NaN.
-// Assumes U ascending with n >= 2 values; a non-ascending U still ends after 64 halvings.
+// Returns i with U[i] <= u < U[i+1] (p <= i <= n-2), n-1 for u >= U[n-1], p for u < U[p], the
+// first midpoint (p + n - 1) / 2 for a NaN. Assumes U ascending with n >= 2 values; a
+// non-ascending U still ends after 64 halvings.
 int find_span(int n, int p, double u, const double *U) {
     if (u >= U[n - 1]) return n - 1;
-    // Below the first searchable value (or NaN) the bisection has no interval to stop at.
+    // A NaN fails every comparison of the bisection, which stops at its first midpoint.
+    if (std::isnan(u)) return (p + n - 1) / 2;
+    // Below the first searchable value the bisection has no interval to stop at.
     if (!(u >= U[p])) return p;
     int low = p;
     int high = n - 1;

@@ -52,7 +52,8 @@ double fcp_runtime_u(const fcp_table &table, double s, double v, double T);
 // ---- Feedrate correction polynomial (compiled-in u(s) table of the benchmark curve) ----
 
 // Returns the index i with U[i] <= u < U[i+1] among the n ascending values U, searching from
-// index p; n - 1 when u >= U[n-1]. A u below U[p], or NaN, returns p.
+// index p; n - 1 when u >= U[n-1]. A u below U[p] returns p; a NaN the first midpoint
+// (p + n - 1) / 2 (200 for the table), where the bisection stops.
 int find_span(int n, int p, double u, const double *U);
 
 // Returns the table's parameter at arc length s + v*T, using the piece that s lies in (a step

@@ -357,28 +357,30 @@ void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len) {
 
 int nurbs_find_span(int n, int p, double u, const double *U) {
     if (u >= U[n + 1]) return n;
-    // Start rule: below the first knot (or NaN) the bisection has no span to stop at.
+    // A NaN fails every comparison of the bisection, which stops at its first midpoint.
+    if (std::isnan(u)) return (p + n + 1) / 2;
+    // Start rule: below the first knot the bisection has no span to stop at.
     if (!(u >= U[p])) return p;
-    // The span is unique, so any way of finding it gives the same index. Knot vectors are
-    // mostly uniform: try the span a uniform vector would have, and its neighbours, before
-    // bisecting (which costs one unpredictable branch per halving).
+    // The span is unique (U[k] <= u < U[k+1]), so any way of finding it gives the same index.
+    // Knot vectors are mostly uniform: try the span a uniform vector would have, and its
+    // neighbours, first.
     const double guess = u * static_cast<double>(n - p);
     if (guess < static_cast<double>(n - p)) {
         const int k = p + static_cast<int>(guess);
         for (int g = k > p ? k - 1 : k; g <= k + 1 && g < n; ++g)
             if (U[g] <= u && u < U[g + 1]) return g;
     }
-    int low = p;
-    int high = n + 1;
-    int mid = (low + high) / 2;
-    while (U[mid] > u || u >= U[mid + 1]) {
-        if (U[mid] > u)
-            high = mid;
-        else
-            low = mid;
-        mid = (low + high) / 2;
+    // Otherwise the last index in [p, n] whose knot is at most u, by a bisection whose step is a
+    // conditional move rather than a branch (the branch of a bisection is unpredictable):
+    // U[p] <= u < U[n + 1] makes it the span.
+    const double *base = U + p;
+    int len = n + 2 - p;
+    while (len > 1) {
+        const int half = len / 2;
+        base = base[half] <= u ? base + half : base;
+        len -= half;
     }
-    return mid;
+    return static_cast<int>(base - U);
 }
 
 namespace {
@@ -475,7 +477,10 @@ void nurbs_deBoor_eval(double u, int ek, nurbs_curve *curve, cart_point *Pt, car
         quotient_rule(A0, A1, A2, A3, Pt, dPt, ddPt, dddPt);
         return;
     }
-    const int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
+    int k = ek >= 0 ? ek : nurbs_find_span(ncp, deg, u, curve->knots.data());
+    // Only a NaN u finds a span past the last one (a single-span curve's first midpoint); its
+    // outputs are NaN from any span, so it is evaluated on the last, inside the polygons.
+    if (ek < 0 && k > ncp - 1) k = ncp - 1;
     const nurbs_ctrl_pt &A0 = run_level(u, k, deg, 0, curve->knots.data(),
                                         curve->control_points.data(), curve->tmp_pts.data());
     const nurbs_ctrl_pt *A1 = nullptr, *A2 = nullptr, *A3 = nullptr;

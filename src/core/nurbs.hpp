@@ -122,7 +122,8 @@ void homo2cart_vect(const nurbs_ctrl_pt *homo, nurbs_ctrl_pt *cart, std::uint32_
 void scale_pts(nurbs_ctrl_pt *pt, double C, std::int32_t len);
 
 // Returns the knot span k with U[k] <= u < U[k+1] for the n control points of a degree-p
-// curve; n itself when u >= U[n+1]. Start rule: u below U[p], or NaN, gives p.
+// curve; n itself when u >= U[n+1]. Start rule: u below U[p] gives p; a NaN gives the first
+// midpoint (p + n + 1) / 2, where the bisection stops.
 int nurbs_find_span(int n, int p, double u, const double *U);
 
 // Evaluates the curve at u into Pt and, when non-null, dPt, ddPt, dddPt (a derivative only
