@@ -213,4 +213,50 @@ TEST_F(InterpCompareProgram, HelpExplainsOptionsAndColumns) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
 }
 
+TEST(InterpCompareFcpTable, OnAnotherCurveFcpRunsWithATableFittedForIt) {
+    // A quarter circle of radius 20 mm: the compiled-in table was made for the 3.5 m flower.
+    temp_dir dir;
+    const double R = 20, w = std::sqrt(0.5);
+    write_file(dir.file("arc.nurbs"),
+               test_util::curve_text({{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2));
+    const std::string out = dir.file("out"), err = dir.file("err");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --cruise 100 --curve " + dir.file("arc.nurbs") +
+                      " -o " + dir.file("p.txt"),
+                  out, err),
+              0)
+        << read_file(err);
+    const std::string base = PROGRAM + " --methods FCP,RK2 --curve " + dir.file("arc.nurbs") +
+                             " --profile " + dir.file("p.txt");
+    ASSERT_EQ(run(base, out, err), 0) << read_file(err);
+    const std::string fitted = read_file(out);
+    EXPECT_NE(fitted.find("fitted a table of 400 pieces for it in"), std::string::npos) << fitted;
+    const std::vector<std::string> row = row_of(fitted, "FCP");
+    ASSERT_GE(row.size(), 14u) << fitted;
+    EXPECT_EQ(row[13], "ok,") << fitted;
+    EXPECT_LT(std::stod(row[2]), 1e-6) << "a table fitted for the curve follows it";
+
+    // The compiled-in table, forced: its row fails, it does not read "ok".
+    ASSERT_EQ(run(base + " --fcp-table builtin", out, err), 0) << read_file(err);
+    const std::vector<std::string> forced = row_of(read_file(out), "FCP");
+    ASSERT_GE(forced.size(), 14u);
+    EXPECT_EQ(forced[13], "FAILED:") << read_file(out);
+
+    // The same table from fcp_fit --format data gives the same row, to the last digit.
+    ASSERT_EQ(run(NURBS_BIN_DIR "/fcp_fit --format data -o " + dir.file("t.txt") + " " +
+                      dir.file("arc.nurbs"),
+                  out, err),
+              0)
+        << read_file(err);
+    ASSERT_EQ(run(base + " --fcp-table " + dir.file("t.txt"), out, err), 0) << read_file(err);
+    const std::vector<std::string> from_file = row_of(read_file(out), "FCP");
+    ASSERT_GE(from_file.size(), 6u);
+    for (int k : {1, 2, 3, 4, 5})
+        EXPECT_EQ(from_file[k], row[k]) << k;
+    // An output may not be the table it reads.
+    EXPECT_EQ(
+        run(base + " --fcp-table " + dir.file("t.txt") + " --csv " + dir.file("t.txt"), out, err),
+        1);
+    EXPECT_NE(read_file(err).find("refusing to overwrite an input"), std::string::npos);
+}
+
 } // namespace

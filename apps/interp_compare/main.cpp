@@ -5,7 +5,9 @@
 #include <chrono> // wall time of the run
 #include <cstdio>
 #include <filesystem> // default data next to the executable
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,12 @@
 #include "compare_run.hpp"
 #include "compare_stats.hpp"
 #include "curve_load.hpp"
+#include "arc_length.hpp"
+#include "fcp_table_file.hpp"
 #include "feed_profile.hpp"
 #include "format.hpp"
 #include "progress.hpp"
+#include "table_fit.hpp"
 #include "tool_cli.hpp"
 
 using namespace nurbs_interp;
@@ -39,8 +44,9 @@ const char *const DESCRIPTION =
 const char *const FOOTER =
     "Methods (names are case-insensitive, \"get_u_\" may be prefixed):\n"
     "  FCP            get_u_FCP, driven by its own travelled arc length (the sum of the measured\n"
-    "                 step lengths); its table is that of the bundled curve, so on another curve\n"
-    "                 it fails (it jumps or drifts)\n"
+    "                 step lengths), with the table --fcp-table chooses (the line above the\n"
+    "                 summary says which); the compiled-in table on another curve fails (it\n"
+    "                 jumps or drifts)\n"
     "  Taylor2        get_u_Taylor2 (v, a; C', C'' evaluated at u)\n"
     "  Taylor3        get_u_Taylor3 (v, a, j; C', C'', C''')\n"
     "  Taylor2_ds     get_u_Taylor2_ds with ds = v*T (C', C'')\n"
@@ -83,7 +89,7 @@ const char *const FOOTER =
 constexpr double MAX_RESULT_BYTES = 1e9;
 
 struct options {
-    std::string curve, profile, csv, plot, methods_list;
+    std::string curve, profile, csv, plot, methods_list, fcp_table;
     std::vector<const compare_method *> methods;
 };
 
@@ -132,6 +138,12 @@ void add_options(CLI::App &app, options &o) {
                 return "";
             },
             ""));
+    app.add_option("--fcp-table", o.fcp_table,
+                   "FCP's table: a file written by fcp_fit --format data, or \"builtin\" for the "
+                   "compiled-in one (default: the compiled-in one when its last breakpoint is "
+                   "this curve's length to 1e-9, else a table of 400 pieces fitted for this "
+                   "curve in-process)")
+        ->type_name("FILE|builtin");
     app.add_option("--csv", o.csv,
                    "one row per sample: time_s (start of the period), feed_mm_s, per method "
                    "<name>_rel_err (empty where not scored) and <name>_call_ns (empty where the "
@@ -158,7 +170,8 @@ void finish_options(options &o) {
             pos = comma + 1;
         }
     }
-    const std::vector<std::string> inputs = {o.curve, o.profile};
+    std::vector<std::string> inputs = {o.curve, o.profile};
+    if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
     if (!o.csv.empty()) refuse_output_over_inputs(o.csv, "--csv", inputs);
     if (!o.plot.empty()) {
         refuse_output_over_inputs(o.plot, "--plot", inputs);
@@ -168,6 +181,50 @@ void finish_options(options &o) {
             throw tool_failure("--plot needs gnuplot, which is not installed (apt-get install -y "
                                "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root)");
     }
+}
+
+// FCP's table for this run and the line that says which it is.
+struct fcp_choice {
+    std::optional<fcp_table> table; // none: the compiled-in one
+    std::string note;
+};
+
+// Returns the table FCP runs with: --fcp-table's file, the compiled-in one, or (by default, on
+// a curve the compiled-in one was not made for) one fitted for the curve now.
+fcp_choice choose_fcp_table(const options &o, nurbs_curve *curve, double length) {
+    fcp_choice c;
+    const double builtin = fcp_builtin_length();
+    const bool matches = std::fabs(builtin - length) <= 1e-9 * length;
+    if (o.fcp_table == "builtin" || (o.fcp_table.empty() && matches)) {
+        c.note = "FCP: the compiled-in table (made for a curve " + fmt("%.6f", builtin) +
+                 " mm long" +
+                 (matches ? ": this one"
+                          : "; this curve is " + fmt("%.6f", length) + " mm, so its figures fail") +
+                 ")";
+        return c;
+    }
+    if (!o.fcp_table.empty()) {
+        c.table = fcp_table_read(o.fcp_table);
+        c.note = "FCP: the table of " + o.fcp_table + " (" + std::to_string(c.table->tht.size()) +
+                 " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm)";
+        return c;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    progress_line line("interp_compare: fitting FCP's table for this curve");
+    line.show(0);
+    arc_table arc;
+    arc_table_build(curve, &arc);
+    c.table = fcp_fit(arc, length, 401);
+    if (!fcp_table_finite(*c.table))
+        throw tool_failure(o.curve + ": no finite feedrate correction table fits this curve");
+    const fcp_accuracy acc = fcp_measure(*c.table, arc, 16);
+    line.done();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
+             " mm long, not this one: fitted a table of 400 pieces for it in " + fmt("%.2f", secs) +
+             " s, E max " + fmt("%.3e", acc.max_s_err) + " mm (16 samples per piece)";
+    return c;
 }
 
 // Runs every method with a progress line; returns their results.
@@ -243,8 +300,11 @@ int compare(options &o) {
     compare_setup setup;
     setup.curve = &curve;
     setup.curve_length = curve_length_checked(&curve, o.curve, "interp_compare: curve length");
+    const fcp_choice fcp = choose_fcp_table(o, &curve, setup.curve_length);
+    setup.fcp = fcp.table ? &*fcp.table : nullptr;
     const timer_overhead overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results = run_all(o, setup, prof);
+    std::printf("%s\n", fcp.note.c_str());
     print_report(o, setup.curve_length, prof, overhead, results);
     write_outputs(o, csv.get(), png.get(), data.get(), prof, results);
     const double wall =

@@ -97,6 +97,11 @@ double nurbs_interp::fcp_runtime_u(const fcp_table &table, double s, double v, d
         [&table](int j) { return table.tht[j].data(); }, s, v, T);
 }
 
+// Returns the compiled-in table's last breakpoint.
+double nurbs_interp::fcp_builtin_length() {
+    return FCP_SBRK[BRK_LEN - 1];
+}
+
 // Returns the table's u at s (same value as get_u_FCP(s, 0, T)); prints the search result.
 double FCP_eval(double s) {
     const int j = find_span(BRK_LEN, 0, s, FCP_SBRK);

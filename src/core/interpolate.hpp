@@ -47,6 +47,9 @@ struct fcp_table {
 // the last breakpoint the last piece continues). Not clamped.
 double fcp_runtime_u(const fcp_table &table, double s, double v, double T);
 
+// Returns the last breakpoint of the compiled-in table: the length of the curve it was made for.
+double fcp_builtin_length();
+
 } // namespace nurbs_interp
 
 // ---- Feedrate correction polynomial (compiled-in u(s) table of the benchmark curve) ----

@@ -2,6 +2,8 @@
 
 #include <algorithm> // max
 #include <cmath>     // fabs, pow, sqrt
+#include <stdexcept> // a curve no table can follow
+#include <string>
 
 namespace nurbs_interp {
 
@@ -69,8 +71,10 @@ fcp_table build(const arc_table &arc, const std::vector<double> &sbrk) {
 }
 
 // Returns the largest error of the quintic Hermite piece over [s0, s1] at TRIAL_POINTS - 1
-// evenly spaced interior points, with `a` the data at s0 and len the table's total length; `b`
-// receives the data at s1 (u = 1 when `last`).
+// evenly spaced interior points as arc length, |u_piece(s) - u(s)| |C'(u(s))| in mm (what a
+// driver that re-bases every step on the true travelled length misses its step by), with `a`
+// the data at s0 and len the table's total length; `b` receives the data at s1 (u = 1 when
+// `last`).
 double trial_error(const arc_table &arc, double s0, double s1, const knot_data &a, double len,
                    bool last, knot_data *b) {
     *b = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
@@ -79,7 +83,8 @@ double trial_error(const arc_table &arc, double s0, double s1, const knot_data &
     for (int i = 1; i < TRIAL_POINTS; ++i) {
         const double s = s0 + (s1 - s0) * (double(i) / TRIAL_POINTS);
         const double u = fcp_horner(c.data(), (s - s0) / len);
-        e = std::max(e, std::fabs(u - arc_param_at(arc, s)));
+        const double u_true = arc_param_at(arc, s);
+        e = std::max(e, std::fabs(u - u_true) * nurbs_arc_len(u_true, arc.curve));
     }
     return e;
 }
@@ -138,10 +143,18 @@ double fcp_table_eval(const fcp_table &table, int j, double s) {
 
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
     const int pieces = brk_len - 1;
-    // Bisect (in log scale) for the smallest error bound that the greedy placement meets with
-    // at most `pieces` pieces.
-    double lo = 1e-16, hi = 1.0;
+    // Bisect (in log scale) for the smallest error bound (mm) that the greedy placement meets
+    // with at most `pieces` pieces, from a bound it meets.
+    double lo = 1e-16 * total_length, hi = 1e-6 * total_length;
     std::vector<double> best = greedy_breakpoints(arc, total_length, hi, pieces);
+    for (int grow = 0; best.empty(); ++grow) {
+        if (grow == 30)
+            throw std::runtime_error("no table of " + std::to_string(pieces) +
+                                     " pieces follows this curve's u(s)");
+        lo = hi;
+        hi *= 10;
+        best = greedy_breakpoints(arc, total_length, hi, pieces);
+    }
     for (int it = 0; it < 24; ++it) {
         const double mid = std::sqrt(lo * hi);
         std::vector<double> s = greedy_breakpoints(arc, total_length, mid, pieces);
@@ -171,12 +184,13 @@ fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int sampl
                 table.sbrk[j] + (table.sbrk[j + 1] - table.sbrk[j]) * (double(i) / samples);
             const double u = j + 1 == pieces && i == samples ? 1.0 : arc_param_at(arc, s);
             const double e = std::fabs(fcp_table_eval(table, j, s) - u);
-            if (e > acc.max_u_err) {
-                acc.max_u_err = e;
+            const double e_s = e * nurbs_arc_len(u, arc.curve);
+            acc.max_u_err = std::max(acc.max_u_err, e);
+            if (e_s > acc.max_s_err || acc.worst_piece < 0) {
+                acc.max_s_err = e_s;
                 acc.worst_piece = j;
                 acc.worst_s = s;
             }
-            acc.max_s_err = std::max(acc.max_s_err, e * nurbs_arc_len(u, arc.curve));
         }
         if (j + 1 < pieces) {
             const double m =

@@ -23,8 +23,8 @@ inline constexpr int FCP_TABLE_ORD = FCP_PIECE_COEFFS;
 // How well a table follows u(s), measured against the accurate inversion of arc_inverse.
 struct fcp_accuracy {
     double max_u_err = 0;    // max |u_table(s) - u(s)| over the samples
-    double max_s_err = 0;    // the same error as arc length, |u_table - u| * |C'(u)|, mm
-    int worst_piece = -1;    // piece where max_u_err occurs
+    double max_s_err = 0;    // max of the error as arc length, |u_table - u| * |C'(u)|, mm
+    int worst_piece = -1;    // piece where max_s_err occurs
     double worst_s = 0;      // and its arc length
     double max_mismatch = 0; // max |piece j at sbrk[j+1] - c5 of piece j+1|
     int mismatch_piece = -1; // the j of max_mismatch
@@ -39,9 +39,10 @@ double fcp_table_eval(const fcp_table &table, int j, double s);
 // `total_length` (the length the driver measures); the others are placed on the accurate
 // arc-length scale. Each piece is the quintic Hermite interpolant of u, du/ds = 1/|C'| and
 // d2u/ds2 = -(C'.C'')/|C'|^4 at both its ends, so the table is C2 across breakpoints.
-// Breakpoints are placed greedily, each piece as long as a common error bound allows (checked
-// at 15 interior points); the bound is the smallest, found by bisection, that brk_len - 1
-// pieces can meet.
+// Breakpoints are placed greedily, each piece as long as a common bound on its arc-length
+// error |u_table - u| |C'| (mm, checked at 15 interior points) allows; the bound is the
+// smallest, found by bisection, that brk_len - 1 pieces can meet. Throws std::runtime_error
+// when no bound up to 1e24 times the length is met.
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len);
 
 // Measures `table` against the accurate inversion at `samples` + 1 evenly spaced points of
