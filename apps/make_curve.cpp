@@ -38,6 +38,7 @@
 #include "curve_load.hpp"
 #include "curve_survey.hpp"
 #include "gauss_legendre.hpp"
+#include "suite_curves.hpp"
 #include "nurbs.hpp"
 #include "tool_cli.hpp"
 
@@ -206,18 +207,27 @@ int report(const std::string &path) {
 } // namespace
 
 const char *const DESCRIPTION =
-    "Writes the benchmark curve (a closed five-petal flower, 2000 control points, degree 3,\n"
-    "planar) and prints its measured length, radius-of-curvature and parameter-speed ranges\n"
-    "(all three coordinates).";
+    "Writes a curve and prints its measured length, radius-of-curvature and parameter-speed\n"
+    "ranges (all three coordinates). --shape flower (default): the benchmark curve, a closed\n"
+    "five-petal flower, 2000 control points, degree 3, planar. The curves of the comparison\n"
+    "suite: circle, a full circle of radius 50 mm, degree 2, exact, with a non-uniform knot\n"
+    "vector; helix, three turns of radius 40 mm and pitch 10 mm, a rational cubic in 3D;\n"
+    "conics, a chain of an elliptical, a parabolic, a hyperbolic and a circular arc, degree 2,\n"
+    "tangent-continuous (see src/plan/suite_curves.hpp).";
 
 int main(int argc, char **argv) {
-    std::string out = "S1200X30quorbel.nurbs", report_path;
+    std::string out, report_path, shape = "flower";
     return tool_main(
         argc, argv, "make_curve", DESCRIPTION,
         "The output is written under a temporary name and renamed when complete.",
         [&](CLI::App &app) {
-            CLI::Option *o = app.add_option("-o", out, "output path")->type_name("FILE");
-            o->capture_default_str();
+            CLI::Option *o = app.add_option(
+                "-o", out,
+                "output path (default S1200X30quorbel.nurbs for the flower, else <shape>.nurbs)");
+            o->type_name("FILE");
+            app.add_option("--shape", shape, "flower, circle, helix or conics")
+                ->check(CLI::IsMember({"flower", "circle", "helix", "conics"}))
+                ->capture_default_str();
             app.add_option("--report", report_path,
                            "only print the measured properties of an existing curve file")
                 ->type_name("FILE")
@@ -226,7 +236,15 @@ int main(int argc, char **argv) {
         [&] {
             if (!report_path.empty()) return report(report_path);
             remove_temporaries_on_signal();
-            write_curve(out, design());
+            if (out.empty()) out = shape == "flower" ? "S1200X30quorbel.nurbs" : shape + ".nurbs";
+            if (shape == "flower") {
+                write_curve(out, design());
+            } else {
+                const curve_def c = shape == "circle"  ? suite_circle()
+                                    : shape == "helix" ? suite_helix()
+                                                       : suite_conics();
+                write_file_atomically(out, [&](std::FILE *f) { curve_file_write(f, c); });
+            }
             return report(out);
         });
 }
