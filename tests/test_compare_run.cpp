@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "compare_replay.hpp"
 #include "compare_report.hpp"
 #include "compare_run.hpp"
 #include "compare_stats.hpp"
@@ -309,6 +310,60 @@ TEST(CompareRun, ChordErrorOfALineIsZeroAndOfACircleIsTheSagitta) {
             EXPECT_NEAR(chord_error(&arc, u0, u0 + du), sagitta, 1e-3 * sagitta + 1e-15)
                 << u0 << " " << du;
         }
+}
+
+// A double that carries state between steps: each step goes v*T plus a growing drift of its
+// own counter, so its result depends on how many steps it has made.
+double G_counter = 0;
+double counting_step(const compare_step &in) {
+    G_counter += 1;
+    return in.u + in.v * in.T / LINE_LEN + 1e-12 * G_counter;
+}
+method_state save_counter() {
+    return {G_counter, 0};
+}
+void restore_counter(const method_state &s) {
+    G_counter = s.um1;
+}
+
+TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
+    const feed_profile prof = make_profile(400, [](std::size_t) { return 2.0; });
+    compare_setup setup;
+    setup.curve = &curve;
+    setup.curve_length = LINE_LEN;
+    // With its state saved and restored, every rerun gives the run's result.
+    G_counter = 0;
+    const compare_method stateful{"stateful", [] { G_counter = 0; }, counting_step,
+                                  false,      save_counter,          restore_counter};
+    method_result r = run_method(stateful, setup, prof);
+    ASSERT_FALSE(r.failed) << r.reason;
+    replay_worst(stateful, setup, prof, r);
+    EXPECT_TRUE(r.replayed);
+    EXPECT_EQ(r.replay_error, "");
+    EXPECT_EQ(G_counter, 400.0) << "the state the run left is given back";
+    // Without them the replay sees the counter of the end of the run: an error, not a figure.
+    const compare_method forgetful{"forgetful", [] { G_counter = 0; }, counting_step, false};
+    method_result f = run_method(forgetful, setup, prof);
+    replay_worst(forgetful, setup, prof, f);
+    EXPECT_NE(f.replay_error.find("did not give the run's result"), std::string::npos);
+
+    // Adams-Moulton's history is its state; its costliest step has integrand calls to count.
+    const compare_method *am = find_compare_method("AdamsMoulton");
+    method_result a = run_method(*am, setup, prof);
+    ASSERT_FALSE(a.failed) << a.reason;
+    replay_worst(*am, setup, prof, a);
+    EXPECT_EQ(a.replay_error, "");
+    EXPECT_GT(a.worst_calls, 0);
+    EXPECT_GT(a.worst_replayed_ns, 0.0);
+    EXPECT_LT(a.worst_replayed_sample, prof.v.size());
+}
+
+TEST(CompareRun, NoiseFloorIsTheDistributionOfAnEmptyStep) {
+    const noise_floor n = measure_noise(5000);
+    EXPECT_EQ(n.samples, 5000u);
+    EXPECT_GT(n.median_ns, 0.0);
+    EXPECT_LE(n.median_ns, n.p9999_ns);
+    EXPECT_LE(n.p9999_ns, n.max_ns);
 }
 
 } // namespace

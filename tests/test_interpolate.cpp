@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FCP_init.hpp" // the compiled-in table, for reference values
+#include "feed_profile.hpp"
 #include "interpolate.hpp"
 #include "test_util.hpp"
 
@@ -373,6 +374,55 @@ TEST_F(OnCurves, AxialSplitIsParametrisationFreeAndReadsBeforeWriting) {
     EXPECT_EQ(0, std::memcmp(&e.d, &r, sizeof r));
     const vaj r0 = axial(e.P, e.P, e.P, 0, 0, 0);
     expect_near(r0.j, 0, 0, 0);
+}
+
+// Newton-Raphson's loop as it was before the stagnation stop: tolerance or 100 updates.
+double newton_tolerance_only(double u, double v, nurbs_curve *c, const cart_point *d1,
+                             const cart_point *d2) {
+    cart_point Pt, dPt;
+    const double ds_target = v * T;
+    double u_new = get_u_Taylor2_ds(ds_target, u, T, d1, d2);
+    double F;
+    int updates = 0;
+    do {
+        nurbs_deBoor_eval(u_new, -1, c, &Pt, &dPt, nullptr, nullptr);
+        F = adaptiveSimpsons(nurbs_arc_len, c, u, u_new, 1e-12, 30) - ds_target;
+        const double dF =
+            std::sqrt((std::pow(dPt.x, 2.0) + std::pow(dPt.y, 2.0)) + std::pow(dPt.z, 2.0));
+        if (dF == 0) break;
+        u_new = u_new - F / dF;
+        ++updates;
+    } while (std::fabs(F) > 1e-12 && updates < 100);
+    return u_new >= 1 ? 1.0 : u_new;
+}
+
+TEST(Corrector, StagnationStopLeavesConvergedStepsBitIdenticalOnTheBundledProfile) {
+    nurbs_curve c;
+    nurbs_curve_alloc_file(NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs", &c);
+    const feed_profile prof = read_feed_profile(NURBS_BUNDLED_DATA "/fprof.txt");
+    double u = 0;
+    long by_tolerance = 0, stagnated = 0;
+    int stagnated_updates = 0;
+    for (std::size_t i = 0; i < prof.v.size(); ++i) {
+        cart_point P, d1, d2;
+        nurbs_deBoor_eval(u, -1, &c, &P, &d1, &d2, nullptr);
+        const double un = get_u_NewtonRaphson(u, prof.v[i], T, &c, &P, &d1, &d2);
+        if (interp_last_stop() == corrector_stop::tolerance) {
+            ++by_tolerance;
+            const double old = newton_tolerance_only(u, prof.v[i], &c, &d1, &d2);
+            ASSERT_EQ(std::memcmp(&un, &old, sizeof un), 0) << "sample " << i;
+        } else if (interp_last_stop() == corrector_stop::stagnation) {
+            ++stagnated;
+            stagnated_updates = std::max(stagnated_updates, interp_last_iterations());
+            EXPECT_LT(interp_last_residual(), 1e-11) << "it stops at the quadrature's noise";
+        }
+        u = un;
+    }
+    EXPECT_GT(by_tolerance, 56000);
+    // The one step whose residual settles at 1.5e-12 mm, just above the tolerance, used to run
+    // to the bound of 100 updates; now it ends in a handful.
+    EXPECT_GE(stagnated, 1);
+    EXPECT_LE(stagnated_updates, 5);
 }
 
 } // namespace

@@ -151,16 +151,22 @@ std::string format_summary(const std::vector<method_result> &results) {
     std::vector<std::vector<std::string>> rows = {
         {"method", "steps", "fluct max [1]", "fluct RMS [1]", "chord err max [mm]", "drift [mm]",
          "iter mean [1]", "iter max [1]", "median [ns]", "p99 [ns]", "p99.99 [ns]", "max [ns]",
-         "max [% T]", "status"}};
+         "max [% T]", "worst replayed [ns]", "replayed [% T]", "its calls [1]", "its iters [1]",
+         "status"}};
     auto num = [](const char *f, double x) { return std::isnan(x) ? std::string("-") : fmt(f, x); };
     for (const method_result &r : results)
-        rows.push_back({r.name, std::to_string(r.steps), num("%.3e", r.fluct_max),
-                        num("%.3e", r.fluct_rms), num("%.3e", r.chord_max), num("%.3e", r.drift),
-                        r.iterative ? num("%.2f", r.iter_mean) : "-",
-                        r.iterative && r.steps ? std::to_string(r.iter_max) : "-",
-                        num("%.0f", r.t_median), num("%.0f", r.t_p99), num("%.0f", r.t_p9999),
-                        num("%.0f", r.t_max), num("%.2f", r.t_max / (COMPARE_PERIOD * 1e9) * 100),
-                        status_text(r)});
+        rows.push_back(
+            {r.name, std::to_string(r.steps), num("%.3e", r.fluct_max), num("%.3e", r.fluct_rms),
+             num("%.3e", r.chord_max), num("%.3e", r.drift),
+             r.iterative ? num("%.2f", r.iter_mean) : "-",
+             r.iterative && r.steps ? std::to_string(r.iter_max) : "-", num("%.0f", r.t_median),
+             num("%.0f", r.t_p99), num("%.0f", r.t_p9999), num("%.0f", r.t_max),
+             num("%.2f", r.t_max / (COMPARE_PERIOD * 1e9) * 100),
+             !r.replayed ? "-" : num("%.0f", r.worst_replayed_ns),
+             !r.replayed ? "-" : num("%.2f", r.worst_replayed_ns / (COMPARE_PERIOD * 1e9) * 100),
+             !r.replayed ? "-" : std::to_string(r.worst_calls),
+             r.iterative && !!r.replayed ? std::to_string(r.worst_iterations) : "-",
+             status_text(r)});
     return align(rows);
 }
 

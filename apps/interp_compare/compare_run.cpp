@@ -77,10 +77,32 @@ std::string stall_failure(run_state &st, const compare_step &in, double ds, std:
            " s at u = " + fmt("%.17g", st.stall_u);
 }
 
+// Counts how the last corrector loop ended.
+void count_stop(corrector_stops &s) {
+    switch (interp_last_stop()) {
+    case corrector_stop::tolerance:
+        ++s.tolerance;
+        break;
+    case corrector_stop::stagnation:
+        ++s.stagnation;
+        s.stagnation_residual_max = std::max(s.stagnation_residual_max, interp_last_residual());
+        break;
+    case corrector_stop::bound:
+        ++s.bound;
+        break;
+    case corrector_stop::guard:
+        ++s.guard;
+        break;
+    }
+}
+
 // Runs one timed servo cycle of `method` and returns the new parameter; records its time and
 // iterations into r at sample i.
 double timed_step(const compare_method &method, const compare_step &in, double tick_ns,
                   method_result &r, run_state &st, std::size_t i) {
+    r.u_in[i] = in.u;
+    r.s_in[i] = in.s;
+    if (method.save) r.state_in[i] = method.save();
     const std::int64_t t0 = tick_count();
     const double un = method.step(in);
     const std::int64_t t1 = tick_count();
@@ -90,6 +112,7 @@ double timed_step(const compare_method &method, const compare_step &in, double t
         const int it = interp_last_iterations();
         st.iter_sum += it;
         r.iter_max = std::max(r.iter_max, it);
+        count_stop(r.stops);
     }
     return un;
 }
@@ -163,6 +186,9 @@ method_result run_method(const compare_method &method, const compare_setup &setu
     r.rel_err.assign(n, NaN);
     r.chord_err.assign(n, NaN);
     r.call_ns.assign(n, NaN);
+    r.u_in.assign(n, NaN);
+    r.s_in.assign(n, NaN);
+    r.state_in.assign(n, method_state{});
 
     if (method.start) method.start();
     const std::size_t progress_every = std::max<std::size_t>(1, n / 100);

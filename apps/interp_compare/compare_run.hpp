@@ -51,6 +51,12 @@ inline constexpr int COMPARE_QUAD_DEPTH = 30;
 // this many evenly spaced parameters inside each step (the midpoint among them).
 inline constexpr int COMPARE_CHORD_POINTS = 15;
 
+// How the corrector loops of an iterative method ended over a run.
+struct corrector_stops {
+    long tolerance = 0, stagnation = 0, bound = 0, guard = 0;
+    double stagnation_residual_max = 0; // largest residual a stagnation stop kept
+};
+
 // One method's run over a profile, and its statistics.
 struct method_result {
     std::string name;
@@ -82,6 +88,18 @@ struct method_result {
     double t_p9999 = 0;     //
     double t_max = 0;       //
     bool iterative = false; // iter_mean and iter_max are meaningful
+    corrector_stops stops;  // iterative methods
+    // Per sample, what the step started from: the method's parameter, the travelled length and
+    // the method's state (so that any step can be run again alone; see compare_replay.hpp).
+    std::vector<double> u_in, s_in;
+    std::vector<method_state> state_in;
+    // Filled by replay_worst (compare_replay.hpp).
+    bool replayed = false;
+    double worst_replayed_ns = 0; // the largest of the replayed steps' median times, ns
+    std::size_t worst_replayed_sample = 0;
+    long worst_calls = 0;     // integrand calls of that step
+    int worst_iterations = 0; // its corrector updates (iterative methods)
+    std::string replay_error; // a replay that did not give the recorded result
 };
 
 // Called between steps (outside the timed region) about a hundred times per run.

@@ -2,7 +2,11 @@
 // side by side, and reports how far each step misses its commanded length (feed fluctuation),
 // how far the chord of each step strays from the curve (chord error), and how long each servo
 // cycle takes.
-#include <chrono> // wall time of the run
+#include <cerrno>
+#include <chrono>     // wall time of the run
+#include <cstring>    // strerror
+#include <sched.h>    // --realtime: affinity, SCHED_FIFO
+#include <sys/mman.h> // --realtime: mlockall
 #include <cstdio>
 #include <filesystem> // default data next to the executable
 #include <cmath>
@@ -13,6 +17,7 @@
 
 #include "atomic_file.hpp"
 #include "compare_methods.hpp"
+#include "compare_replay.hpp"
 #include "compare_report.hpp"
 #include "compare_run.hpp"
 #include "compare_stats.hpp"
@@ -70,6 +75,14 @@ const char *const FOOTER =
     "                 cycle time percentiles (nearest rank) and maximum; the timer overhead,\n"
     "                 measured and printed above the table, is included, not subtracted\n"
     "  max [% T]      the maximum cycle time as a share of the 250 us servo period\n"
+    "  worst replayed [ns], replayed [% T]\n"
+    "                 the cost of the method's worst input without the machine's interruptions:\n"
+    "                 after the run, its 64 slowest steps and the 16 with the most integrand\n"
+    "                 calls and the 16 with the most corrector updates (counted in an untimed\n"
+    "                 rerun) are each run again alone 400 times, the method's state restored\n"
+    "                 before each; the largest median, and its share of the period\n"
+    "  its calls, its iters\n"
+    "                 that step's integrand calls and corrector updates\n"
     "  status         ok (where the motion ended) or FAILED with the reason, time and place: a\n"
     "                 non-finite parameter; a parameter below 0 (left the curve before its\n"
     "                 start); a step back along the curve by more than 1e-6 mm; a jump (a step\n"
@@ -79,17 +92,24 @@ const char *const FOOTER =
     "                 v >= 1 mm/s whose steps each covered less than 1% of v*T (standing still\n"
     "                 or creeping)\n"
     "\n"
+    "Below the table: the noise line, the distribution of a step that only reads the clock,\n"
+    "timed as often as the profile has samples, so that a maximum can be told from an\n"
+    "interruption; and for T3SIA and NewtonRaphson how their loops ended (tolerance; an update\n"
+    "that no longer reduced the residual, the better iterate kept; the bound of 100 updates).\n"
+    "\n"
     "A failed method does not stop the others. Progress goes to standard error when it is a\n"
-    "terminal. A profile has at most 10^7 samples, and samples x methods x 24 bytes of results\n"
+    "terminal. A profile has at most 10^7 samples, and samples x methods x 56 bytes of results\n"
     "at most 1 GB. Outputs are written under temporary names in their directory and renamed\n"
     "when complete; an output may not be an input; when the plot fails, the finished CSV is\n"
     "kept. Exit status: 0 after a complete run (also when a method failed).";
 
-// Results of a run are kept per sample and method: three doubles each.
+// Results of a run are kept per sample and method: five doubles and a state of two each.
 constexpr double MAX_RESULT_BYTES = 1e9;
+constexpr double RESULT_BYTES_PER_SAMPLE = 56;
 
 struct options {
     std::string curve, profile, csv, plot, methods_list, fcp_table;
+    bool realtime = false;
     std::vector<const compare_method *> methods;
 };
 
@@ -144,6 +164,10 @@ void add_options(CLI::App &app, options &o) {
                    "this curve's length to 1e-9, else a table of 400 pieces fitted for this "
                    "curve in-process)")
         ->type_name("FILE|builtin");
+    app.add_flag("--realtime", o.realtime,
+                 "lock memory, pin to one CPU, ask for SCHED_FIFO, and warm every method up on "
+                 "its first 2000 samples before its timed run; what was granted is printed, "
+                 "and the run goes on without what was refused");
     app.add_option("--csv", o.csv,
                    "one row per sample: time_s (start of the period), feed_mm_s, per method "
                    "<name>_rel_err (empty where not scored) and <name>_call_ns (empty where the "
@@ -227,11 +251,43 @@ fcp_choice choose_fcp_table(const options &o, nurbs_curve *curve, double length)
     return c;
 }
 
-// Runs every method with a progress line; returns their results.
+// Asks for the real-time conditions; returns what was granted and what was refused.
+std::string realtime_setup() {
+    std::string granted, refused;
+    auto note = [&](bool ok, const std::string &what) {
+        std::string &to = ok ? granted : refused;
+        to += (to.empty() ? "" : ", ") + what +
+              (ok ? "" : " (" + std::string(std::strerror(errno)) + ")");
+    };
+    note(mlockall(MCL_CURRENT | MCL_FUTURE) == 0, "memory locked");
+    const int cpu = sched_getcpu();
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu < 0 ? 0 : cpu, &set);
+    note(sched_setaffinity(0, sizeof set, &set) == 0,
+         "pinned to CPU " + std::to_string(cpu < 0 ? 0 : cpu));
+    sched_param param{};
+    param.sched_priority = 10;
+    note(sched_setscheduler(0, SCHED_FIFO, &param) == 0, "SCHED_FIFO priority 10");
+    return "realtime: granted: " + (granted.empty() ? std::string("nothing") : granted) +
+           "; refused: " + (refused.empty() ? std::string("nothing") : refused) +
+           "; every method warmed up on its first 2000 samples before its timed run";
+}
+
+// Runs every method with a progress line (after a warm-up run when `warm_up`); returns their
+// results.
 std::vector<method_result> run_all(const options &o, const compare_setup &base,
                                    const feed_profile &prof) {
     std::vector<method_result> results;
+    feed_profile head;
+    if (o.realtime) {
+        const std::size_t n = std::min<std::size_t>(prof.v.size(), 2000);
+        head.v.assign(prof.v.begin(), prof.v.begin() + n);
+        head.a.assign(prof.a.begin(), prof.a.begin() + n);
+        head.j.assign(prof.j.begin(), prof.j.begin() + n);
+    }
     for (std::size_t k = 0; k < o.methods.size(); ++k) {
+        if (o.realtime) run_method(*o.methods[k], base, head);
         progress_line line("interp_compare: [" + std::to_string(k + 1) + "/" +
                            std::to_string(o.methods.size()) + "] " + o.methods[k]->name);
         compare_setup setup = base;
@@ -240,6 +296,15 @@ std::vector<method_result> run_all(const options &o, const compare_setup &base,
         };
         setup.progress_ctx = &line;
         results.push_back(run_method(*o.methods[k], setup, prof));
+        method_result &r = results.back();
+        replay_worst(*o.methods[k], setup, prof, r);
+        std::vector<double>().swap(r.u_in); // the replay's inputs, no longer needed
+        std::vector<double>().swap(r.s_in);
+        std::vector<method_state>().swap(r.state_in);
+        if (!r.replay_error.empty() && !r.failed) {
+            r.failed = true;
+            r.reason = r.replay_error;
+        }
     }
     return results;
 }
@@ -263,6 +328,29 @@ void print_report(const options &o, double length, const feed_profile &prof,
     std::fputs(format_summary(results).c_str(), stdout);
 }
 
+// Prints the noise line and how the iterative methods' loops ended.
+void print_noise_and_stops(const noise_floor &noise, const std::vector<method_result> &results) {
+    std::printf("\nnoise: a step that only reads the clock, timed like the methods %zu times: "
+                "median %.0f ns, p99.99 %.0f ns, max %.0f ns (maxima above this are the machine "
+                "interrupting the process); \"worst replayed\": the largest median of %d "
+                "repetitions of each of the %d slowest steps and of the %d with the most "
+                "integrand calls and corrector updates, each run alone with the method's state "
+                "restored before every repetition; \"its calls\", \"its iters\": that step's "
+                "integrand calls (counted in an untimed rerun) and corrector updates\n",
+                noise.samples, noise.median_ns, noise.p9999_ns, noise.max_ns,
+                COMPARE_REPLAY_REPEATS, COMPARE_REPLAY_SLOWEST, COMPARE_REPLAY_HARDEST);
+    for (const method_result &r : results) {
+        if (!r.iterative) continue;
+        const corrector_stops &s = r.stops;
+        std::printf("%s: corrector loops ended by the tolerance %ld times, when an update no "
+                    "longer reduced the residual %ld times (kept residual at most %.3g %s), at "
+                    "the bound of 100 updates %ld times, by a guard %ld times\n",
+                    r.name.c_str(), s.tolerance, s.stagnation, s.stagnation_residual_max,
+                    r.name == "T3SIA" ? "s, tolerance 0.001 s" : "mm, tolerance 1e-12 mm", s.bound,
+                    s.guard);
+    }
+}
+
 // Writes the CSV and the plot; a plot that fails does not cost the finished CSV.
 void write_outputs(const options &o, atomic_file *csv, atomic_file *png, atomic_file *data,
                    const feed_profile &prof, const std::vector<method_result> &results) {
@@ -282,7 +370,8 @@ int compare(options &o) {
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
     const feed_profile prof = read_feed_profile_checked(o.profile);
-    const double result_bytes = 24.0 * double(prof.v.size()) * double(o.methods.size());
+    const double result_bytes =
+        RESULT_BYTES_PER_SAMPLE * double(prof.v.size()) * double(o.methods.size());
     if (result_bytes > MAX_RESULT_BYTES)
         throw tool_failure(std::to_string(prof.v.size()) + " samples x " +
                            std::to_string(o.methods.size()) + " methods need " +
@@ -302,10 +391,14 @@ int compare(options &o) {
     setup.curve_length = curve_length_checked(&curve, o.curve, "interp_compare: curve length");
     const fcp_choice fcp = choose_fcp_table(o, &curve, setup.curve_length);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
+    const std::string realtime = o.realtime ? realtime_setup() : "";
     const timer_overhead overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results = run_all(o, setup, prof);
+    const noise_floor noise = measure_noise(prof.v.size());
+    if (o.realtime) std::printf("%s\n", realtime.c_str());
     std::printf("%s\n", fcp.note.c_str());
     print_report(o, setup.curve_length, prof, overhead, results);
+    print_noise_and_stops(noise, results);
     write_outputs(o, csv.get(), png.get(), data.get(), prof, results);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();

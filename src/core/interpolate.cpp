@@ -18,8 +18,15 @@ static nurbs_curve *G_curve = nullptr;
 static double um1 = 0.0;
 static double um2 = 0.0;
 
-// Corrector updates of the last get_u_T3SIA / get_u_NewtonRaphson call.
+// Corrector updates of the last get_u_T3SIA / get_u_NewtonRaphson call, why its loop ended and
+// the magnitude of the residual of the iterate it kept.
 static int G_last_iterations = 0;
+static nurbs_interp::corrector_stop G_last_stop = nurbs_interp::corrector_stop::tolerance;
+static double G_last_residual = 0.0;
+
+// The integrand of every arc length the interpolators measure: nurbs_arc_len, or a caller's
+// wrapper of it that returns the same values (to count calls in a replay).
+static arc_len_integrand G_integrand = nurbs_arc_len;
 
 // Upper bound on the corrector updates of get_u_T3SIA and get_u_NewtonRaphson. Both converge in
 // a handful of updates on a regular curve; the bound only stops a step that cannot converge.
@@ -127,7 +134,7 @@ void nurbs_interp::set_diff_arclength_target(double u_start, double ds_target) {
 
 // Returns G_ds_target minus the arc length from G_u_start to u; assumes G_curve is set.
 double diff_arclength(double u) {
-    const double ds_act = adaptiveSimpsons(nurbs_arc_len, G_curve, G_u_start, u, 1e-12, 20);
+    const double ds_act = adaptiveSimpsons(G_integrand, G_curve, G_u_start, u, 1e-12, 20);
     const double diff_ds = G_ds_target - ds_act;
     return diff_ds;
 }
@@ -212,7 +219,7 @@ double get_u_RK2(double v, double u, double T, const cart_point *Pt, const cart_
     nPt_Pt.x = nPt.x - Pt->x;
     nPt_Pt.y = nPt.y - Pt->y;
     nPt_Pt.z = nPt.z - Pt->z;
-    const double dL = adaptiveSimpsons(nurbs_arc_len, curve, u, u_tmp, 1e-6, 5);
+    const double dL = adaptiveSimpsons(G_integrand, curve, u, u_tmp, 1e-6, 5);
     double B = dotprod(&ndPt, &nPt_Pt);
     B = B + B;
     const double D = std::pow(dL, 2.0) - std::pow(v, 2.0) * std::pow(T, 2.0);
@@ -225,9 +232,11 @@ double get_u_RK2(double v, double u, double T, const cart_point *Pt, const cart_
 }
 
 // Returns the Taylor predictor corrected by Steffensen iteration on the chord time (clamped);
-// with v exactly 0 the predictor itself, unclamped. Stops after 100 updates, or keeping the
-// current iterate when the Steffensen denominator z - y is 0 (an exact predictor included) or
-// when an update would move the iterate further than the predictor's step from u.
+// with v exactly 0 the predictor itself, unclamped. Stops at a residual of at most 0.001 s;
+// when an update did not reduce the residual (keeping the iterate before it); after 100
+// updates; or, keeping the current iterate, when the Steffensen denominator z - y is 0 (an
+// exact predictor included) or an update would move the iterate further than the predictor's
+// step from u.
 double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve *curve) {
     cart_point pPt, Pt, dPt, ddPt, dddPt;
     G_last_iterations = 0;
@@ -248,25 +257,41 @@ double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve
 
     const double predicted_step = std::fabs(u_new - u);
     double y;
+    double u_prev = u_new, y_prev = HUGE_VAL;
     int updates = 0;
+    G_last_stop = nurbs_interp::corrector_stop::tolerance;
     do {
         nurbs_deBoor_eval(u_new, -1, curve, &Pt, nullptr, nullptr, nullptr);
         double ids = cart_dist(&Pt, &pPt);
         y = ids / v - T;
+        // The last update did not reduce the residual: the iterate before it is the better.
+        if (std::fabs(y) > 0.001 && !(std::fabs(y) < y_prev)) {
+            G_last_stop = nurbs_interp::corrector_stop::stagnation;
+            u_new = u_prev;
+            y = y_prev;
+            break;
+        }
         nurbs_deBoor_eval(u_new + y, -1, curve, &Pt, nullptr, nullptr, nullptr);
         ids = cart_dist(&Pt, &pPt);
         const double z = ids / v - T;
-        if (z - y == 0) break;
         const double update = y * y / (z - y);
         // The residual is a time added to a parameter; at feeds of a few um/s the rounding of
         // the chord, divided by v, swamps it and the iteration runs away (seen: u = -2.6e16
         // at v = 1.6e-5 mm/s). A correction larger than the predictor's own step is such a
-        // runaway: keep the current iterate.
-        if (std::fabs(update) > predicted_step) break;
+        // runaway: keep the current iterate; so too when z - y is 0.
+        if (z - y == 0 || std::fabs(update) > predicted_step) {
+            G_last_stop = nurbs_interp::corrector_stop::guard;
+            break;
+        }
+        y_prev = std::fabs(y);
+        u_prev = u_new;
         u_new = u_new - update;
         ++updates;
     } while (std::fabs(y) > 0.001 && updates < MAX_CORRECTOR_UPDATES);
+    if (G_last_stop == nurbs_interp::corrector_stop::tolerance && std::fabs(y) > 0.001)
+        G_last_stop = nurbs_interp::corrector_stop::bound;
     G_last_iterations = updates;
+    G_last_residual = std::fabs(y);
     return clamp_to_end(u_new);
 }
 
@@ -286,9 +311,9 @@ double get_u_AdamsMoulton(double u, double v, double T, double ct, nurbs_curve *
         const double up1_0 = 0.125 * ((13 * u - (um1 + um1)) - 3 * um2);
         const double up1_1 = 0.1 * ((21 * u - 12 * um1) + um2);
         const double up1_2 = 0.09090909090909091 * ((20 * u - 7 * um1) - (um2 + um2));
-        const double dLp1_0 = adaptiveSimpsons(nurbs_arc_len, curve, u, up1_0, 1e-8, 10);
-        const double dLp1_1 = adaptiveSimpsons(nurbs_arc_len, curve, u, up1_1, 1e-8, 10);
-        const double dLp1_2 = adaptiveSimpsons(nurbs_arc_len, curve, u, up1_2, 1e-8, 10);
+        const double dLp1_0 = adaptiveSimpsons(G_integrand, curve, u, up1_0, 1e-8, 10);
+        const double dLp1_1 = adaptiveSimpsons(G_integrand, curve, u, up1_1, 1e-8, 10);
+        const double dLp1_2 = adaptiveSimpsons(G_integrand, curve, u, up1_2, 1e-8, 10);
         const double ds_target = v * T;
         const double f0 = dLp1_0 - ds_target;
         const double f1 = dLp1_1 - ds_target;
@@ -326,8 +351,9 @@ void nurbs_interp::adams_moulton_history(double *um1_out, double *um2_out) {
 }
 
 // Returns the Newton iterate on the measured arc length (clamped after the loop). Assumes edPt,
-// eddPt are C'(u), C''(u); ePt is not read. Stops after 100 updates or, keeping the current
-// iterate, at a zero speed; a step that has not converged returns its last iterate.
+// eddPt are C'(u), C''(u); ePt is not read. Stops at a residual of at most 1e-12 mm; when an
+// update did not reduce the residual (keeping the iterate before it); after 100 updates; or,
+// keeping the current iterate, at a zero speed.
 double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve,
                            const cart_point * /*ePt*/, const cart_point *edPt,
                            const cart_point *eddPt) {
@@ -335,24 +361,57 @@ double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve,
     const double ds_target = v * T;
     double u_new = get_u_Taylor2_ds(ds_target, u, T, edPt, eddPt);
     double F;
+    double u_prev = u_new, F_prev = HUGE_VAL;
     int updates = 0;
+    G_last_stop = nurbs_interp::corrector_stop::tolerance;
     do {
         eval_point_speed(u_new, curve, &Pt, &dPt);
-        const double ds_act = adaptiveSimpsons(nurbs_arc_len, curve, u, u_new, 1e-12, 30);
+        const double ds_act = adaptiveSimpsons(G_integrand, curve, u, u_new, 1e-12, 30);
         F = ds_act - ds_target;
+        // The last update did not reduce the residual (it sits at the quadrature's noise): the
+        // iterate before it is the better, and more updates would only repeat this one.
+        if (std::fabs(F) > 1e-12 && !(std::fabs(F) < F_prev)) {
+            G_last_stop = nurbs_interp::corrector_stop::stagnation;
+            u_new = u_prev;
+            F = F_prev;
+            break;
+        }
         const double dF =
             std::sqrt((std::pow(dPt.x, 2.0) + std::pow(dPt.y, 2.0)) + std::pow(dPt.z, 2.0));
-        if (dF == 0) break;
+        if (dF == 0) {
+            G_last_stop = nurbs_interp::corrector_stop::guard;
+            break;
+        }
+        F_prev = std::fabs(F);
+        u_prev = u_new;
         u_new = u_new - F / dF;
         ++updates;
     } while (std::fabs(F) > 1e-12 && updates < MAX_CORRECTOR_UPDATES);
+    if (G_last_stop == nurbs_interp::corrector_stop::tolerance && std::fabs(F) > 1e-12)
+        G_last_stop = nurbs_interp::corrector_stop::bound;
     G_last_iterations = updates;
+    G_last_residual = std::fabs(F);
     return clamp_to_end(u_new);
 }
 
 // Returns the corrector updates of the last T3SIA or Newton-Raphson call.
 int nurbs_interp::interp_last_iterations() {
     return G_last_iterations;
+}
+
+// Returns why the last T3SIA or Newton-Raphson loop ended.
+nurbs_interp::corrector_stop nurbs_interp::interp_last_stop() {
+    return G_last_stop;
+}
+
+// Returns the residual magnitude of the iterate the last T3SIA or Newton-Raphson call kept.
+double nurbs_interp::interp_last_residual() {
+    return G_last_residual;
+}
+
+// Sets the integrand the interpolators measure arc length with; null restores nurbs_arc_len.
+void nurbs_interp::set_arc_length_integrand(arc_len_integrand f) {
+    G_integrand = f ? f : nurbs_arc_len;
 }
 
 // ---- Axis kinematics ----

@@ -111,8 +111,9 @@ double get_u_RK2(double v, double u, double T, const cart_point *Pt, const cart_
                  nurbs_curve *curve);
 
 // Returns u after one period: a third-order Taylor predictor in time (feed v, acceleration a,
-// jerk j) corrected by Steffensen iteration on the chord time (at most 100 updates). With v
-// exactly 0 the predictor is returned unclamped.
+// jerk j) corrected by Steffensen iteration on the chord time, until the residual is at most
+// 0.001 s, an update stops reducing it (the better iterate is kept), or after 100 updates.
+// With v exactly 0 the predictor is returned unclamped.
 double get_u_T3SIA(double v, double a, double j, double u, double T, nurbs_curve *curve);
 
 // Returns u after one period: a multistep predictor from u and the two previous parameters,
@@ -129,9 +130,10 @@ void reset_adams_moulton_history(double um1_value, double um2_value);
 void adams_moulton_history(double *um1_out, double *um2_out);
 } // namespace nurbs_interp
 
-// Returns u after one period: Newton iteration on the measured arc length (1e-12, depth 30,
-// at most 100 updates) from the get_u_Taylor2_ds step. ePt is not read; edPt, eddPt: C'(u),
-// C''(u).
+// Returns u after one period: Newton iteration on the measured arc length (1e-12, depth 30)
+// from the get_u_Taylor2_ds step, until the residual is at most 1e-12 mm, an update stops
+// reducing it (the better iterate is kept), or after 100 updates. ePt is not read; edPt, eddPt:
+// C'(u), C''(u).
 double get_u_NewtonRaphson(double u, double v, double T, nurbs_curve *curve, const cart_point *ePt,
                            const cart_point *edPt, const cart_point *eddPt);
 
@@ -139,6 +141,25 @@ namespace nurbs_interp {
 // Returns the number of corrector updates made by the last get_u_T3SIA or get_u_NewtonRaphson
 // call (0 for a T3SIA call with v = 0).
 int interp_last_iterations();
+
+// Why the corrector loop of the last get_u_T3SIA or get_u_NewtonRaphson call ended.
+enum class corrector_stop {
+    tolerance,  // the residual reached the tolerance (or is NaN)
+    stagnation, // an update did not reduce the residual: the iterate before it was kept
+    bound,      // 100 updates without either
+    guard,      // a zero speed, a zero Steffensen denominator, or a runaway update
+};
+corrector_stop interp_last_stop();
+
+// Returns the residual magnitude of the iterate the last T3SIA or Newton-Raphson call kept
+// (s for T3SIA, mm for Newton-Raphson; for a tolerance stop, that of the iterate before the
+// final update).
+double interp_last_residual();
+
+// Sets the integrand with which the interpolators measure arc length (null: nurbs_arc_len, the
+// default). Only for a wrapper that returns nurbs_arc_len's values, such as one that counts
+// calls; the values of every step stay the same.
+void set_arc_length_integrand(arc_len_integrand f);
 } // namespace nurbs_interp
 
 // ---- Axis kinematics ----
