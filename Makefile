@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 RUN_DIR := $(BUILD)/run
 
-.PHONY: all deps configure build run test asan bench clean fuzz memcheck
+.PHONY: all deps configure build run test asan bench clean fuzz memcheck suite
 
 all: build
 
@@ -52,3 +52,9 @@ fuzz:
 memcheck: build
 	@scripts/ensure_deps.sh valgrind
 	@scripts/memcheck.sh $(BUILD)
+
+# Every interpolator on every curve of the suite (data/curves/suite.txt): build/suite/summary.csv,
+# summary.md (printed at the end) and one plot per curve and profile.
+suite: build
+	@scripts/ensure_deps.sh gnuplot-nox
+	@$(BUILD)/interp_suite --manifest data/curves/suite.txt --out $(BUILD)/suite

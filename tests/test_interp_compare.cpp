@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compare_report.hpp"
+#include "compare_methods.hpp"
 #include "compare_run.hpp"
 #include "compare_stats.hpp"
 #include "interpolate.hpp"
@@ -272,6 +273,44 @@ TEST(InterpCompareFcpTable, OnAnotherCurveFcpRunsWithATableFittedForIt) {
         run(base + " --fcp-table " + dir.file("t.txt") + " --csv " + dir.file("t.txt"), out, err),
         1);
     EXPECT_NE(read_file(err).find("refusing to overwrite an input"), std::string::npos);
+}
+
+TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
+    temp_dir dir;
+    const std::string out = dir.file("stdout"), err = dir.file("stderr");
+    const bool plots = have_gnuplot();
+    const std::string cmd = NURBS_BIN_DIR "/interp_suite --manifest " NURBS_BUNDLED_DATA
+                                          "/curves/suite.txt --samples 300 --out " +
+                            dir.file("suite") + (plots ? "" : " --no-plots");
+    ASSERT_EQ(run(cmd, out, err), 0) << read_file(err);
+    // One row per curve, profile and method, a header, and every run ok on its curve.
+    std::istringstream csv(read_file(dir.file("suite/summary.csv")));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "curve,profile,method,steps,fluct_max,fluct_rms,chord_err_max_mm,drift_mm,"
+                    "median_ns,worst_replayed_ns,status");
+    std::size_t rows = 0, pairs = 0;
+    std::istringstream manifest(read_file(NURBS_BUNDLED_DATA "/curves/suite.txt"));
+    while (std::getline(manifest, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        std::string w;
+        for (words >> w; words >> w;)
+            ++pairs;
+    }
+    csv.clear();
+    while (std::getline(csv, line)) {
+        ++rows;
+        EXPECT_NE(line.find(",\"ok\""), std::string::npos) << line;
+    }
+    EXPECT_EQ(rows, pairs * compare_methods().size());
+    const std::string md = read_file(dir.file("suite/summary.md"));
+    EXPECT_EQ(md.rfind("| curve | profile | method |", 0), 0u);
+    EXPECT_NE(read_file(out).find(md), std::string::npos) << "summary.md is printed at the end";
+    if (plots) {
+        EXPECT_EQ(read_file(dir.file("suite/circle__circle_fprof.png")).substr(1, 3), "PNG");
+    }
+    EXPECT_NE(read_file(err).find("interp_suite: [2/"), std::string::npos) << "progress";
 }
 
 } // namespace

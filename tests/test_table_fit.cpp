@@ -2,6 +2,7 @@
 // circle, where the arc length to a point is R times its polar angle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "arc_length.hpp"
@@ -54,6 +55,46 @@ TEST(TableFit, AHeaderIsWrittenOnlyFromFiniteNumbers) {
     t.tht[0][2] = 0;
     t.sbrk[1] = INFINITY;
     EXPECT_FALSE(fcp_table_finite(t));
+}
+
+TEST(TableFit, BreakpointsStandOnTheJointsOfACircleWithDoubledKnots) {
+    // The full circle, a quarter per span with doubled knots between: the parameter speed jumps
+    // at the joints, so u(s) has a kink there that no piece may straddle.
+    temp_dir dir;
+    const double R = 50, w = std::sqrt(0.5);
+    std::string text = "N9\tL2\tD2\n";
+    for (double k : {0, 0, 0, 1, 1, 3, 3, 4, 4, 7, 7, 7})
+        text += "K" + std::to_string(k) + "\n";
+    const double xs[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, ys[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+    for (int i = 0; i < 9; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tP%.17g\n", R * xs[i], R * ys[i],
+                      i % 2 ? w : 1.0);
+        text += line;
+    }
+    write_file(dir.file("circle.nurbs"), text);
+    nurbs_curve c;
+    nurbs_curve_alloc_file(dir.file("circle.nurbs").c_str(), &c);
+    arc_table arc;
+    arc_table_build(&c, &arc);
+    const double len = 2 * M_PI * R;
+    const fcp_table t = fcp_fit(arc, len, 41);
+    for (int q = 1; q < 4; ++q) {
+        const double joint = arc.s_knot[q];
+        EXPECT_NEAR(joint, q * len / 4, 1e-9);
+        EXPECT_NE(std::find(t.sbrk.begin(), t.sbrk.end(), joint), t.sbrk.end()) << q;
+    }
+    // Independently, the point at the table's parameter lies at polar angle s / R.
+    double worst = 0;
+    for (int k = 0; k < 8000; ++k) {
+        const double s = len * k / 8000.0;
+        cart_point P;
+        nurbs_deBoor_eval(fcp_runtime_u(t, s, 0, 0), -1, &c, &P, nullptr, nullptr, nullptr);
+        double a = std::atan2(P.y, P.x);
+        if (a < -1e-9) a += 2 * M_PI;
+        worst = std::max(worst, std::fabs(R * a - s));
+    }
+    EXPECT_LT(worst, 1e-6) << "40 pieces, none across a kink of u(s)";
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include "compare_replay.hpp"
 #include "compare_report.hpp"
 #include "compare_run.hpp"
+#include "compare_session.hpp"
 #include "compare_stats.hpp"
 #include "curve_load.hpp"
 #include "arc_length.hpp"
@@ -207,50 +208,6 @@ void finish_options(options &o) {
     }
 }
 
-// FCP's table for this run and the line that says which it is.
-struct fcp_choice {
-    std::optional<fcp_table> table; // none: the compiled-in one
-    std::string note;
-};
-
-// Returns the table FCP runs with: --fcp-table's file, the compiled-in one, or (by default, on
-// a curve the compiled-in one was not made for) one fitted for the curve now.
-fcp_choice choose_fcp_table(const options &o, nurbs_curve *curve, double length) {
-    fcp_choice c;
-    const double builtin = fcp_builtin_length();
-    const bool matches = std::fabs(builtin - length) <= 1e-9 * length;
-    if (o.fcp_table == "builtin" || (o.fcp_table.empty() && matches)) {
-        c.note = "FCP: the compiled-in table (made for a curve " + fmt("%.6f", builtin) +
-                 " mm long" +
-                 (matches ? ": this one"
-                          : "; this curve is " + fmt("%.6f", length) + " mm, so its figures fail") +
-                 ")";
-        return c;
-    }
-    if (!o.fcp_table.empty()) {
-        c.table = fcp_table_read(o.fcp_table);
-        c.note = "FCP: the table of " + o.fcp_table + " (" + std::to_string(c.table->tht.size()) +
-                 " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm)";
-        return c;
-    }
-    const auto t0 = std::chrono::steady_clock::now();
-    progress_line line("interp_compare: fitting FCP's table for this curve");
-    line.show(0);
-    arc_table arc;
-    arc_table_build(curve, &arc);
-    c.table = fcp_fit(arc, length, 401);
-    if (!fcp_table_finite(*c.table))
-        throw tool_failure(o.curve + ": no finite feedrate correction table fits this curve");
-    const fcp_accuracy acc = fcp_measure(*c.table, arc, 16);
-    line.done();
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
-             " mm long, not this one: fitted a table of 400 pieces for it in " + fmt("%.2f", secs) +
-             " s, E max " + fmt("%.3e", acc.max_s_err) + " mm (16 samples per piece)";
-    return c;
-}
-
 // Asks for the real-time conditions; returns what was granted and what was refused.
 std::string realtime_setup() {
     std::string granted, refused;
@@ -272,41 +229,6 @@ std::string realtime_setup() {
     return "realtime: granted: " + (granted.empty() ? std::string("nothing") : granted) +
            "; refused: " + (refused.empty() ? std::string("nothing") : refused) +
            "; every method warmed up on its first 2000 samples before its timed run";
-}
-
-// Runs every method with a progress line (after a warm-up run when `warm_up`); returns their
-// results.
-std::vector<method_result> run_all(const options &o, const compare_setup &base,
-                                   const feed_profile &prof) {
-    std::vector<method_result> results;
-    feed_profile head;
-    if (o.realtime) {
-        const std::size_t n = std::min<std::size_t>(prof.v.size(), 2000);
-        head.v.assign(prof.v.begin(), prof.v.begin() + n);
-        head.a.assign(prof.a.begin(), prof.a.begin() + n);
-        head.j.assign(prof.j.begin(), prof.j.begin() + n);
-    }
-    for (std::size_t k = 0; k < o.methods.size(); ++k) {
-        if (o.realtime) run_method(*o.methods[k], base, head);
-        progress_line line("interp_compare: [" + std::to_string(k + 1) + "/" +
-                           std::to_string(o.methods.size()) + "] " + o.methods[k]->name);
-        compare_setup setup = base;
-        setup.progress = [](void *ctx, std::size_t done, std::size_t total) {
-            static_cast<progress_line *>(ctx)->show(total ? double(done) / double(total) : 1.0);
-        };
-        setup.progress_ctx = &line;
-        results.push_back(run_method(*o.methods[k], setup, prof));
-        method_result &r = results.back();
-        replay_worst(*o.methods[k], setup, prof, r);
-        std::vector<double>().swap(r.u_in); // the replay's inputs, no longer needed
-        std::vector<double>().swap(r.s_in);
-        std::vector<method_state>().swap(r.state_in);
-        if (!r.replay_error.empty() && !r.failed) {
-            r.failed = true;
-            r.reason = r.replay_error;
-        }
-    }
-    return results;
 }
 
 // Prints the header lines and the summary table.
@@ -389,11 +311,12 @@ int compare(options &o) {
     compare_setup setup;
     setup.curve = &curve;
     setup.curve_length = curve_length_checked(&curve, o.curve, "interp_compare: curve length");
-    const fcp_choice fcp = choose_fcp_table(o, &curve, setup.curve_length);
+    const fcp_choice fcp = choose_fcp_table(o.fcp_table, &curve, o.curve, setup.curve_length);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
     const std::string realtime = o.realtime ? realtime_setup() : "";
     const timer_overhead overhead = measure_timer_overhead(1000000);
-    const std::vector<method_result> results = run_all(o, setup, prof);
+    const std::vector<method_result> results =
+        run_methods(o.methods, setup, prof, "interp_compare: ", o.realtime);
     const noise_floor noise = measure_noise(prof.v.size());
     if (o.realtime) std::printf("%s\n", realtime.c_str());
     std::printf("%s\n", fcp.note.c_str());

@@ -28,13 +28,57 @@ knot_data derivatives_at(nurbs_curve *curve, double u) {
     return {u, 1 / std::sqrt(v2), -dotprod(&d1, &d2) / (v2 * v2)};
 }
 
+// Returns the same at a knot u from the left: on the span that ends there (the evaluator's own
+// span search gives the one that starts there).
+knot_data derivatives_left_of(nurbs_curve *curve, double u) {
+    int k = nurbs_find_span(int(curve->ncp), int(curve->deg), u, curve->knots.data());
+    while (k > int(curve->deg) && !(curve->knots[k - 1] < curve->knots[k]))
+        --k;
+    cart_point P, d1, d2;
+    nurbs_deBoor_eval(u, k - 1, curve, &P, &d1, &d2, nullptr);
+    const double v2 = sq_modulus(&d1);
+    return {u, 1 / std::sqrt(v2), -dotprod(&d1, &d2) / (v2 * v2)};
+}
+
+// A joint: an interior knot repeated at least deg - 1 times, where C' or C'' may jump, so
+// u(s) has no continuous second derivative there and a breakpoint must stand on it.
+struct joint {
+    double s;              // its arc length (accurate)
+    knot_data left, right; // u and its derivatives from either side
+};
+
+// Returns the joints of the curve of `arc`, in increasing s.
+std::vector<joint> joints_of(const arc_table &arc) {
+    const nurbs_curve *c = arc.curve;
+    std::vector<joint> j;
+    for (std::size_t k = 1; k + 1 < arc.u_knot.size(); ++k) {
+        const double u = arc.u_knot[k];
+        std::uint32_t mult = 0;
+        for (double v : c->knots)
+            mult += v == u;
+        if (mult + 1 >= c->deg)
+            j.push_back(
+                {arc.s_knot[k], derivatives_left_of(arc.curve, u), derivatives_at(arc.curve, u)});
+    }
+    return j;
+}
+
+// Returns the joint at arc length s, or null.
+const joint *joint_at(const std::vector<joint> &joints, double s) {
+    for (const joint &j : joints)
+        if (j.s == s) return &j;
+    return nullptr;
+}
+
 // Returns the breakpoint data: the parameter at every breakpoint by accurate inversion (0 and
-// 1 exactly at the ends) and its derivatives there.
-std::vector<knot_data> breakpoint_data(const arc_table &arc, const std::vector<double> &sbrk) {
+// 1 exactly at the ends, the knot itself at a joint) and its derivatives there, from the right.
+std::vector<knot_data> breakpoint_data(const arc_table &arc, const std::vector<double> &sbrk,
+                                       const std::vector<joint> &joints) {
     std::vector<knot_data> d(sbrk.size());
     for (std::size_t k = 0; k < sbrk.size(); ++k) {
+        const joint *jt = joint_at(joints, sbrk[k]);
         const double u = k == 0 ? 0.0 : k + 1 == sbrk.size() ? 1.0 : arc_param_at(arc, sbrk[k]);
-        d[k] = derivatives_at(arc.curve, u);
+        d[k] = jt ? jt->right : derivatives_at(arc.curve, u);
     }
     return d;
 }
@@ -59,14 +103,19 @@ std::array<double, FCP_TABLE_ORD> hermite_piece(const knot_data &a, const knot_d
     return {double(c0), double(c1), double(c2), double(c3), double(d10), a.u};
 }
 
-// Returns the table for the given breakpoints.
-fcp_table build(const arc_table &arc, const std::vector<double> &sbrk) {
+// Returns the table for the given breakpoints; a piece that ends on a joint takes the data
+// from the joint's left.
+fcp_table build(const arc_table &arc, const std::vector<double> &sbrk,
+                const std::vector<joint> &joints) {
     fcp_table t;
     t.sbrk = sbrk;
-    const std::vector<knot_data> d = breakpoint_data(arc, sbrk);
+    const std::vector<knot_data> d = breakpoint_data(arc, sbrk, joints);
     const double len = sbrk.back();
-    for (std::size_t j = 0; j + 1 < sbrk.size(); ++j)
-        t.tht.push_back(hermite_piece(d[j], d[j + 1], (sbrk[j + 1] - sbrk[j]) / len, len));
+    for (std::size_t j = 0; j + 1 < sbrk.size(); ++j) {
+        const joint *end = joint_at(joints, sbrk[j + 1]);
+        t.tht.push_back(
+            hermite_piece(d[j], end ? end->left : d[j + 1], (sbrk[j + 1] - sbrk[j]) / len, len));
+    }
     return t;
 }
 
@@ -74,10 +123,10 @@ fcp_table build(const arc_table &arc, const std::vector<double> &sbrk) {
 // evenly spaced interior points as arc length, |u_piece(s) - u(s)| |C'(u(s))| in mm (what a
 // driver that re-bases every step on the true travelled length misses its step by), with `a`
 // the data at s0 and len the table's total length; `b` receives the data at s1 (u = 1 when
-// `last`).
+// `last`; the given `end` when not null, a joint's left side).
 double trial_error(const arc_table &arc, double s0, double s1, const knot_data &a, double len,
-                   bool last, knot_data *b) {
-    *b = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
+                   bool last, knot_data *b, const knot_data *end = nullptr) {
+    *b = end ? *end : derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
     const std::array<double, FCP_TABLE_ORD> c = hermite_piece(a, *b, (s1 - s0) / len, len);
     double e = 0;
     for (int i = 1; i < TRIAL_POINTS; ++i) {
@@ -95,23 +144,28 @@ double trial_error(const arc_table &arc, double s0, double s1, const knot_data &
 // (the knot's jump then sits in the piece's middle instead of near its end), which cost a
 // factor 1.6 in the error reached with 400 pieces. Returns the breakpoints (the last one
 // `total`), or an empty vector when more than max_pieces pieces are needed.
-std::vector<double> greedy_breakpoints(const arc_table &arc, double total, double eps,
-                                       int max_pieces) {
+std::vector<double> greedy_breakpoints(const arc_table &arc, const std::vector<joint> &joints,
+                                       double total, double eps, int max_pieces) {
     const std::vector<double> &sk = arc.s_knot;
     std::vector<double> s = {0.0};
     knot_data a = derivatives_at(arc.curve, 0.0), b;
     double h = sk[1] - sk[0];
+    std::size_t next = 0; // the next joint
     while (s.back() < total) {
         if (int(s.size()) > max_pieces) return {};
         const double s0 = s.back();
-        // Grow the trial length until it fails (or reaches the end), then bisect.
+        // A piece may reach the next joint but not cross it.
+        const joint *jt = next < joints.size() ? &joints[next] : nullptr;
+        const double reach = jt ? jt->s : total;
+        // Grow the trial length until it fails (or reaches the joint or the end), then bisect.
         double lo = 0, hi = h;
         for (;;) {
-            const bool last = s0 + hi >= total;
-            const double e = trial_error(arc, s0, last ? total : s0 + hi, a, total, last, &b);
+            const bool stop = s0 + hi >= reach;
+            const double e = trial_error(arc, s0, stop ? reach : s0 + hi, a, total, stop && !jt, &b,
+                                         stop && jt ? &jt->left : nullptr);
             if (e > eps) break;
-            if (last) {
-                lo = hi = total - s0;
+            if (stop) {
+                lo = hi = reach - s0;
                 break;
             }
             lo = hi;
@@ -126,10 +180,16 @@ std::vector<double> greedy_breakpoints(const arc_table &arc, double total, doubl
         }
         if (lo <= 0) // eps below what any piece can reach here
             return {};
-        const double s1 = std::min(s0 + lo, total);
-        const bool last = s1 >= total;
-        a = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
-        s.push_back(last ? total : s1);
+        const double s1 = std::min(s0 + lo, reach);
+        if (s1 >= reach && jt) {
+            a = jt->right;
+            s.push_back(jt->s);
+            ++next;
+        } else {
+            const bool last = s1 >= total;
+            a = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
+            s.push_back(last ? total : s1);
+        }
         h = lo;
     }
     return s;
@@ -146,18 +206,19 @@ fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
     // Bisect (in log scale) for the smallest error bound (mm) that the greedy placement meets
     // with at most `pieces` pieces, from a bound it meets.
     double lo = 1e-16 * total_length, hi = 1e-6 * total_length;
-    std::vector<double> best = greedy_breakpoints(arc, total_length, hi, pieces);
+    const std::vector<joint> joints = joints_of(arc);
+    std::vector<double> best = greedy_breakpoints(arc, joints, total_length, hi, pieces);
     for (int grow = 0; best.empty(); ++grow) {
         if (grow == 30)
             throw std::runtime_error("no table of " + std::to_string(pieces) +
                                      " pieces follows this curve's u(s)");
         lo = hi;
         hi *= 10;
-        best = greedy_breakpoints(arc, total_length, hi, pieces);
+        best = greedy_breakpoints(arc, joints, total_length, hi, pieces);
     }
     for (int it = 0; it < 24; ++it) {
         const double mid = std::sqrt(lo * hi);
-        std::vector<double> s = greedy_breakpoints(arc, total_length, mid, pieces);
+        std::vector<double> s = greedy_breakpoints(arc, joints, total_length, mid, pieces);
         if (s.empty()) {
             lo = mid;
         } else {
@@ -172,7 +233,7 @@ fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
             if (best[k + 1] - best[k] > best[j + 1] - best[j]) j = k;
         best.insert(best.begin() + j + 1, 0.5 * (best[j] + best[j + 1]));
     }
-    return build(arc, best);
+    return build(arc, best, joints);
 }
 
 fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int samples) {
