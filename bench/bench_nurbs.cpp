@@ -56,45 +56,83 @@ void BM_eval_all_four(benchmark::State &state) {
 }
 BENCHMARK(BM_eval_all_four)->ArgName("curve")->Arg(0)->Arg(1)->Arg(2);
 
-// One servo step of the driver: the length of an interval covering about 0.05 length units,
-// epsilon 1e-12, depth 30, at random places along the curve.
-void BM_simpson_servo_step(benchmark::State &state) {
-    nurbs_curve &c = bench_curve();
-    const double total = adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-9, 30);
-    const double du = 0.05 / total; // the mean parameter step for 0.05 length units
+// The same, batched: the point and first derivative of four parameters per call, per parameter.
+void BM_eval_point_and_first_batch4(benchmark::State &state) {
+    nurbs_curve &c = curve_of(state);
     const std::vector<double> u = random_parameters(4096);
     std::size_t i = 0;
-    unsigned long calls = 0, steps = 0;
+    cart_point P[4], d[4];
     for (auto _ : state) {
-        const double a = u[i++ & 4095] * (1 - du);
-        benchmark::DoNotOptimize(adaptiveSimpsons(nurbs_arc_len, &c, a, a + du, 1e-12, 30));
+        nurbs_interp::nurbs_eval_batch(&c, &u[i & 4095], 4, P, d);
+        i += 4;
+        benchmark::DoNotOptimize(d);
     }
-    // Integrand calls per step, counted outside the timed loop over the same intervals.
-    for (std::size_t k = 0; k < 4096; ++k, ++steps) {
-        const double a = u[k] * (1 - du);
-        auto count = [&](double x) {
-            ++calls;
-            return nurbs_arc_len(x, &c);
-        };
-        simpson_integrate(count, a, a + du, 1e-12, 30);
-    }
-    state.counters["calls_per_step"] = double(calls) / double(steps);
+    state.SetItemsProcessed(4 * state.iterations());
 }
-BENCHMARK(BM_simpson_servo_step);
+BENCHMARK(BM_eval_point_and_first_batch4)->ArgName("curve")->Arg(0)->Arg(1)->Arg(2);
 
-// The driver's untimed total-length measurement: [0, 1] at epsilon 1e-12, depth 30.
-void BM_simpson_total_length(benchmark::State &state) {
-    nurbs_curve &c = bench_curve();
+// The quadrature of arc length two ways, in one program so that their ratio comes from one run:
+// "scalar", the recursion with nurbs_arc_len called point by point (simpson_integrate), and
+// "batched", adaptiveSimpsons itself (level by level, several points per kernel call). Both
+// give the same value to the bit. Arguments: curve (0 bundled, 1 uniform 1000-point rosette,
+// 2 non-uniform), way (0 scalar, 1 batched).
+double quadrature(nurbs_curve &c, bool batched, double a, double b) {
+    if (batched) return adaptiveSimpsons(nurbs_arc_len, &c, a, b, 1e-12, 30);
+    auto speed = [&c](double x) { return nurbs_arc_len(x, &c); };
+    return simpson_integrate(speed, a, b, 1e-12, 30);
+}
+
+// Integrand calls of the quadrature over [a, b], counted outside any timed loop.
+double calls_of(nurbs_curve &c, double a, double b) {
     unsigned long calls = 0;
     auto count = [&](double x) {
         ++calls;
         return nurbs_arc_len(x, &c);
     };
-    for (auto _ : state)
-        benchmark::DoNotOptimize(simpson_integrate(count, 0.0, 1.0, 1e-12, 30));
-    state.counters["calls"] = double(calls) / double(state.iterations());
+    simpson_integrate(count, a, b, 1e-12, 30);
+    return double(calls);
 }
-BENCHMARK(BM_simpson_total_length)->Unit(benchmark::kMillisecond);
+
+// One servo step of the driver: the length of an interval covering about 0.05 length units
+// (250 mm/s for 0.25 ms), epsilon 1e-12, depth 30, at random places along the curve.
+void BM_quadrature_servo_step(benchmark::State &state) {
+    nurbs_curve &c = curve_of(state);
+    const bool batched = state.range(1) != 0;
+    const double du = 0.05 / adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-9, 30);
+    const std::vector<double> u = random_parameters(4096);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const double a = u[i++ & 4095] * (1 - du);
+        benchmark::DoNotOptimize(quadrature(c, batched, a, a + du));
+    }
+    double calls = 0;
+    for (std::size_t k = 0; k < 4096; ++k)
+        calls += calls_of(c, u[k] * (1 - du), u[k] * (1 - du) + du);
+    state.counters["calls_per_step"] = calls / 4096;
+    state.counters["ns_per_call"] =
+        benchmark::Counter(double(state.iterations()) * calls / 4096,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_quadrature_servo_step)
+    ->ArgNames({"curve", "batched"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}});
+
+// The whole curve, u from 0 to 1 (the driver's untimed total length).
+void BM_quadrature_whole_curve(benchmark::State &state) {
+    nurbs_curve &c = curve_of(state);
+    const bool batched = state.range(1) != 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quadrature(c, batched, 0.0, 1.0));
+    const double calls = calls_of(c, 0.0, 1.0);
+    state.counters["calls"] = calls;
+    state.counters["ns_per_call"] =
+        benchmark::Counter(double(state.iterations()) * calls,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_quadrature_whole_curve)
+    ->ArgNames({"curve", "batched"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -511,12 +511,12 @@ double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, 
 
 double adaptiveSimpsons(arc_len_integrand f, void *data, double a, double b, double epsilon,
                         int maxRecursionDepth) {
-    if (f == nurbs_arc_len) {
-        // The system's integrand, called directly so that the compiler can inline it.
-        nurbs_curve *curve = static_cast<nurbs_curve *>(data);
-        auto g = [curve](double u) { return nurbs_arc_len(u, curve); };
-        return nurbs_interp::simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
-    }
+    // The system's integrand has no side effects beyond the curve's scratch arrays, so its
+    // points may be evaluated level by level, several at once: the same values, sums and
+    // decisions, bit for bit. A caller's integrand is called in the recursion's order.
+    if (f == nurbs_arc_len)
+        return nurbs_interp::simpson_arc_length_batched(static_cast<nurbs_curve *>(data), a, b,
+                                                        epsilon, maxRecursionDepth);
     auto g = [f, data](double u) { return f(u, data); };
     return nurbs_interp::simpson_integrate(g, a, b, epsilon, maxRecursionDepth);
 }

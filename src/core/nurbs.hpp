@@ -154,6 +154,28 @@ double adaptiveSimpsonsAux(arc_len_integrand f, void *data, double a, double b, 
 
 namespace nurbs_interp {
 
+// Evaluates the point and first derivative at the n parameters u[0..n-1] into Pt[i], dPt[i],
+// several at a time (four lanes), each exactly as nurbs_deBoor_eval(u[i], -1, curve, &Pt[i],
+// &dPt[i], nullptr, nullptr) does, bit for bit (parameters outside [0, 1) and NaN included).
+void nurbs_eval_batch(nurbs_curve *curve, const double *u, std::size_t n, cart_point *Pt,
+                      cart_point *dPt);
+
+// Writes speed[i] = nurbs_arc_len(u[i], curve) for i < n, evaluated as nurbs_eval_batch does.
+void nurbs_arc_len_batch(nurbs_curve *curve, const double *u, std::size_t n, double *speed);
+
+// The batch kernels: the baseline (two SSE2 registers per four lanes), AVX2 (one register), or
+// automatic (AVX2 where the CPU has it, the default).
+enum class batch_isa { automatic, baseline, avx2 };
+
+// Selects the batch kernel (for tests of both paths); false when the CPU lacks it.
+bool set_batch_kernel(batch_isa isa);
+
+// Returns adaptiveSimpsons(nurbs_arc_len, curve, a, b, epsilon, maxRecursionDepth) bit for bit:
+// every value, sum and acceptance decision is the recursion's, but the integrand is evaluated
+// level by level (the quarter points of all steps still open at one level in one batch).
+double simpson_arc_length_batched(nurbs_curve *curve, double a, double b, double epsilon,
+                                  int maxRecursionDepth);
+
 // The quadrature with the integrand as any callable g(u). Same values, same call order and
 // same integrand points as adaptiveSimpsons; lets a caller wrap the integrand (to count calls
 // or show progress) without an indirect call per point.
