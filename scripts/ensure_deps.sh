@@ -11,6 +11,8 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 have_header gtest/gtest.h || missing+=(libgtest-dev)
 have_header benchmark/benchmark.h || missing+=(libbenchmark-dev)
 have_header CLI/CLI.hpp || missing+=(libcli11-dev)
+# dxflib: the tests read the part generator's drawing with it too, as an independent reader.
+have_header dxflib/dl_dxf.h || missing+=(libdxflib-dev)
 for pkg in "$@"; do
   case "$pkg" in
     clang) command -v clang++ >/dev/null 2>&1 || missing+=(clang) ;;

@@ -13,7 +13,7 @@ seed() { # seed NAME FILES...: a fresh corpus directory holding copies of the se
   mkdir -p "$dir"
   for f in "$@"; do [ -f "$f" ] && cp "$f" "$dir/" || true; done
 }
-seed curve "$root"/data/*.nurbs "$root"/tests/data/*.nurbs "$root"/tests/fuzz_regressions/curve/*
+seed curve "$root"/data/*.nurbs "$root"/data/curves/*.nurbs "$root"/tests/data/*.nurbs "$root"/tests/fuzz_regressions/curve/*
 # The bundled profile is long; its first samples make a seed of the same shape.
 mkdir -p "$build/corpus/profile"
 if [ -f "$root/data/fprof.txt" ]; then
@@ -23,9 +23,12 @@ printf 'N=3\n1.0 2.0 3.0\n4e1 -5e-1 6\n7 8 9\n' > "$build/corpus/profile/small.t
 for f in "$root"/tests/fuzz_regressions/profile/*; do [ -f "$f" ] && cp "$f" "$build/corpus/profile/"; done
 
 status=0
-for harness in fuzz_curve_loader fuzz_profile_reader; do
+# The importers: G-code programs and DXF drawings.
+seed import "$root"/data/curves/*.ngc "$root"/data/curves/*.dxf "$root"/tests/fuzz_regressions/import/*
+for harness in fuzz_curve_loader fuzz_profile_reader fuzz_importers; do
   name=profile
   [ "$harness" = fuzz_curve_loader ] && name=curve
+  [ "$harness" = fuzz_importers ] && name=import
   echo "== $harness: ${seconds} s"
   if ! "$build/$harness" "$build/corpus/$name" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \

@@ -233,4 +233,23 @@ TEST(FcpTable, FcpFitRegeneratesTheCommittedHeaderByteForByte) {
     EXPECT_TRUE(made == committed) << "fcp_fit output differs from src/core/FCP_init.hpp";
 }
 
+TEST(SuiteData, ThePartOutlineIsWhatMakePartAndNurbsImportWrite) {
+    test_util::temp_dir dir;
+    const std::string bin = NURBS_BIN_DIR;
+    ASSERT_EQ(run(bin + "/make_part --gcode " + dir.file("p.ngc") + " --dxf " + dir.file("p.dxf")),
+              0);
+    const std::string data = NURBS_BUNDLED_DATA "/curves/";
+    EXPECT_TRUE(slurp(dir.file("p.ngc")) == slurp(data + "part_outline.ngc"));
+    EXPECT_TRUE(slurp(dir.file("p.dxf")) == slurp(data + "part_outline.dxf"));
+    for (const char *from : {"p.ngc", "p.dxf"}) {
+        ASSERT_EQ(run(bin + "/nurbs_import -o " + dir.file("p.nurbs") + " " + dir.file(from)), 0);
+        EXPECT_TRUE(slurp(dir.file("p.nurbs")) == slurp(data + "part_outline.nurbs")) << from;
+    }
+    // The other suite curves are make_curve's shapes.
+    for (const char *shape : {"circle", "helix", "conics"}) {
+        ASSERT_EQ(run(bin + "/make_curve --shape " + shape + " -o " + dir.file("c.nurbs")), 0);
+        EXPECT_TRUE(slurp(dir.file("c.nurbs")) == slurp(data + shape + ".nurbs")) << shape;
+    }
+}
+
 } // namespace

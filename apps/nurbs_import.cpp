@@ -1,0 +1,183 @@
+// nurbs_import: reads the NURBS curves of a G-code program (G06.2 blocks) or a DXF drawing
+// (SPLINE entities), lists them, and writes one as a curve file.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "atomic_file.hpp"
+#include "curve_file.hpp"
+#include "dxf_spline.hpp"
+#include "format.hpp"
+#include "gcode_nurbs.hpp"
+#include "nurbs.hpp"
+#include "tool_cli.hpp"
+
+using namespace nurbs_interp;
+
+namespace {
+
+struct options {
+    std::string input, out, format;
+    bool list = false;
+    long index = 0;
+};
+
+// A curve read from the input and where it came from, as --list shows it.
+struct imported {
+    curve_def curve;
+    std::string kind, origin;
+};
+
+// Returns the extension of `path` in lower case, with its dot ("" when it has none).
+std::string extension(const std::string &path) {
+    const std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string e = path.substr(dot);
+    for (char &c : e)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return e;
+}
+
+// Returns "gcode" or "dxf": --format, else the extension, else the first bytes of the file
+// (a DXF drawing begins with group code 0 and SECTION), else "gcode".
+std::string input_format(const options &o) {
+    if (!o.format.empty()) return o.format;
+    const std::string e = extension(o.input);
+    if (e == ".dxf") return "dxf";
+    for (const char *g : {".ngc", ".nc", ".gcode", ".tap", ".cnc"})
+        if (e == g) return "gcode";
+    std::ifstream in(o.input, std::ios::binary);
+    char head[256] = {};
+    in.read(head, sizeof head);
+    return dxf_signature(std::string(head, static_cast<std::size_t>(in.gcount()))) ? "dxf"
+                                                                                   : "gcode";
+}
+
+// Returns the curves of the input, read as `format`.
+std::vector<imported> read_input(const std::string &path, const std::string &format) {
+    std::vector<imported> out;
+    if (format == "dxf") {
+        for (dxf_curve &c : read_dxf_splines(path))
+            out.push_back({std::move(c.curve), "DXF SPLINE", c.entity});
+    } else {
+        for (gcode_curve &c : read_gcode_nurbs(path))
+            out.push_back({std::move(c.curve), "G06.2 NURBS", "line " + std::to_string(c.line)});
+    }
+    return out;
+}
+
+// Prints one line per curve: index, kind, degree, points, dimension, knot range, origin.
+void list_curves(const std::vector<imported> &curves) {
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+        const curve_def &c = curves[i].curve;
+        std::printf("%zu\t%s\tdegree %u\t%zu points\t%uD\tknots %s .. %s\t%s\n", i,
+                    curves[i].kind.c_str(), c.deg, c.points.size(), c.dim,
+                    fmt("%.17g", c.knots.front()).c_str(), fmt("%.17g", c.knots.back()).c_str(),
+                    curves[i].origin.c_str());
+    }
+}
+
+// Returns the output path: -o, else the input with its extension replaced by ".nurbs".
+std::string output_path(const options &o) {
+    if (!o.out.empty()) return o.out;
+    const std::string e = extension(o.input);
+    return o.input.substr(0, o.input.size() - e.size()) + ".nurbs";
+}
+
+// Writes `c` to `path` atomically, after loading the written file back as the bench will:
+// when it does not load, nothing is renamed into place and the output is left as it was.
+void write_checked(const curve_def &c, const std::string &path) {
+    atomic_file out(path);
+    if (!curve_file_write(out.stream(), c) || std::fflush(out.stream()) != 0)
+        throw output_error(path + ": write failed");
+    nurbs_curve loaded;
+    try {
+        nurbs_curve_alloc_file(out.temp_path().c_str(), &loaded);
+    } catch (const nurbs_file_error &e) {
+        std::string what = e.kind == nurbs_file_error::open_failed ? "does not open" : e.what();
+        for (std::size_t at; (at = what.find(out.temp_path())) != std::string::npos;)
+            what.replace(at, out.temp_path().size(), path);
+        throw tool_failure("the curve file written for " + path +
+                           " does not load back (nothing written): " + what);
+    }
+    out.commit();
+}
+
+// Runs the tool: lists the curves of the input, or writes the one --index picks.
+int run(const options &o) {
+    const std::vector<imported> curves = read_input(o.input, input_format(o));
+    if (o.list) {
+        list_curves(curves);
+        return EXIT_DONE;
+    }
+    if (o.index < 0 || static_cast<std::size_t>(o.index) >= curves.size())
+        throw tool_failure(o.input + " holds " + std::to_string(curves.size()) +
+                           (curves.size() == 1 ? " curve" : " curves") + "; --index " +
+                           std::to_string(o.index) + " is outside 0.." +
+                           std::to_string(curves.size() - 1));
+    const imported &c = curves[static_cast<std::size_t>(o.index)];
+    const std::string path = output_path(o);
+    refuse_output_over_inputs(path, "-o", {o.input});
+    remove_temporaries_on_signal();
+    write_checked(c.curve, path);
+    std::printf("nurbs_import: %s curve %ld (%s, %s): degree %u, %zu control points -> %s\n",
+                o.input.c_str(), o.index, c.kind.c_str(), c.origin.c_str(), c.curve.deg,
+                c.curve.points.size(), path.c_str());
+    return EXIT_DONE;
+}
+
+const char *const DESCRIPTION =
+    "Reads the NURBS curves of INPUT and writes one of them as a curve file (the header, one\n"
+    "K line per knot, one line per control point; values printed so that they read back\n"
+    "exactly), or lists them all.\n"
+    "INPUT is a G-code program (.ngc .nc .gcode .tap .cnc) with G06.2 (or G6.2) NURBS block\n"
+    "sequences, or a DXF drawing (.dxf) with SPLINE entities in its ENTITIES section; any\n"
+    "other name is taken as DXF when its content begins with group code 0 and SECTION, else\n"
+    "as G-code. --format overrides both.";
+
+const char *const FOOTER =
+    "G-code: \"G06.2 [P<rank>] K<knot> X Y [Z] [R<weight>] [F]\", then \"K X Y [Z] [R]\" per\n"
+    "control point, then exactly <rank> blocks \"K<knot>\" (rank = degree + 1, default 4). An\n"
+    "axis left out keeps its last programmed value (0 if never), R defaults to 1; block\n"
+    "numbers, comments, % lines and other words are skipped; values are taken as written\n"
+    "(no G20/G21 conversion). Dimension 3 when a Z is given in the sequence.\n"
+    "DXF (ASCII): control points 10/20/30, knots 40, weights 41 (flag 70 bit 4), degree 71;\n"
+    "dimension 3 when a control point has z != 0.\n"
+    "Refused, with the file and line (G-code) or the entity (DXF): decreasing knots, a wrong\n"
+    "number of trailing knots, a degree outside 2..25, a weight that is not positive, a value\n"
+    "that is not a number, incremental mode (G91) at a curve, a spline given by fit points\n"
+    "only, an unclamped knot vector, inconsistent counts, more than 10^7 control points, and\n"
+    "an input without a curve. The output (default: INPUT with extension .nurbs) is written\n"
+    "under a temporary name, loaded back as a check and renamed when it loads; it may not be\n"
+    "INPUT.";
+
+// Declares the options of the tool.
+void add_options(CLI::App &app, options &o) {
+    app.add_option("INPUT", o.input, "G-code program or DXF drawing")
+        ->required()
+        ->type_name("INPUT");
+    CLI::Option *list =
+        app.add_flag("--list", o.list, "list the curves, one line each; write nothing");
+    app.add_option("--index", o.index, "the curve to write, counted from 0")
+        ->check(whole_in(0, 100000000))
+        ->capture_default_str()
+        ->excludes(list);
+    app.add_option("-o", o.out, "curve file to write (default: INPUT with extension .nurbs)")
+        ->type_name("FILE")
+        ->excludes(list);
+    app.add_option("--format", o.format, "read INPUT as this format (default: by name/content)")
+        ->check(CLI::IsMember({"gcode", "dxf"}))
+        ->type_name("gcode|dxf");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    options o;
+    return tool_main(
+        argc, argv, "nurbs_import", DESCRIPTION, FOOTER,
+        [&](CLI::App &app) { add_options(app, o); }, [&] { return run(o); });
+}

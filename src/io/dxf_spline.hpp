@@ -1,0 +1,45 @@
+// NURBS curves from a DXF drawing: the SPLINE entities of its ENTITIES section, given by
+// control points (group codes 10/20/30), knots (40), weights (41, when flag 70 has bit 4,
+// "rational") and degree (71), with the counts 72 (knots), 73 (control points), 74 (fit
+// points). ASCII DXF only.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "curve_file.hpp"
+#include "import_error.hpp"
+
+namespace nurbs_interp {
+
+// One curve of a drawing and the entity it came from, e.g. "SPLINE 2 (handle 2F)": the
+// SPLINE's place among the SPLINE entities of the ENTITIES section (from 1) and its handle
+// (group code 5), or its line when it has no handle.
+struct dxf_curve {
+    curve_def curve;
+    std::string entity;
+};
+
+// Returns every SPLINE of the drawing read from `in`, in drawing order; `name` is the file
+// name the messages carry. Dimension 3 when a control point has z != 0, else 2. Throws
+// import_error "<name>: <entity>: <what>" for a spline given by fit points only, with an
+// unclamped knot vector, inconsistent counts, a degree outside 2..25, a weight that is not
+// positive or a value that is not a number; "<name>:<line>: <what>" for a file that is not an
+// ASCII DXF drawing or ends early; "<name>: ..." for a drawing without a SPLINE. More than
+// IMPORT_MAX_POINTS control points are refused.
+std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &name);
+
+// Returns the SPLINE curves of the drawing `text`, as read_dxf_splines does (for tests and
+// fuzzing).
+std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std::string &name);
+
+// Returns the SPLINE curves of the drawing at `path`, as read_dxf_splines does; a file that does
+// not open is an import_error too.
+std::vector<dxf_curve> read_dxf_splines(const std::string &path);
+
+// Returns true when `head`, the first bytes of a file, begin like a DXF drawing: a group code 0
+// line followed by SECTION, a 999 comment line, or the binary DXF sentinel.
+bool dxf_signature(const std::string &head);
+
+} // namespace nurbs_interp

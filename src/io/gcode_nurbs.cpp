@@ -1,0 +1,301 @@
+#include "gcode_nurbs.hpp"
+
+#include <array>
+#include <cctype>
+#include <charconv> // from_chars: exact and locale-independent
+#include <cerrno>
+#include <cmath>
+#include <cstring> // strerror
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "format.hpp"
+#include "nurbs.hpp" // knot_vector_problem
+
+namespace nurbs_interp {
+
+namespace {
+
+// The words of one block: for each letter whether it was given and its (last) value, and the
+// G values in the order written.
+struct block_words {
+    std::array<bool, 26> has{};
+    std::array<double, 26> value{};
+    std::vector<double> g;
+    bool empty = true;
+};
+
+// The reader's state: the modal axis values and mode, the curves read, the curve being read.
+struct gcode_state {
+    std::string name;
+    unsigned line = 0;
+    double axis[3] = {0, 0, 0}; // last X, Y, Z programmed
+    bool incremental = false;   // G91 in force
+    std::vector<gcode_curve> curves;
+    std::size_t total_points = 0;
+    bool in_curve = false;
+    gcode_curve cur;
+    unsigned rank = 0, trailing = 0;
+    bool has_z = false;
+    std::vector<unsigned> knot_lines;
+};
+
+// Throws the import_error "<file>:<line>: <what>".
+[[noreturn]] void fail(const gcode_state &s, unsigned line, const std::string &what) {
+    throw import_error(s.name + ":" + std::to_string(line) + ": " + what);
+}
+
+// Returns `text` with every byte outside printable ASCII shown as '?' (messages stay one line).
+std::string printable(const std::string &text) {
+    std::string out = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+    for (char &c : out)
+        if (c < 0x20 || c > 0x7e) c = '?';
+    return out;
+}
+
+// Returns whether the block gives the word `letter` (upper case), and its value.
+bool has(const block_words &b, char letter) {
+    return b.has[letter - 'A'];
+}
+double val(const block_words &b, char letter) {
+    return b.value[letter - 'A'];
+}
+
+// Returns true when `text` is a G-code number ([+-] digits [. digits], digits on at least one
+// side of the point) and stores it in `*v`; false for anything else, or a value out of range.
+bool parse_number(const std::string &text, double *v) {
+    std::size_t i = 0, digits = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t start = text[0] == '+' ? 1 : 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        ++digits;
+    if (i < text.size() && text[i] == '.')
+        for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+            ++digits;
+    if (digits == 0 || i != text.size()) return false;
+    const char *end = text.data() + text.size();
+    const auto r = std::from_chars(text.data() + start, end, *v);
+    return r.ec == std::errc() && r.ptr == end && std::isfinite(*v);
+}
+
+// Returns the line without comments ("(...)" and from ";" on) and without blanks; throws on a
+// comment left open.
+std::string strip_comments(const gcode_state &s, const std::string &line) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ';') break;
+        if (c == '(') {
+            const std::size_t close = line.find(')', i);
+            if (close == std::string::npos) fail(s, s.line, "comment \"(\" is not closed");
+            i = close;
+        } else if (c != ' ' && c != '\t') {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Returns the words of the block on the current line (a "%" line or a blank one has none).
+block_words parse_block(const gcode_state &s, const std::string &line) {
+    block_words b;
+    std::string text = strip_comments(s, line);
+    if (!text.empty() && (text[0] == '%' || text[0] == '/')) {
+        if (text[0] == '%') return b;
+        text.erase(0, 1); // block delete: the block is read as with the switch off
+    }
+    for (std::size_t i = 0; i < text.size();) {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+        if (letter < 'A' || letter > 'Z')
+            fail(s, s.line,
+                 "\"" + printable(text.substr(i)) + "\": expected a word (a letter and a number)");
+        std::size_t j = i + 1;
+        while (j < text.size() && !std::isalpha(static_cast<unsigned char>(text[j])))
+            ++j;
+        const std::string number = text.substr(i + 1, j - i - 1);
+        double v = 0;
+        if (number.empty() || !parse_number(number, &v))
+            fail(s, s.line,
+                 "word \"" + printable(text.substr(i, number.empty() ? 8 : j - i)) + "\": " +
+                     (number.empty() ? std::string(1, letter) + " is not followed by a number"
+                                     : "\"" + printable(number) + "\" is not a number"));
+        if (letter == 'G') {
+            b.g.push_back(v);
+        } else {
+            if (b.has[letter - 'A'] && std::string("KPRXYZ").find(letter) != std::string::npos)
+                fail(s, s.line, std::string(1, letter) + " is given twice in one block");
+            b.has[letter - 'A'] = true;
+            b.value[letter - 'A'] = v;
+        }
+        if (letter != 'N') b.empty = false;
+        i = j;
+    }
+    return b;
+}
+
+// Returns true when a G value of the block is `code`.
+bool has_g(const block_words &b, double code) {
+    for (double g : b.g)
+        if (g == code) return true;
+    return false;
+}
+
+// Returns the first G value of the block that moves the axes (G0-G3, G06.2, G80-G89), or -1.
+double motion_g(const block_words &b) {
+    for (double g : b.g)
+        if (g == 0 || g == 1 || g == 2 || g == 3 || g == 6.2 || (g >= 80 && g < 90)) return g;
+    return -1;
+}
+
+// Applies the block's G90/G91 to the modal state; they govern the block's own axis words too.
+void update_mode(gcode_state &s, const block_words &b) {
+    if (has_g(b, 90)) s.incremental = false;
+    if (has_g(b, 91)) s.incremental = true;
+}
+
+// Applies the block's G90/G91 and X/Y/Z to the modal state (an incremental value adds).
+void update_modal(gcode_state &s, const block_words &b) {
+    update_mode(s, b);
+    const char letters[3] = {'X', 'Y', 'Z'};
+    for (int a = 0; a < 3; ++a)
+        if (has(b, letters[a]))
+            s.axis[a] = s.incremental ? s.axis[a] + val(b, letters[a]) : val(b, letters[a]);
+}
+
+// Appends the knot `k` programmed on the current line; throws when it decreases.
+void add_knot(gcode_state &s, double k) {
+    std::vector<double> &knots = s.cur.curve.knots;
+    if (!knots.empty() && k < knots.back())
+        fail(s, s.line,
+             "K" + fmt("%.17g", k) + " is below the knot before it (K" +
+                 fmt("%.17g", knots.back()) + ", line " + std::to_string(s.knot_lines.back()) +
+                 "): knots must not decrease");
+    knots.push_back(k);
+    s.knot_lines.push_back(s.line);
+}
+
+// Appends the control point of a point block (its knot too); throws on a bad weight, G91, or
+// more points than an import takes.
+void add_point(gcode_state &s, const block_words &b) {
+    update_mode(s, b);
+    if (s.incremental)
+        fail(s, s.line,
+             "NURBS block in incremental mode (G91): control points must be absolute "
+             "(G90)");
+    if (++s.total_points > IMPORT_MAX_POINTS)
+        fail(s, s.line,
+             "more than " + std::to_string(IMPORT_MAX_POINTS) +
+                 " control points in the program: refused (bound of an import)");
+    const double w = has(b, 'R') ? val(b, 'R') : 1.0;
+    if (!(w > 0)) fail(s, s.line, "weight R" + fmt("%.17g", w) + " is not positive");
+    update_modal(s, b);
+    if (has(b, 'Z')) s.has_z = true;
+    s.cur.curve.points.push_back({s.axis[0], s.axis[1], s.axis[2], w});
+    add_knot(s, val(b, 'K'));
+}
+
+// Starts a curve at a G06.2 block: its rank and first control point.
+void start_curve(gcode_state &s, const block_words &b) {
+    const double rank = has(b, 'P') ? val(b, 'P') : 4.0;
+    if (rank != std::floor(rank) || rank < 3 || rank > NURBS_MAX_DEGREE + 1.0)
+        fail(s, s.line,
+             "rank P" + fmt("%.17g", rank) + " is outside 3.." +
+                 std::to_string(NURBS_MAX_DEGREE + 1) + " (degree + 1, degree 2.." +
+                 std::to_string(NURBS_MAX_DEGREE) + ")");
+    if (!has(b, 'K')) fail(s, s.line, "G06.2 block without a knot K");
+    s.in_curve = true;
+    s.cur = gcode_curve{};
+    s.cur.line = s.line;
+    s.rank = static_cast<unsigned>(rank);
+    s.trailing = 0;
+    s.has_z = false;
+    s.knot_lines.clear();
+    add_point(s, b);
+}
+
+// Completes the curve being read: checks it as the curve file will and stores it.
+void finish_curve(gcode_state &s) {
+    s.in_curve = false;
+    curve_def &c = s.cur.curve;
+    c.deg = s.rank - 1;
+    c.dim = s.has_z ? 3 : 2;
+    std::size_t at = 0;
+    if (c.points.size() >= c.deg + 1) {
+        const std::string p = knot_vector_problem(c.knots, c.deg, &at);
+        if (!p.empty())
+            fail(s, s.cur.line,
+                 "NURBS curve: " + p + " (K on line " + std::to_string(s.knot_lines[at]) + ")");
+    }
+    const std::string p = curve_def_problem(c, &at);
+    if (!p.empty()) fail(s, s.cur.line, "NURBS curve: " + p);
+    s.curves.push_back(std::move(s.cur));
+}
+
+// Returns the curve being read and how many of its trailing knots came, for messages.
+std::string curve_context(const gcode_state &s) {
+    return "the NURBS curve started at line " + std::to_string(s.cur.line) + " (rank " +
+           std::to_string(s.rank) + "): " + std::to_string(s.trailing) + " of its " +
+           std::to_string(s.rank) + " trailing knot-only blocks read";
+}
+
+// Reads one block inside a curve: a control point, a trailing knot, or a mistake.
+void curve_block(gcode_state &s, const block_words &b) {
+    if (const double g = motion_g(b); g >= 0)
+        fail(s, s.line, "G" + fmt("%g", g) + " inside " + curve_context(s));
+    const bool point = has(b, 'X') || has(b, 'Y') || has(b, 'Z') || has(b, 'R');
+    if (!has(b, 'K'))
+        fail(s, s.line,
+             "block is neither a control point (K with X/Y/Z/R) nor a knot-only block (K) of " +
+                 curve_context(s));
+    if (point && s.trailing > 0)
+        fail(s, s.line, "control point after the trailing knot-only blocks of " + curve_context(s));
+    if (point) {
+        add_point(s, b);
+        return;
+    }
+    add_knot(s, val(b, 'K'));
+    if (++s.trailing == s.rank) finish_curve(s);
+}
+
+} // namespace
+
+std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &name) {
+    gcode_state s;
+    s.name = name;
+    std::string line;
+    bool too_long = false;
+    while (import_read_line(in, line, &too_long)) {
+        ++s.line;
+        if (too_long)
+            fail(s, s.line, "line longer than " + std::to_string(IMPORT_MAX_LINE) + " characters");
+        const block_words b = parse_block(s, line);
+        if (b.empty) continue;
+        if (s.in_curve)
+            curve_block(s, b);
+        else if (has_g(b, 6.2))
+            start_curve(s, b);
+        else
+            update_modal(s, b);
+    }
+    if (s.in_curve) fail(s, s.line, "the program ends inside " + curve_context(s));
+    if (s.line == 0) throw import_error(name + ": empty file, no NURBS block");
+    if (s.curves.empty()) fail(s, s.line, "the program holds no NURBS block (G06.2 or G6.2)");
+    return std::move(s.curves);
+}
+
+std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const std::string &name) {
+    std::istringstream in(text);
+    return read_gcode_nurbs(in, name);
+}
+
+std::vector<gcode_curve> read_gcode_nurbs(const std::string &path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw import_error(path + ": is a directory, not a G-code program");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw import_error(path + ": cannot open: " + std::strerror(errno));
+    return read_gcode_nurbs(in, path);
+}
+
+} // namespace nurbs_interp
