@@ -180,7 +180,7 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
         const tool_run r = tool(dir, std::string("nurbs_import ") + in);
         EXPECT_EQ(r.status, 1) << in;
         EXPECT_EQ(r.err.rfind(std::string("nurbs_import: ") + in +
-                                  (in[0] == '.' ? ": is a directory" : ": cannot open: No such"),
+                                  (in[0] == '.' ? ": is a directory" : ": cannot open the "),
                               0),
                   0u)
             << r.err;

@@ -13,13 +13,14 @@ std::string curve_def_problem(const curve_def &c, std::size_t *at) {
                std::to_string(NURBS_MAX_DEGREE);
     if (c.dim != 2 && c.dim != 3) return "dimension " + std::to_string(c.dim) + " is not 2 or 3";
     if (c.points.size() < c.deg + 1)
-        return std::to_string(c.points.size()) + " control points are fewer than degree + 1 = " +
-               std::to_string(c.deg + 1);
+        return std::to_string(c.points.size()) +
+               " control points are fewer than degree + 1 = " + std::to_string(c.deg + 1);
     for (std::size_t i = 0; i < c.points.size(); ++i) {
         *at = i;
         const curve_def::point &p = c.points[i];
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-            return "control point " + std::to_string(i + 1) + " has a coordinate that is not finite";
+            return "control point " + std::to_string(i + 1) +
+                   " has a coordinate that is not finite";
         if (!(p.w > 0) || !std::isfinite(p.w))
             return "control point " + std::to_string(i + 1) + " has a weight that is not positive";
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "format.hpp"
+#include "input_file.hpp"
 #include "progress.hpp"
 
 namespace nurbs_interp {
@@ -77,9 +78,8 @@ bool load_curve_or_report(const char *path, nurbs_curve *curve) {
 }
 
 void load_curve_checked(const std::string &path, nurbs_curve *curve) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw curve_error(path + ": is a directory, not a curve file");
+    const std::string unreadable = unreadable_input(path, "curve file");
+    if (!unreadable.empty()) throw curve_error(unreadable);
     try {
         nurbs_curve_alloc_file(path.c_str(), curve);
     } catch (const nurbs_file_error &e) {

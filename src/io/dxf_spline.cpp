@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "format.hpp"
+#include "input_file.hpp"
 #include "nurbs.hpp" // NURBS_MAX_DEGREE
 
 namespace nurbs_interp {
@@ -378,11 +379,10 @@ std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std:
 }
 
 std::vector<dxf_curve> read_dxf_splines(const std::string &path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw import_error(path + ": is a directory, not a DXF drawing");
+    const std::string unreadable = unreadable_input(path, "DXF drawing");
+    if (!unreadable.empty()) throw import_error(unreadable);
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open: " + std::strerror(errno));
+    if (!in) throw import_error(path + ": cannot open the DXF drawing");
     return read_dxf_splines(in, path);
 }
 

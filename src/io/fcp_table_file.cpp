@@ -5,16 +5,12 @@
 #include <cstring> // strerror
 #include <filesystem>
 
+#include "input_file.hpp"
 #include "text_scan.hpp"
 
 namespace nurbs_interp {
 
 namespace {
-
-struct file_closer {
-    std::FILE *f;
-    ~file_closer() { std::fclose(f); }
-};
 
 [[noreturn]] void fail(const std::string &path, unsigned line, const std::string &what) {
     throw fcp_file_error(path + ":" + std::to_string(line) + ": " + what);
@@ -64,14 +60,10 @@ bool fcp_table_write(std::FILE *out, const fcp_table &table,
 }
 
 fcp_table fcp_table_read(const std::string &path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw fcp_file_error(path + ": is a directory, not a table file");
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (!f)
-        throw fcp_file_error(path + ": cannot open the table file (" + std::strerror(errno) + ")");
-    file_closer closer{f};
-    text_scan in = text_scan_open(f);
+    std::string error;
+    const input_file f = open_input(path, "table file", &error);
+    if (!f) throw fcp_file_error(error);
+    text_scan in = text_scan_open(f.get());
     long count = 0;
     int end = -1;
     const bool head =

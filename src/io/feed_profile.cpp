@@ -9,16 +9,12 @@
 #include <new> // bad_alloc
 
 #include "atomic_file.hpp"
+#include "input_file.hpp"
 #include "text_scan.hpp"
 
 namespace nurbs_interp {
 
 namespace {
-
-struct file_closer {
-    std::FILE *f;
-    ~file_closer() { std::fclose(f); }
-};
 
 [[noreturn]] void fail(const std::string &path, unsigned line, const std::string &what) {
     throw profile_error(path + ":" + std::to_string(line) + ": " + what);
@@ -29,7 +25,7 @@ struct file_closer {
 feed_profile read_feed_profile(const char *path) {
     std::FILE *f = std::fopen(path, "r");
     if (!f) throw profile_error(std::string(path) + ": could not open the feed profile");
-    file_closer closer{f};
+    const input_file closer(f);
     return read_feed_profile_stream(f, path);
 }
 
@@ -111,14 +107,10 @@ bool next_filled_line(text_scan &in, const std::string &path) {
 } // namespace
 
 feed_profile read_feed_profile_checked(const std::string &path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw profile_error(path + ": is a directory, not a feed profile");
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (!f)
-        throw profile_error(path + ": cannot open the feed profile (" + std::strerror(errno) + ")");
-    file_closer closer{f};
-    return read_feed_profile_checked_stream(f, path);
+    std::string error;
+    const input_file f = open_input(path, "feed profile", &error);
+    if (!f) throw profile_error(error);
+    return read_feed_profile_checked_stream(f.get(), path);
 }
 
 feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &path) {

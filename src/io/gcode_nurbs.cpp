@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "format.hpp"
+#include "input_file.hpp"
 #include "nurbs.hpp" // knot_vector_problem
 
 namespace nurbs_interp {
@@ -290,11 +291,10 @@ std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const st
 }
 
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw import_error(path + ": is a directory, not a G-code program");
+    const std::string unreadable = unreadable_input(path, "G-code program");
+    if (!unreadable.empty()) throw import_error(unreadable);
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open: " + std::strerror(errno));
+    if (!in) throw import_error(path + ": cannot open the G-code program");
     return read_gcode_nurbs(in, path);
 }
 

@@ -1,0 +1,24 @@
+// Opening an input file for a tool: a directory or a file that does not open is named with the
+// reason, in the same words for every kind of input.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace nurbs_interp {
+
+// Closes the file when it goes.
+struct file_closer {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using input_file = std::unique_ptr<std::FILE, file_closer>;
+
+// Returns why `path` cannot be read as a `what` (e.g. "feed profile"), "" when it can:
+// "<path>: is a directory, not a <what>" or "<path>: cannot open the <what> (<reason>)".
+std::string unreadable_input(const std::string &path, const std::string &what);
+
+// Opens `path` for reading; on failure returns null and sets *error as unreadable_input does.
+input_file open_input(const std::string &path, const std::string &what, std::string *error);
+
+} // namespace nurbs_interp
