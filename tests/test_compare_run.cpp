@@ -359,7 +359,7 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
 }
 
 TEST(CompareRun, NoiseFloorIsTheDistributionOfAnEmptyStep) {
-    const noise_floor n = measure_noise(5000);
+    const noise_floor n = measure_noise(5000, compare_setup{});
     EXPECT_EQ(n.samples, 5000u);
     EXPECT_GT(n.median_ns, 0.0);
     EXPECT_LE(n.median_ns, n.p9999_ns);

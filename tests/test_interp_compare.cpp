@@ -108,8 +108,8 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
     const std::vector<std::string> newton = row_of(text, "NewtonRaphson");
     EXPECT_LT(std::stod(newton[2]), 1e-9) << text;
     EXPECT_NE(text.find("timer overhead"), std::string::npos);
-    EXPECT_NE(text.find("\nnoise: a step that only reads the clock, timed like the methods 1200 "
-                        "times: median "),
+    EXPECT_NE(text.find("\nnoise: a step that only reads the clock, timed like the methods (the "
+                        "same work between the steps) 1200 times: median "),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("worst replayed [ns]"), std::string::npos);

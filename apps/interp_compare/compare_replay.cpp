@@ -130,13 +130,24 @@ void replay_worst(const compare_method &method, const compare_setup &setup,
     if (method.restore) method.restore(after);
 }
 
-noise_floor measure_noise(std::size_t samples) {
+noise_floor measure_noise(std::size_t samples, const compare_setup &setup) {
     const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
     std::vector<double> d(samples);
+    // Walk the curve in steps of 0.0625 mm (250 mm/s for one period) as the runs do.
+    const double du = setup.curve_length > 0 ? 0.0625 / setup.curve_length : 0;
+    double u = 0;
     for (double &x : d) {
         const std::int64_t t0 = tick_count();
         const std::int64_t t1 = tick_count();
         x = static_cast<double>(t1 - t0) * tick_ns;
+        if (!setup.curve) continue;
+        // Between the timed steps, the work a run does between its steps.
+        const double un = u + du < 1 ? u + du : 0;
+        volatile double work = adaptiveSimpsons(nurbs_arc_len, setup.curve, u, un, COMPARE_QUAD_EPS,
+                                                COMPARE_QUAD_DEPTH) +
+                               chord_error(setup.curve, u, un);
+        (void)work;
+        u = un;
     }
     noise_floor n;
     n.samples = samples;

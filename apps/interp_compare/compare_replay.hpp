@@ -32,7 +32,10 @@ struct noise_floor {
     double median_ns = 0, p9999_ns = 0, max_ns = 0;
 };
 
-// Times `samples` empty steps (two back-to-back clock reads, as every method's step is timed).
-noise_floor measure_noise(std::size_t samples);
+// Times `samples` empty steps (two back-to-back clock reads, as every method's step is timed),
+// with the work a run does between its steps (true step length and chord error along the curve
+// of `setup`, when it has one) between them, so that the steps are spread over as much time,
+// and as open to interruptions, as a method's.
+noise_floor measure_noise(std::size_t samples, const compare_setup &setup);
 
 } // namespace nurbs_interp

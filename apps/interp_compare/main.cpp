@@ -252,7 +252,9 @@ void print_report(const options &o, double length, const feed_profile &prof,
 
 // Prints the noise line and how the iterative methods' loops ended.
 void print_noise_and_stops(const noise_floor &noise, const std::vector<method_result> &results) {
-    std::printf("\nnoise: a step that only reads the clock, timed like the methods %zu times: "
+    std::printf("\nnoise: a step that only reads the clock, timed like the methods (the same work "
+                "between the "
+                "steps) %zu times: "
                 "median %.0f ns, p99.99 %.0f ns, max %.0f ns (maxima above this are the machine "
                 "interrupting the process); \"worst replayed\": the largest median of %d "
                 "repetitions of each of the %d slowest steps and of the %d with the most "
@@ -317,7 +319,7 @@ int compare(options &o) {
     const timer_overhead overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results =
         run_methods(o.methods, setup, prof, "interp_compare: ", o.realtime);
-    const noise_floor noise = measure_noise(prof.v.size());
+    const noise_floor noise = measure_noise(prof.v.size(), setup);
     if (o.realtime) std::printf("%s\n", realtime.c_str());
     std::printf("%s\n", fcp.note.c_str());
     print_report(o, setup.curve_length, prof, overhead, results);
