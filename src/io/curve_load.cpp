@@ -67,16 +67,6 @@ void report_load_error(const nurbs_file_error &error) {
     }
 }
 
-bool load_curve_or_report(const char *path, nurbs_curve *curve) {
-    try {
-        nurbs_curve_alloc_file(path, curve);
-    } catch (const nurbs_file_error &e) {
-        report_load_error(e);
-        return false;
-    }
-    return true;
-}
-
 void load_curve_checked(const std::string &path, nurbs_curve *curve) {
     const std::string unreadable = unreadable_input(path, "curve file");
     if (!unreadable.empty()) throw curve_error(unreadable);

@@ -13,10 +13,6 @@ namespace nurbs_interp {
 // file that does not open, "<path>:<line>: ..." on standard error otherwise.
 void report_load_error(const nurbs_file_error &error);
 
-// Loads `path` as nurbs_curve_alloc_file does; on failure prints the error as the driver does
-// and returns false.
-bool load_curve_or_report(const char *path, nurbs_curve *curve);
-
 // A curve a tool cannot use; the message names the file and what is wrong.
 struct curve_error : std::runtime_error {
     using std::runtime_error::runtime_error;

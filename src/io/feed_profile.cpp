@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <new> // bad_alloc
 
-#include "atomic_file.hpp"
 #include "input_file.hpp"
 #include "text_scan.hpp"
 
@@ -154,10 +153,6 @@ bool feed_profile_write(std::FILE *out, const feed_profile &p) {
     for (std::size_t k = 0; k < p.v.size(); ++k)
         std::fprintf(out, "%.17g %.17g %.17g\n", p.v[k], p.a[k], p.j[k]);
     return !std::ferror(out);
-}
-
-void feed_profile_save(const std::string &path, const feed_profile &p) {
-    write_file_atomically(path, [&](std::FILE *f) { feed_profile_write(f, p); });
 }
 
 double feed_profile_travel(const feed_profile &p, double period) {

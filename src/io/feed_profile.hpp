@@ -49,9 +49,6 @@ feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &p
 // Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample; false on a write error.
 bool feed_profile_write(std::FILE *out, const feed_profile &p);
 
-// Writes the profile to `path` atomically (see atomic_file); throws output_error.
-void feed_profile_save(const std::string &path, const feed_profile &p);
-
 // Returns the travel that a driver stepping s += v*period per sample covers: period * sum v.
 double feed_profile_travel(const feed_profile &p, double period);
 
