@@ -221,6 +221,26 @@ TEST_F(InterpCompareProgram, BadInputsFailClearlyAndLeaveOutputsAlone) {
     unchanged("no gnuplot");
 }
 
+TEST_F(InterpCompareProgram, AFailingPlotKeepsTheFinishedCsvAndLeavesNoTemporary) {
+    // A gnuplot that fails: the run is done, its CSV complete, so it stays; the plot's old
+    // file stays as it was.
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directory(bin);
+    write_file(bin + "/gnuplot", "#!/bin/sh\ncat >/dev/null\nexit 3\n");
+    std::filesystem::permissions(bin + "/gnuplot", std::filesystem::perms::owner_all);
+    const std::string csv = dir.file("run.csv"), png = dir.file("run.png");
+    write_file(png, "earlier png\n");
+    const int status =
+        run("PATH=" + bin + ":/usr/bin:/bin " + PROGRAM + " --methods FCP --curve " +
+                BUNDLED_CURVE + " --profile " + profile + " --csv " + csv + " --plot " + png,
+            out, err);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(read_file(err).find("gnuplot failed"), std::string::npos) << read_file(err);
+    EXPECT_EQ(read_file(csv).rfind("time_s,feed_mm_s,FCP_rel_err", 0), 0u);
+    EXPECT_EQ(read_file(png), "earlier png\n");
+    EXPECT_EQ(strays({"run.csv", "run.png", "bin"}), std::vector<std::string>{});
+}
+
 TEST_F(InterpCompareProgram, HelpExplainsOptionsAndColumns) {
     ASSERT_EQ(run(PROGRAM + " --help", out, err), 0);
     const std::string help = read_file(out);
