@@ -7,7 +7,6 @@
 
 #include "format.hpp"
 #include "input_file.hpp"
-#include "progress.hpp"
 
 namespace nurbs_interp {
 
@@ -84,16 +83,6 @@ void load_curve_checked(const std::string &path, nurbs_curve *curve) {
     if (curve->deg >= 3)
         check_polygon(curve->control_points_3d, path, "third-derivative polygon point");
     check_evaluation(curve, path);
-}
-
-double curve_length_checked(nurbs_curve *curve, const std::string &path,
-                            const std::string &progress_label) {
-    const double len = measure_length_with_progress(curve, progress_label);
-    if (!std::isfinite(len))
-        throw curve_error(path + ": the curve's length is not finite (its arithmetic overflows)");
-    if (!(len > 0))
-        throw curve_error(path + ": the curve has zero length (all its points coincide)");
-    return len;
 }
 
 } // namespace nurbs_interp

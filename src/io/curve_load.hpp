@@ -1,5 +1,5 @@
 // Loading a curve file in a program: the driver's way (its fixed messages) and the tools' way
-// (which path and why; curves whose arithmetic overflows, or of zero length, refused).
+// (which path and why; curves whose arithmetic overflows refused).
 #pragma once
 
 #include <stdexcept>
@@ -24,11 +24,5 @@ struct curve_error : std::runtime_error {
 // products overflow), or when the point, C', C'' or |C'| is not finite at the start or the
 // middle of a knot span (probed, about 2*10^5 evaluations at most).
 void load_curve_checked(const std::string &path, nurbs_curve *curve);
-
-// Returns the curve's total length as the driver measures it (adaptive Simpson, 1e-12, depth
-// 30), showing progress on a terminal. Throws curve_error naming `path` when the length is not
-// finite or not positive (a tool that needs a length cannot work on it).
-double curve_length_checked(nurbs_curve *curve, const std::string &path,
-                            const std::string &progress_label);
 
 } // namespace nurbs_interp
