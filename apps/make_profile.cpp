@@ -15,13 +15,17 @@
 #include "feed_profile.hpp"
 #include "feed_ramp.hpp"
 #include "format.hpp"
+#include "joints.hpp"
+#include "machine_cli.hpp"
+#include "plan_check.hpp"
 #include "tool_cli.hpp"
 
 using namespace nurbs_interp;
 
 namespace {
 
-constexpr double PERIOD = SERVO_PERIOD;
+// The relative slack the axis check of a planned profile allows (rounding).
+constexpr double AXIS_SLACK = 1e-9;
 constexpr double MARGIN = 0.5;       // default: travel = curve length - MARGIN, mm
 constexpr double CAP_CELL = 0.01;    // curvature-limited: arc-length cell of the cap table, mm
 constexpr double FLOOR_SHARE = 0.01; // curvature-limited: lowest cap as a share of the cruise
@@ -30,20 +34,23 @@ struct options {
     std::string out = "fprof.txt", curve = "S1200X30quorbel.nurbs";
     double vmax = 250, acc = 2500, jerk = 50000, length = 0, chord_tol = 0.001, centripetal = 0;
     bool capped = false;
+    machine_options machine;
 };
 
 const char *const DESCRIPTION =
     "Writes a jerk-limited feed profile (rest, S-curve up to the cruise feed, cruise, S-curve\n"
-    "down to rest) sampled every 0.00025 s to FILE: \"N=<count>\", then per sample feed,\n"
-    "acceleration and jerk (%.17g), with acceleration = d feed/dt and jerk = d acceleration/dt\n"
-    "of the planned move. The travel period * sum(feed) ends just short of the target length:\n"
-    "the length of --curve minus 0.5 mm (its accurate length, as curve_info prints it), or\n"
-    "--length.";
+    "down to rest) sampled every servo period (--period, default 0.00025 s) to FILE:\n"
+    "\"N=<count>\", then per sample feed, acceleration and jerk (%.17g), with acceleration =\n"
+    "d feed/dt and jerk = d acceleration/dt of the planned move, then, for a period other than\n"
+    "0.00025 s, the line \"# period <T> s\" (the driver never reads past the samples; the\n"
+    "tools check it: a profile without it is for 0.00025 s). The travel period * sum(feed)\n"
+    "ends just short of the target length: the length of --curve minus 0.5 mm (its accurate\n"
+    "length, as curve_info prints it), or --length.";
 
 const char *const FOOTER =
     "--curvature-limited (needs a curve): the feed at arc length s is also capped by the\n"
     "curve's radius of curvature rho there (all three coordinates),\n"
-    "  chord error   v <= (2/T) sqrt(2 rho D - D^2)   (T = 0.00025 s; below rho = D the cap\n"
+    "  chord error   v <= (2/T) sqrt(2 rho D - D^2)   (T the period; below rho = D the cap\n"
     "                keeps its value at rho = D, 2D/T, where the formula fails)\n"
     "  centripetal   v <= sqrt(AC rho)\n"
     "and never set below 1% of the cruise feed (so that a cusp cannot stop the move; a\n"
@@ -61,6 +68,22 @@ const char *const FOOTER =
     "centripetal acceleration are limited separately, not as a vector sum; the plan is\n"
     "greedy, near time-optimal, not optimal.\n"
     "\n"
+    "Axis limits (--axis-vel, --axis-acc, --axis-jerk, or --config with a machine file; need\n"
+    "--curve): the planner above also keeps, at every sample, each axis's velocity C_s,k V,\n"
+    "acceleration C_s,k A + C_ss,k V^2 and jerk C_s,k J + C_sss,k V^3 + 3 C_ss,k V A\n"
+    "(compute_axial_vaj, C_s the unit tangent, C_ss and C_sss its derivatives by arc length)\n"
+    "within its limits, by splitting each axis's budget: half its acceleration for the\n"
+    "tangential term (the path acceleration limit is at most half the smallest axis limit), half\n"
+    "for the centripetal term (a feed cap); a third of its jerk for each jerk term (the path\n"
+    "jerk at most a third of the smallest; two feed caps). Conservative: where curvature binds\n"
+    "it can be up to 2x slower than a time-optimal plan; never over a limit. At a corner (a\n"
+    "knot where the tangent turns) no non-zero feed keeps the axis accelerations finite: the\n"
+    "plan comes to rest there (to within 1e-9 mm) and starts again. The written profile is\n"
+    "checked sample by sample with compute_axial_vaj at the sample's point (the driver's\n"
+    "travel) and its feed, acceleration and jerk; a profile over any limit (relative slack\n"
+    "1e-9), or one that cannot pass a point, is refused naming where and which limit, never\n"
+    "written slower or over. The summary says which limit binds over how much of the path.\n"
+    "\n"
     "Bounds: a profile has at most 10^7 samples (2500 s of motion); a cap table at most\n"
     "2*10^7 cells (200 m of path). Work beyond them is refused before it starts, with the\n"
     "estimate. The output is written under a temporary name and renamed when complete; it may\n"
@@ -69,6 +92,7 @@ const char *const FOOTER =
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {
     app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
+    add_machine_options(app, o.machine, true);
     app.add_option("--cruise", o.vmax, "cruise feed, mm/s")
         ->check(finite_in(1e-3, 1e5, "mm/s"))
         ->capture_default_str();
@@ -119,19 +143,28 @@ void refuse_non_finite(const feed_profile &p, const std::string &source) {
                                std::to_string(k + 1) + "; nothing written");
 }
 
-// The curvature-limited mode: plans against the curve's feed cap, writes the profile and
-// prints a summary with the worst ratios to the limits.
-int write_capped(const options &o, atomic_file &out) {
-    nurbs_curve curve;
-    const arc_table arc = curve_table(o, &curve);
-    const double target = arc_table_length(arc) - MARGIN;
+// Returns the limits of the cap along the curve: the geometric caps (--curvature-limited) and
+// the machine's axes; with axis limits there is no floor (a stop is planned instead).
+feed_cap_limits cap_limits(const options &o, const machine_limits &m, nurbs_curve *curve,
+                           const arc_table &arc) {
     feed_cap_limits lim;
     lim.vmax = o.vmax;
     lim.chord_tol = o.chord_tol;
     lim.centripetal = o.centripetal > 0 ? o.centripetal : o.acc;
-    lim.period = PERIOD;
-    lim.floor = FLOOR_SHARE * o.vmax;
-    const feed_cap_table cap = feed_cap_from_curve(&curve, arc, lim, CAP_CELL);
+    lim.period = m.period;
+    lim.geometric = o.capped;
+    lim.floor = machine_has_axes(m) ? 0.0 : FLOOR_SHARE * o.vmax;
+    if (machine_has_axes(m)) {
+        lim.machine = &m;
+        lim.path_acc = machine_path_acc(m, o.acc);
+        for (double u : curve_corners(curve))
+            lim.stops.push_back(arc_length_to(arc, u));
+    }
+    return lim;
+}
+
+// Warns where the floor or a sharp turn set the cap.
+void warn_floors(const options &o, const feed_cap_table &cap, const feed_cap_limits &lim) {
     if (cap.floored > 0)
         std::fprintf(stderr,
                      "make_profile: warning: %s: over %.6g mm the curve's cap is below the floor "
@@ -147,45 +180,110 @@ int write_capped(const options &o, atomic_file &out) {
                      o.curve.c_str(), cap.sharp_count, where.c_str(),
                      cap.sharp_count > long(cap.sharp.size()) ? ", ..." : "", lim.floor);
     }
+}
+
+// Throws unless the profile keeps every axis within its limits at every sample (to a relative
+// slack of AXIS_SLACK) and reaches its target.
+void verify_axes(const options &o, const feed_profile &prof, const arc_table &arc,
+                 const machine_limits &m, double target) {
+    const double travel = feed_profile_travel(prof, m.period);
+    if (!(travel > target - 1e-3))
+        throw tool_failure(o.curve +
+                           ": the axis limits allow no feed at s = " + fmt("%.6f", travel) +
+                           " mm (a sharp turn or a stop of the "
+                           "parametrisation away from a knot); nothing written");
+    const axis_check c = check_profile_axes(prof, arc, m);
+    if (c.ratio > 1 + AXIS_SLACK)
+        throw tool_failure(o.curve + ": the plan exceeds the " + limit_name(c.kind, c.axis) +
+                           " limit by a factor " + fmt("%.9g", c.ratio) + " at sample " +
+                           std::to_string(c.sample + 1) + " (t = " + fmt("%.6f", c.t) +
+                           " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
+}
+
+// Prints the machine's limits and what they make of the path limits.
+void print_machine(const machine_limits &m, double acc, double jerk, std::size_t stops) {
+    auto three = [](const std::array<double, 3> &x) {
+        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
+    };
+    std::printf("  axes X,Y,Z: velocity %s mm/s, acceleration %s mm/s^2, jerk %s mm/s^3 (0: no "
+                "limit); path acceleration %g mm/s^2, path jerk %g mm/s^3; servo period %g s; "
+                "%zu stops at corners\n",
+                three(m.vel).c_str(), three(m.acc).c_str(), three(m.jerk).c_str(), acc, jerk,
+                m.period, stops);
+}
+
+// Prints which limit binds over how much of the path.
+void print_binding(const feed_profile &prof, const arc_table &arc, const feed_cap_limits &lim,
+                   double path_acc, double path_jerk) {
+    const double travel = feed_profile_travel(prof, lim.period);
+    std::string text;
+    for (const binding &b : binding_report(prof, arc, lim, path_acc, path_jerk))
+        text += (text.empty() ? "" : ", ") + b.limit + " " + fmt("%.6g", b.length) + " mm (" +
+                fmt("%.1f", 100 * b.length / travel) + " %)";
+    std::printf("  binding (feed, |a| or |j| within 1 %% of the limit): %s\n", text.c_str());
+}
+
+// The capped mode (--curvature-limited and/or axis limits): plans against the curve's feed cap,
+// checks and writes the profile, and prints a summary with the worst ratios to the limits.
+int write_capped(const options &o, const machine_limits &m, atomic_file &out) {
+    nurbs_curve curve;
+    const arc_table arc = curve_table(o, &curve);
+    const double target = arc_table_length(arc) - MARGIN, T = m.period;
+    const feed_cap_limits lim = cap_limits(o, m, &curve, arc);
+    const feed_cap_table cap = feed_cap_from_curve(&curve, arc, lim, CAP_CELL);
+    warn_floors(o, cap, lim);
+    const double acc = machine_path_acc(m, o.acc), jerk = machine_path_jerk(m, o.jerk);
     feed_plan_stats stats;
-    const feed_profile prof = feed_plan_capped(cap, target, o.acc, o.jerk, PERIOD, &stats);
+    feed_profile prof = lim.machine
+                            ? feed_plan_with_stops(cap, lim.stops, target, acc, jerk, T, &stats)
+                            : feed_plan_capped(cap, target, acc, jerk, T, &stats);
     refuse_non_finite(prof, o.curve);
+    if (lim.machine) verify_axes(o, prof, arc, m, target);
+    if (T != SERVO_PERIOD) prof.period = T;
     feed_profile_write(out.stream(), prof);
     out.commit();
 
     const feed_limit_ratios r = feed_limits_check(
-        prof, [&](double s0, double s1) { return feed_cap_min(cap, s0, s1); }, o.acc, o.jerk,
-        PERIOD);
+        prof, [&](double s0, double s1) { return feed_cap_min(cap, s0, s1); }, acc, jerk, T);
     std::printf("make_profile: %zu samples (%.4f s) -> %s\n", prof.v.size(),
-                (prof.v.size() - 1) * PERIOD, o.out.c_str());
-    std::printf("  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise %g mm/s,"
-                " acc %g mm/s^2, jerk %g mm/s^3\n",
-                o.chord_tol, lim.centripetal, o.vmax, o.acc, o.jerk);
+                (prof.v.size() - 1) * T, o.out.c_str());
+    if (o.capped)
+        std::printf("  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise %g "
+                    "mm/s, acc %g mm/s^2, jerk %g mm/s^3\n",
+                    o.chord_tol, lim.centripetal, o.vmax, o.acc, o.jerk);
+    if (lim.machine) print_machine(m, acc, jerk, lim.stops.size());
     std::printf("  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start and "
                 "stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
-                target, feed_profile_travel(prof, PERIOD),
+                target, feed_profile_travel(prof, T),
                 *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
     std::printf("  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n", r.cap,
                 r.acc, r.jerk, stats.checks, stats.forced);
+    if (lim.machine) {
+        const axis_check c = check_profile_axes(prof, arc, m);
+        std::printf("  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
+                    limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
+        print_binding(prof, arc, lim, acc, jerk);
+    }
     return EXIT_DONE;
 }
 
 // The plain S-curve mode.
-int write_plain(const options &o, atomic_file &out) {
+int write_plain(const options &o, double T, atomic_file &out) {
     double length = o.length;
     if (length == 0) {
         nurbs_curve curve;
         length = arc_table_length(curve_table(o, &curve)) - MARGIN;
     }
-    const sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, PERIOD);
+    sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, T);
     refuse_non_finite(m.profile, o.length > 0 ? "--length" : o.curve);
+    if (T != SERVO_PERIOD) m.profile.period = T;
     feed_profile_write(out.stream(), m.profile);
     out.commit();
     std::printf("make_profile: %zu samples (%.4f s) -> %s\n", m.profile.v.size(),
-                (m.profile.v.size() - 1) * PERIOD, o.out.c_str());
+                (m.profile.v.size() - 1) * T, o.out.c_str());
     std::printf("  target %.9f mm, travel %.9f mm; peak feed %.9g mm/s, cruise %.6f s, "
                 "ramps %.6f s\n",
-                length, feed_profile_travel(m.profile, PERIOD), m.move.peak, m.move.cruise,
+                length, feed_profile_travel(m.profile, T), m.move.peak, m.move.cruise,
                 feed_ramp_time(m.move.up));
     return EXIT_DONE;
 }
@@ -198,10 +296,14 @@ int main(int argc, char **argv) {
         argc, argv, "make_profile", DESCRIPTION, FOOTER,
         [&](CLI::App &app) { add_options(app, o); },
         [&] {
-            const bool uses_curve = o.capped || o.length == 0;
+            const machine_limits m = machine_from(o.machine);
+            const bool capped = o.capped || machine_has_axes(m);
+            if (capped && o.length > 0)
+                throw tool_failure("axis limits need a curve (--curve), not --length");
+            const bool uses_curve = capped || o.length == 0;
             if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
             remove_temporaries_on_signal();
             atomic_file out(o.out); // a path that cannot be written fails here, before the work
-            return o.capped ? write_capped(o, out) : write_plain(o, out);
+            return capped ? write_capped(o, m, out) : write_plain(o, m.period, out);
         });
 }

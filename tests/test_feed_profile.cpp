@@ -61,4 +61,45 @@ TEST(ProfileReader, RejectsMissingOrBrokenSamplesNamingFileAndLine) {
     }
 }
 
+TEST(ProfilePeriod, ALineAfterTheSamplesSaysThePeriodAndTheDriversReaderNeverSeesIt) {
+    temp_dir dir;
+    feed_profile p;
+    p.v = {0, 1.5, 0};
+    p.a = {0, 2, 0};
+    p.j = {0, 3, 0};
+    p.period = 0.001;
+    std::FILE *f = std::fopen(dir.file("p.txt").c_str(), "w");
+    ASSERT_TRUE(feed_profile_write(f, p));
+    std::fclose(f);
+    EXPECT_EQ(read_file(dir.file("p.txt")), "N=3\n0 0 0\n1.5 2 3\n0 0 0\n# period 0.001 s\n");
+    const feed_profile back = read_feed_profile_checked(dir.file("p.txt"));
+    EXPECT_EQ(back.v, p.v);
+    EXPECT_EQ(back.period, 0.001);
+    EXPECT_EQ(profile_period(back), 0.001);
+    EXPECT_NO_THROW(check_profile_period(back, 0.001, "p.txt"));
+    try {
+        check_profile_period(back, 0.00025, "p.txt");
+        FAIL();
+    } catch (const profile_error &e) {
+        EXPECT_STREQ(e.what(), "p.txt: the profile was made for a servo period of 0.001 s (its "
+                               "period line), this run's is 0.00025 s");
+    }
+    // The driver's reader stops after the samples.
+    EXPECT_EQ(read_feed_profile(dir.file("p.txt").c_str()).v, p.v);
+    // Without the line a profile is for 0.00025 s.
+    p.period = 0;
+    f = std::fopen(dir.file("q.txt").c_str(), "w");
+    feed_profile_write(f, p);
+    std::fclose(f);
+    const feed_profile plain = read_feed_profile_checked(dir.file("q.txt"));
+    EXPECT_EQ(profile_period(plain), SERVO_PERIOD);
+    EXPECT_THROW(check_profile_period(plain, 0.001, "q.txt"), profile_error);
+    // Anything else after the samples is still refused, a period line that is not one too.
+    for (const char *tail : {"# period 0 s\n", "# period nan s\n", "# period 1 ms\n", "# comment\n",
+                             "# period 0.001 s\n7 8 9\n"}) {
+        write_file(dir.file("r.txt"), std::string("N=1\n1 2 3\n") + tail);
+        EXPECT_THROW(read_feed_profile_checked(dir.file("r.txt")), profile_error) << tail;
+    }
+}
+
 } // namespace

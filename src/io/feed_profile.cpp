@@ -7,7 +7,9 @@
 #include <cstring> // strerror
 #include <filesystem>
 #include <new> // bad_alloc
+#include <sstream>
 
+#include "format.hpp"
 #include "input_file.hpp"
 #include "text_scan.hpp"
 
@@ -103,6 +105,32 @@ bool next_filled_line(text_scan &in, const std::string &path) {
     return false;
 }
 
+// Reads "# period <T> s" from the current line into *period; false when the line is not a
+// comment line at all (it is then a sample line too many). Throws on a malformed period line.
+bool read_period_line(text_scan &in, const std::string &path, double *period) {
+    if (!scan_literal(in, '#')) return false;
+    std::istringstream words(in.line.substr(in.pos));
+    std::string word, unit, extra;
+    double t = 0;
+    const bool ok =
+        (words >> word >> t >> unit) && word == "period" && unit == "s" && !(words >> extra);
+    if (!ok || !std::isfinite(t) || !(t > 0))
+        fail(path, scan_line(in),
+             "after the samples only a line \"# period <T> s\" may follow (T the servo period "
+             "in seconds, positive)");
+    *period = t;
+    return true;
+}
+
+// Returns x in the fewest significant digits that read back to the same double.
+std::string shortest(double x) {
+    for (int digits = 1;; ++digits) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.*g", digits, x);
+        if (digits >= 17 || std::strtod(buf, nullptr) == x) return buf;
+    }
+}
+
 } // namespace
 
 feed_profile read_feed_profile_checked(const std::string &path) {
@@ -142,16 +170,30 @@ feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &p
         prof.a.push_back(value[1]);
         prof.j.push_back(value[2]);
     }
-    if (next_filled_line(in, path))
+    if (next_filled_line(in, path) && !read_period_line(in, path, &prof.period))
         fail(path, scan_line(in),
              "more sample lines than the count N=" + std::to_string(count) + " in the header");
+    if (next_filled_line(in, path)) fail(path, scan_line(in), "nothing may follow the period line");
     return prof;
+}
+
+double profile_period(const feed_profile &p) {
+    return p.period > 0 ? p.period : SERVO_PERIOD;
+}
+
+void check_profile_period(const feed_profile &p, double period, const std::string &path) {
+    const double made = profile_period(p);
+    if (std::fabs(made - period) <= 1e-12 * period) return;
+    throw profile_error(path + ": the profile was made for a servo period of " + fmt("%.9g", made) +
+                        " s" + (p.period > 0 ? " (its period line)" : " (it has no period line)") +
+                        ", this run's is " + fmt("%.9g", period) + " s");
 }
 
 bool feed_profile_write(std::FILE *out, const feed_profile &p) {
     std::fprintf(out, "N=%d\n", int(p.v.size()));
     for (std::size_t k = 0; k < p.v.size(); ++k)
         std::fprintf(out, "%.17g %.17g %.17g\n", p.v[k], p.a[k], p.j[k]);
+    if (p.period > 0) std::fprintf(out, "# period %s s\n", shortest(p.period).c_str());
     return !std::ferror(out);
 }
 

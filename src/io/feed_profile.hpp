@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "interpolate.hpp" // SERVO_PERIOD
+
 namespace nurbs_interp {
 
 // The most samples a profile may have where the tools read or write one: 10^7 servo periods
@@ -14,12 +16,22 @@ namespace nurbs_interp {
 inline constexpr long PROFILE_MAX_SAMPLES = 10000000;
 
 // One column per quantity, one entry per servo period: feed (length/s), path acceleration
-// (length/s^2) and path jerk (length/s^3).
+// (length/s^2) and path jerk (length/s^3); and the servo period it was made for, when the file
+// says so.
 struct feed_profile {
     std::vector<double> v;
     std::vector<double> a;
     std::vector<double> j;
+    double period = 0; // s, from a "# period <T> s" line after the samples; 0: no such line
 };
+
+// Returns the servo period `p` was made for: its period line, else the bench's SERVO_PERIOD
+// (a profile without a period line is for 0.00025 s).
+double profile_period(const feed_profile &p);
+
+// Throws profile_error naming `path` when `p` was made for another servo period than `period`
+// (to 1e-12 relative).
+void check_profile_period(const feed_profile &p, double period, const std::string &path);
 
 // A profile that could not be read; the message names the file and the sample or line.
 struct profile_error : std::runtime_error {
@@ -39,14 +51,17 @@ feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
 // Reads a feed profile for a tool, strictly: the first line is "N=<count>" with a count from 0
 // to PROFILE_MAX_SAMPLES and nothing after it; then exactly <count> sample lines (blank lines
 // aside), each holding exactly three finite numbers, feed (>= 0), acceleration and jerk; then
-// nothing but blank lines. Throws profile_error naming the file and line otherwise, also for a
+// optionally one line "# period <T> s" (T finite and positive, seconds: the servo period the
+// profile was made for, which the driver's reader never reaches); then nothing but blank
+// lines. Throws profile_error naming the file and line otherwise, also for a
 // file that does not open ("<path>: cannot open the feed profile (<why>)") or is a directory.
 feed_profile read_feed_profile_checked(const std::string &path);
 
 // Reads a profile from an open stream as read_feed_profile_checked does.
 feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &path);
 
-// Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample; false on a write error.
+// Writes "N=<count>" and one "%.17g %.17g %.17g" line per sample, then "# period <T> s" when
+// p.period is set (T in the fewest digits that read back exactly); false on a write error.
 bool feed_profile_write(std::FILE *out, const feed_profile &p);
 
 // Returns the travel that a driver stepping s += v*period per sample covers: period * sum v.

@@ -8,7 +8,7 @@ namespace nurbs_interp {
 
 struct curve_survey {
     double wmin = 0, wmax = 0;   // weights of the control points
-    double length = 0;           // Gauss-Legendre arc length (see arc_length), mm
+    double length = 0;           // the accurate arc length (arc_length.hpp), mm
     double rmin = 0, u_rmin = 0; // smallest radius of curvature, mm, and where
     double rmax = 0, u_rmax = 0; // largest (capped at 1e13 on straight stretches), and where
     double vmin = 0, vmax = 0;   // parameter speed |C'(u)|, mm per unit u

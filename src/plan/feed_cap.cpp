@@ -9,11 +9,18 @@
 
 namespace nurbs_interp {
 
-double feed_cap_at_radius(double rho, const feed_cap_limits &lim) {
+double chord_cap(double rho, const feed_cap_limits &lim) {
     const double d = lim.chord_tol, r = std::max(rho, d);
-    const double chord = (2 / lim.period) * std::sqrt(2 * r * d - d * d);
-    const double centripetal = std::sqrt(lim.centripetal * rho);
-    return std::max(lim.floor, std::min({lim.vmax, chord, centripetal}));
+    return (2 / lim.period) * std::sqrt(2 * r * d - d * d);
+}
+
+double centripetal_cap(double rho, const feed_cap_limits &lim) {
+    return std::sqrt(lim.centripetal * rho);
+}
+
+double feed_cap_at_radius(double rho, const feed_cap_limits &lim) {
+    return std::max(lim.floor,
+                    std::min({lim.vmax, chord_cap(rho, lim), centripetal_cap(rho, lim)}));
 }
 
 feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell) {
@@ -33,6 +40,14 @@ feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell) {
         t.sparse.push_back(std::move(next));
     }
     return t;
+}
+
+feed_cap_table feed_cap_slice(const feed_cap_table &t, double a, double b) {
+    const long n = std::max(1L, long(std::ceil((b - a) / t.cell)));
+    std::vector<double> cells(n);
+    for (long i = 0; i < n; ++i)
+        cells[i] = feed_cap_min(t, a + double(i) * t.cell, a + double(i + 1) * t.cell);
+    return feed_cap_from_cells(std::move(cells), t.cell);
 }
 
 double feed_cap_min(const feed_cap_table &t, double s0, double s1) {
@@ -56,7 +71,6 @@ double feed_cap_min(const feed_cap_table &t, double s0, double s1) {
     return std::min({m, t.sparse[k][b0], t.sparse[k][b1 - (1L << k)]});
 }
 
-
 namespace {
 
 // The cap sampled along a curve, in increasing arc length.
@@ -70,15 +84,18 @@ struct cap_samples {
 // Adds the sample at parameter u, arc length sm.
 void add_sample(cap_samples &x, nurbs_curve *curve, const feed_cap_limits &lim, double sm,
                 double u) {
-    cart_point P, d1, d2;
-    nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, nullptr);
+    cart_point P, d1, d2, d3;
+    nurbs_deBoor_eval(u, -1, curve, &P, &d1, &d2, &d3);
     const double rho = curvature_rad_at_point(&d1, &d2);
     feed_cap_limits bare = lim;
     bare.floor = 0;
+    double cap = lim.geometric ? feed_cap_at_radius(rho, bare) : lim.vmax;
+    if (lim.machine)
+        cap = std::min(cap, axis_feed_cap(path_frame_at(d1, d2, d3), *lim.machine, lim.path_acc).v);
     const double speed = modulus(&d1);
     x.s.push_back(sm);
-    x.c.push_back(feed_cap_at_radius(rho, lim));
-    x.low.push_back(feed_cap_at_radius(rho, bare) < lim.floor);
+    x.c.push_back(std::max(cap, lim.floor));
+    x.low.push_back(cap < lim.floor);
     x.tangent.push_back(speed > 0 ? cart_point{d1.x / speed, d1.y / speed, d1.z / speed}
                                   : cart_point{0, 0, 0});
 }
@@ -100,13 +117,17 @@ cap_samples sample_caps(nurbs_curve *curve, const arc_table &tab, const feed_cap
 }
 
 // Lowers to the floor both samples around every sharp turn of the tangent (and every sample
-// where |C'| = 0), recording where.
-void floor_sharp_turns(cap_samples &x, const feed_cap_limits &lim, feed_cap_table *t) {
+// where |C'| = 0), recording where; a turn within `cell` of a stop is the stop's, not floored.
+void floor_sharp_turns(cap_samples &x, const feed_cap_limits &lim, double cell, feed_cap_table *t) {
     const double cos_sharp = std::cos(FEED_CAP_SHARP_TURN_DEG * std::numbers::pi / 180);
+    auto at_stop = [&](double s) {
+        const auto it = std::lower_bound(lim.stops.begin(), lim.stops.end(), s - cell);
+        return it != lim.stops.end() && *it <= s + cell;
+    };
     for (std::size_t i = 0; i < x.s.size(); ++i) {
         const bool stopped = dotprod(&x.tangent[i], &x.tangent[i]) == 0;
         const bool turns = i > 0 && dotprod(&x.tangent[i - 1], &x.tangent[i]) < cos_sharp;
-        if (!stopped && !turns) continue;
+        if ((!stopped && !turns) || at_stop(x.s[i])) continue;
         if (turns) x.c[i - 1] = lim.floor;
         x.c[i] = lim.floor;
         if (t->sharp_count++ < 8 && (t->sharp.empty() || x.s[i] > t->sharp.back() + 1e-6))
@@ -126,7 +147,7 @@ feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
                          std::to_string(FEED_CAP_MAX_CELLS));
     feed_cap_table t;
     cap_samples x = sample_caps(curve, tab, lim, cell);
-    floor_sharp_turns(x, lim, &t);
+    floor_sharp_turns(x, lim, cell, &t);
     const std::vector<double> &s = x.s, &c = x.c;
     const double length = s.back();
     std::vector<double> cells(std::max(1L, long(std::ceil(length / cell))), HUGE_VAL);
@@ -282,7 +303,8 @@ std::vector<double> look_ahead_cells(const feed_cap_table &t, double acc, double
 } // namespace
 
 feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, double acc, double jerk,
-                              double period, feed_plan_stats *stats, long max_samples) {
+                              double period, feed_plan_stats *stats, long max_samples,
+                              double end_gap) {
     // Planning against the cap itself, the greedy choice meets a falling cap at full
     // deceleration and must then ease off far below it; against the look-ahead curve it
     // arrives level.
@@ -296,8 +318,6 @@ feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, doubl
         p.j.push_back(j);
     };
     motion_state x{0, 0, 0};
-    // A stop this close to the target ends the move.
-    constexpr double END_GAP = 1e-4; // mm
     // Bisection ends when the jerk is known to this fraction of the limit.
     const double j_tol = 1e-6 * jerk;
     for (long k = 0;; ++k) {
@@ -339,7 +359,7 @@ feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, doubl
             if (!checked && !try_jerk(lo)) ++pl.stats.forced;
         }
         // At rest, and no move worth starting fits: the end.
-        if (at_rest && k > 0 && (lo <= j_tol || travel - x.s < END_GAP)) {
+        if (at_rest && k > 0 && (lo <= j_tol || travel - x.s < end_gap)) {
             push(0, 0, 0);
             break;
         }
@@ -347,6 +367,40 @@ feed_profile feed_plan_capped(const feed_cap_table &cap_in, double travel, doubl
         pl.advance(&x, lo);
     }
     if (stats) *stats = pl.stats;
+    return p;
+}
+
+feed_profile feed_plan_with_stops(const feed_cap_table &cap, const std::vector<double> &stops,
+                                  double travel, double acc, double jerk, double period,
+                                  feed_plan_stats *stats, long max_samples) {
+    feed_profile p;
+    feed_plan_stats total;
+    double at = 0; // where the tool stands, the driver's travel
+    std::vector<double> targets;
+    for (double s : stops)
+        if (s > 0 && s < travel) targets.push_back(s);
+    targets.push_back(travel);
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+        const bool last = k + 1 == targets.size();
+        feed_plan_stats st;
+        const feed_profile seg = feed_plan_capped(
+            feed_cap_slice(cap, at, targets[k]), targets[k] - at, acc, jerk, period, &st,
+            max_samples - long(p.v.size()), last ? 1e-4 : FEED_STOP_GAP);
+        // The last sample at rest before a stop and the first of the next move stand at the
+        // same place: one of them is enough.
+        if (!p.v.empty()) {
+            p.v.pop_back();
+            p.a.pop_back();
+            p.j.pop_back();
+        }
+        p.v.insert(p.v.end(), seg.v.begin(), seg.v.end());
+        p.a.insert(p.a.end(), seg.a.begin(), seg.a.end());
+        p.j.insert(p.j.end(), seg.j.begin(), seg.j.end());
+        at += feed_profile_travel(seg, period);
+        total.checks += st.checks;
+        total.forced += st.forced;
+    }
+    if (stats) *stats = total;
     return p;
 }
 

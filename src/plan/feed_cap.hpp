@@ -15,6 +15,7 @@
 #include "arc_length.hpp"   // arc_table: arc length at the knots
 #include "feed_profile.hpp" // feed_profile
 #include "interpolate.hpp"  // SERVO_PERIOD
+#include "machine.hpp"      // axis limits
 #include "nurbs.hpp"        // nurbs_curve
 
 namespace nurbs_interp {
@@ -26,7 +27,20 @@ struct feed_cap_limits {
     double centripetal = 2500;    // centripetal acceleration limit A_c, mm/s^2
     double period = SERVO_PERIOD; // servo period T, s
     double floor = 2.5;           // lowest cap, mm/s (keeps a cusp from stopping the move)
+    bool geometric = true;        // apply the chord-error and centripetal caps
+    // Axis limits (machine.hpp), or null; path_acc the path acceleration limit they assume.
+    const machine_limits *machine = nullptr;
+    double path_acc = 0;
+    // Arc lengths where the move comes to rest (corners), sorted: no floor is applied there.
+    std::vector<double> stops;
 };
+
+// Returns the chord-error cap at radius of curvature rho (mm): (2/T) sqrt(2 r delta - delta^2),
+// r = max(rho, delta).
+double chord_cap(double rho, const feed_cap_limits &lim);
+
+// Returns the centripetal cap at radius of curvature rho: sqrt(A_c rho).
+double centripetal_cap(double rho, const feed_cap_limits &lim);
 
 // Returns the feed cap at radius of curvature rho (mm): the least of vmax, the chord-error cap
 // and the centripetal cap, but at least lim.floor. Below rho = delta (where the chord formula
@@ -68,7 +82,9 @@ struct plan_error : std::runtime_error {
 // Returns the table over the given per-cell caps (for synthetic caps and for the curve).
 feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell);
 
-// Returns the cap of `curve` over its arc length in cells of `cell` mm. The curve is sampled
+// Returns the cap of `curve` over its arc length in cells of `cell` mm: the geometric caps
+// (when lim.geometric) and, when lim.machine is given, the axis cap of axis_feed_cap. The curve
+// is sampled
 // at least once per cell length (evenly in u inside each knot span, at the accurate arc length
 // of `tab`); each cell takes the lowest sample value over
 // it, and where the samples have a local minimum, the minimum of the parabola through the
@@ -77,6 +93,10 @@ feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell);
 // table would need more than FEED_CAP_MAX_CELLS cells.
 feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
                                    const feed_cap_limits &lim, double cell);
+
+// Returns the cap over [a, b] of `cap` as a table of its own starting at 0 (each cell the lowest
+// of the cells it overlaps).
+feed_cap_table feed_cap_slice(const feed_cap_table &cap, double a, double b);
 
 // Returns the lowest cap over the arc lengths [s0, s1] (s0 <= s1, clamped to the table).
 double feed_cap_min(const feed_cap_table &cap, double s0, double s1);
@@ -95,9 +115,22 @@ struct feed_plan_stats {
 // integrals. Each period takes the largest jerk after which full braking (jerk -jerk down to
 // -acc, then easing off to rest) still keeps every later sample under the cap and stops by
 // `travel`. Throws plan_error if the move would need more than max_samples samples.
+// A move that comes to rest within `end_gap` mm of its target ends there.
 feed_profile feed_plan_capped(const feed_cap_table &cap, double travel, double acc, double jerk,
                               double period, feed_plan_stats *stats = nullptr,
-                              long max_samples = PROFILE_MAX_SAMPLES);
+                              long max_samples = PROFILE_MAX_SAMPLES, double end_gap = 1e-4);
+
+// How close to a stop a move comes to rest (mm): close enough that starting again across the
+// corner from there moves the tool by less than the rounding of its position.
+inline constexpr double FEED_STOP_GAP = 1e-9;
+
+// Returns feed_plan_capped over each stretch between consecutive `stops` (arc lengths, sorted,
+// inside (0, travel)) and the target `travel`, joined: the move comes to rest within
+// FEED_STOP_GAP of every stop and starts again from where it stands.
+feed_profile feed_plan_with_stops(const feed_cap_table &cap, const std::vector<double> &stops,
+                                  double travel, double acc, double jerk, double period,
+                                  feed_plan_stats *stats = nullptr,
+                                  long max_samples = PROFILE_MAX_SAMPLES);
 
 // The worst ratios of a profile to its limits, measured as the driver runs it: sample k covers
 // [s_k, s_k + v_k T], s_k = T (v_0 + ... + v_{k-1}).

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "geometric.hpp"
 #include "nurbs.hpp"
 
 namespace nurbs_interp {
@@ -14,5 +15,19 @@ namespace nurbs_interp {
 // Returns the joints of a loaded curve: its distinct interior knots (strictly between 0 and 1)
 // repeated at least deg - 1 times, ascending.
 std::vector<double> curve_joints(const nurbs_curve &curve);
+
+// Evaluates the curve at the knot u on the span that ends there (the evaluator itself takes the
+// one that starts there): the point and C', C'', C''' from the left, as nurbs_deBoor_eval
+// writes them (any of d1, d2, d3 may be null, a higher one only with the lower ones).
+void eval_left_of_knot(nurbs_curve *curve, double u, cart_point *P, cart_point *d1, cart_point *d2,
+                       cart_point *d3);
+
+// Returns the corners of a loaded curve: its distinct interior knots where the tangent turns
+// (its directions on either side differ by more than CORNER_TURN rad, or C' vanishes on a side:
+// a reversal), as parameters, ascending. No feed through a corner keeps the axis accelerations
+// finite: a plan with axis limits comes to rest there.
+std::vector<double> curve_corners(nurbs_curve *curve);
+
+inline constexpr double CORNER_TURN = 1e-6;
 
 } // namespace nurbs_interp

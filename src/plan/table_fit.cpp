@@ -42,11 +42,8 @@ knot_data derivatives_at(nurbs_curve *curve, double u) {
 // Returns the same at a knot u from the left: on the span that ends there (the evaluator's own
 // span search gives the one that starts there).
 knot_data derivatives_left_of(nurbs_curve *curve, double u) {
-    int k = nurbs_find_span(int(curve->ncp), int(curve->deg), u, curve->knots.data());
-    while (k > int(curve->deg) && !(curve->knots[k - 1] < curve->knots[k]))
-        --k;
     cart_point P, d1, d2;
-    nurbs_deBoor_eval(u, k - 1, curve, &P, &d1, &d2, nullptr);
+    eval_left_of_knot(curve, u, &P, &d1, &d2, nullptr);
     const double v2 = sq_modulus(&d1);
     return {u, 1 / std::sqrt(v2), -dotprod(&d1, &d2) / (v2 * v2)};
 }

@@ -1,0 +1,44 @@
+#include "machine_cli.hpp"
+
+#include "tool_cli.hpp" // finite_in
+
+namespace nurbs_interp {
+
+void add_machine_options(CLI::App &app, machine_options &o, bool axes) {
+    o.period_option = app.add_option("--period", o.period, "servo period T, s")
+                          ->check(finite_in(1e-5, 0.1, "s"))
+                          ->capture_default_str();
+    if (!axes) return;
+    {
+        app.add_option("--axis-vel", o.vel, "velocity limits of X,Y,Z, mm/s")
+            ->delimiter(',')
+            ->expected(3)
+            ->type_name("VX,VY,VZ")
+            ->check(finite_in(1e-3, 1e6, "mm/s"));
+        app.add_option("--axis-acc", o.acc, "acceleration limits of X,Y,Z, mm/s^2")
+            ->delimiter(',')
+            ->expected(3)
+            ->type_name("AX,AY,AZ")
+            ->check(finite_in(1e-3, 1e9, "mm/s^2"));
+        app.add_option("--axis-jerk", o.jerk, "jerk limits of X,Y,Z, mm/s^3")
+            ->delimiter(',')
+            ->expected(3)
+            ->type_name("JX,JY,JZ")
+            ->check(finite_in(1e-3, 1e13, "mm/s^3"));
+    }
+    app.set_config("--config", "", "read these options from a TOML file (a machine description)")
+        ->type_name("FILE");
+}
+
+machine_limits machine_from(const machine_options &o) {
+    machine_limits m;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (o.vel.size() == 3) m.vel[k] = o.vel[k];
+        if (o.acc.size() == 3) m.acc[k] = o.acc[k];
+        if (o.jerk.size() == 3) m.jerk[k] = o.jerk[k];
+    }
+    m.period = o.period;
+    return m;
+}
+
+} // namespace nurbs_interp

@@ -1,0 +1,35 @@
+// The machine description on a tool's command line: per-axis limits and the servo period, as
+// options (--axis-vel VX,VY,VZ, --axis-acc, --axis-jerk, --period) or from a TOML file with the
+// same keys (--config FILE, read by CLI11's own config support).
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <vector>
+
+#include "machine.hpp"
+
+namespace nurbs_interp {
+
+// The options as parsed.
+struct machine_options {
+    std::vector<double> vel, acc, jerk; // X, Y, Z; empty when not given
+    double period = SERVO_PERIOD;
+    CLI::Option *period_option = nullptr; // to tell whether --period was given
+};
+
+// Declares --period on `app`, and when `axes` also --axis-vel, --axis-acc, --axis-jerk and
+// --config. Values are checked: three positive finite numbers per axis option, a period in
+// [1e-5, 0.1] s.
+void add_machine_options(CLI::App &app, machine_options &o, bool axes);
+
+// Returns the limits the options give.
+machine_limits machine_from(const machine_options &o);
+
+// The text --help shows about a machine file.
+inline constexpr const char *MACHINE_HELP =
+    "Machine: --axis-vel, --axis-acc, --axis-jerk take three comma-separated numbers, the\n"
+    "limits of X, Y and Z (mm/s, mm/s^2, mm/s^3); --config FILE reads the same options from a\n"
+    "TOML file (axis-vel = [250, 250, 100], period = 0.001, ...), e.g. data/machines/*.toml;\n"
+    "options on the command line override the file.";
+
+} // namespace nurbs_interp

@@ -1,0 +1,190 @@
+// The machine behind the path: the axis kinematics against finite differences of positions,
+// and profiles planned with axis limits (make_profile) checked sample by sample, independently
+// of the planner, on the bundled curve, a circle, the part outline with its corners and a cusp.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "arc_length.hpp"
+#include "feed_profile.hpp"
+#include "joints.hpp"
+#include "machine.hpp"
+#include "plan_check.hpp"
+#include "test_curves.hpp"
+
+using namespace nurbs_interp;
+
+namespace {
+
+const std::string BIN = NURBS_BIN_DIR;
+const std::string MACHINES = NURBS_BUNDLED_DATA "/machines";
+
+// The point at arc length s.
+cart_point point_at(const arc_table &arc, double s) {
+    cart_point P;
+    nurbs_deBoor_eval(arc_param_at(arc, s), -1, arc.curve, &P, nullptr, nullptr, nullptr);
+    return P;
+}
+
+TEST(AxisKinematics, MatchFiniteDifferencesOfPositionsOnACircle) {
+    // A circle of radius 50 at a constant 200 mm/s: the axes move with velocity V along the
+    // tangent and acceleration V^2/R toward the centre; central differences of the positions
+    // in time agree to O(h^2).
+    test_curves::measured_curve m(circle9(50));
+    const double V = 200, h = 1e-4, R = 50;
+    for (double s : {10.0, 77.7, 150.0, 222.2, 300.0}) {
+        const cart_point a = point_at(m.arc, s - V * h), b = point_at(m.arc, s),
+                         c = point_at(m.arc, s + V * h);
+        cart_point P, d1, d2, d3, vel, acc, jerk;
+        nurbs_deBoor_eval(arc_param_at(m.arc, s), -1, &m.curve, &P, &d1, &d2, &d3);
+        compute_axial_vaj(&vel, &acc, &jerk, &d1, &d2, &d3, V, 0, 0);
+        EXPECT_NEAR(vel.x, (c.x - a.x) / (2 * h), 1e-3) << s;
+        EXPECT_NEAR(vel.y, (c.y - a.y) / (2 * h), 1e-3) << s;
+        EXPECT_NEAR(acc.x, (c.x - 2 * b.x + a.x) / (h * h), 1e-2) << s;
+        EXPECT_NEAR(acc.y, (c.y - 2 * b.y + a.y) / (h * h), 1e-2) << s;
+        // Centripetal: V^2/R, pointing at the centre; the axis jerk of uniform circular motion
+        // is V^3/R^2 in size.
+        EXPECT_NEAR(std::hypot(acc.x, acc.y), V * V / R, 1e-9 * V * V / R);
+        EXPECT_NEAR(acc.x * b.x + acc.y * b.y, -V * V / R * R, 1e-6);
+        EXPECT_NEAR(std::hypot(jerk.x, jerk.y), V * V * V / (R * R), 1e-6 * V * V * V / (R * R));
+    }
+}
+
+// Runs make_profile with `args`, writing `out`; returns its status and puts its output in *text.
+int make_profile(const std::string &args, const std::string &out, std::string *text) {
+    test_util::temp_dir dir;
+    const int status = test_util::run(BIN + "/make_profile " + args + " -o " + out, dir.file("out"),
+                                      dir.file("err"));
+    *text = test_util::read_file(dir.file("out")) + test_util::read_file(dir.file("err"));
+    return status;
+}
+
+// Returns the largest ratio to the limits of `m` of the axis accelerations that second
+// differences of the positions at the samples give ((P_k+1 - 2 P_k + P_k-1) / T^2): the motion
+// as the driver would produce it, independent of the planner and of compute_axial_vaj.
+double realised_acceleration_ratio(const feed_profile &p, const arc_table &arc,
+                                   const machine_limits &m) {
+    std::vector<cart_point> pts;
+    double s = 0;
+    for (double v : p.v) {
+        pts.push_back(point_at(arc, s));
+        s += v * m.period;
+    }
+    double worst = 0;
+    const double T2 = m.period * m.period;
+    for (std::size_t k = 1; k + 1 < pts.size(); ++k) {
+        const double a[3] = {(pts[k + 1].x - 2 * pts[k].x + pts[k - 1].x) / T2,
+                             (pts[k + 1].y - 2 * pts[k].y + pts[k - 1].y) / T2,
+                             (pts[k + 1].z - 2 * pts[k].z + pts[k - 1].z) / T2};
+        for (int i = 0; i < 3; ++i)
+            if (m.acc[i] > 0) worst = std::max(worst, std::fabs(a[i]) / m.acc[i]);
+    }
+    return worst;
+}
+
+TEST(AxisPlan, ProfilesStayWithinTheAxisLimitsSampleBySample) {
+    test_util::temp_dir dir;
+    {
+        std::FILE *f = std::fopen(dir.file("circle.nurbs").c_str(), "w");
+        curve_file_write(f, circle9(20));
+        std::fclose(f);
+    }
+    const struct {
+        std::string curve, machine;
+        machine_limits limits;
+    } cases[] = {{NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs",
+                  "mill",
+                  {{500, 500, 400}, {5000, 5000, 4000}, {2e5, 2e5, 1.5e5}, 0.00025}},
+                 {dir.file("circle.nurbs"),
+                  "router",
+                  {{250, 250, 100}, {1500, 1500, 800}, {3e4, 3e4, 2e4}, 0.001}}};
+    for (const auto &c : cases) {
+        std::string text;
+        const std::string out = dir.file(c.machine + ".txt");
+        ASSERT_EQ(
+            make_profile("--config " + MACHINES + "/" + c.machine + ".toml --curve " + c.curve, out,
+                         &text),
+            0)
+            << text;
+        EXPECT_NE(text.find("binding (feed, |a| or |j| within 1 % of the limit):"),
+                  std::string::npos)
+            << text;
+        const feed_profile p = read_feed_profile_checked(out);
+        EXPECT_EQ(profile_period(p), c.limits.period);
+        nurbs_curve curve;
+        nurbs_curve_alloc_file(c.curve.c_str(), &curve);
+        arc_table arc;
+        arc_table_build(&curve, &arc);
+        EXPECT_LE(check_profile_axes(p, arc, c.limits).ratio, 1 + 1e-9) << c.machine;
+        // The positions the driver would reach: their second differences stay within the
+        // acceleration limits to the discretisation (jerk times the period, a few percent).
+        EXPECT_LE(realised_acceleration_ratio(p, arc, c.limits), 1.05) << c.machine;
+    }
+}
+
+TEST(AxisPlan, AConfigFileAndTheOptionsGiveTheSameProfile) {
+    test_util::temp_dir dir;
+    std::string a, b;
+    const std::string curve = " --curve " NURBS_BUNDLED_DATA "/curves/helix.nurbs";
+    ASSERT_EQ(make_profile("--config " + MACHINES + "/router.toml" + curve, dir.file("a.txt"), &a),
+              0)
+        << a;
+    ASSERT_EQ(make_profile("--axis-vel 250,250,100 --axis-acc 1500,1500,800 "
+                           "--axis-jerk 30000,30000,20000 --period 0.001" +
+                               curve,
+                           dir.file("b.txt"), &b),
+              0)
+        << b;
+    EXPECT_EQ(test_util::read_file(dir.file("a.txt")), test_util::read_file(dir.file("b.txt")));
+    EXPECT_NE(test_util::read_file(dir.file("a.txt")).find("# period 0.001 s"), std::string::npos);
+    // Options on the command line win over the file.
+    ASSERT_EQ(make_profile("--config " + MACHINES + "/router.toml --period 0.0005" + curve,
+                           dir.file("c.txt"), &a),
+              0);
+    EXPECT_NE(test_util::read_file(dir.file("c.txt")).find("# period 0.0005 s"), std::string::npos);
+    // A wrong value in the file is named like one on the command line.
+    test_util::write_file(dir.file("bad.toml"), "axis-vel = [250, -1, 100]\n");
+    EXPECT_EQ(make_profile("--config " + dir.file("bad.toml") + curve, dir.file("d.txt"), &a), 2);
+    EXPECT_NE(a.find("--axis-vel"), std::string::npos) << a;
+}
+
+TEST(AxisPlan, CornersAreStopsAndACuspAwayFromAKnotIsRefused) {
+    // The part outline: four sharp corners in its slot, each a knot where the tangent turns by
+    // 90 degrees. The plan comes to rest on each, to within 1e-9 mm.
+    test_util::temp_dir dir;
+    const std::string outline = NURBS_BUNDLED_DATA "/curves/part_outline.nurbs";
+    std::string text;
+    ASSERT_EQ(make_profile("--config " + MACHINES + "/mill.toml --curve " + outline,
+                           dir.file("p.txt"), &text),
+              0)
+        << text;
+    nurbs_curve curve;
+    nurbs_curve_alloc_file(outline.c_str(), &curve);
+    arc_table arc;
+    arc_table_build(&curve, &arc);
+    const std::vector<double> corners = curve_corners(&curve);
+    ASSERT_EQ(corners.size(), 4u);
+    const feed_profile p = read_feed_profile_checked(dir.file("p.txt"));
+    std::vector<double> rests;
+    double s = 0;
+    for (std::size_t k = 0; k < p.v.size(); ++k) {
+        if (p.v[k] == 0 && k > 0 && k + 1 < p.v.size()) rests.push_back(s);
+        s += p.v[k] * 0.00025;
+    }
+    ASSERT_EQ(rests.size(), corners.size());
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        EXPECT_NEAR(rests[i], arc_length_to(arc, corners[i]), 1e-9) << i;
+    // A cubic whose speed vanishes inside its one span (a cusp at t = 1/2): no feed passes it
+    // within finite axis accelerations, and it is no knot to stop at.
+    test_util::write_file(dir.file("cusp.nurbs"),
+                          "N4\tL3\tD2\nX0\tY0\tP1\nX10\tY10\tP1\nX0\tY10\tP1\nX10\tY0\tP1\n");
+    EXPECT_EQ(make_profile("--config " + MACHINES + "/mill.toml --curve " + dir.file("cusp.nurbs"),
+                           dir.file("q.txt"), &text),
+              1);
+    EXPECT_NE(text.find("the axis limits allow no feed at s ="), std::string::npos) << text;
+    EXPECT_FALSE(std::ifstream(dir.file("q.txt")).good()) << "nothing written";
+}
+
+} // namespace
