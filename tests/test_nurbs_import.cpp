@@ -185,18 +185,32 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
                   0u)
             << r.err;
     }
-    // A curve the checks take but the loader refuses (its knot range overflows): the written
-    // file is loaded back before it is put in place.
+    // A curve the checks take but the loader refuses (its interior knots 0, 1, 2 become one
+    // value once mapped onto [0, 1] over a range of 2e300): the written file is loaded back
+    // before it is put in place.
     write_file(dir.file("huge.dxf"),
-               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e308\n 40\n-1e308\n"
-               " 40\n-1e308\n 40\n0\n 40\n1e308\n 40\n1e308\n 40\n1e308\n 10\n0\n 20\n0\n 10\n1\n"
-               " 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
+               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e300\n 40\n-1e300\n"
+               " 40\n-1e300\n 40\n0\n 40\n1\n 40\n2\n 40\n1e300\n 40\n1e300\n 40\n1e300\n"
+               " 10\n0\n 20\n0\n 10\n1\n 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n 10\n4\n 20\n1\n"
+               " 10\n5\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
     const tool_run h = tool(dir, "nurbs_import -o old.nurbs huge.dxf");
     EXPECT_EQ(h.status, 1);
     EXPECT_NE(h.err.find("the curve file written for old.nurbs does not load back (nothing "
                          "written): old.nurbs:"),
               std::string::npos)
         << h.err;
+    // Knots whose range overflows (-1e308 .. 1e308) are refused by the importer's own check,
+    // which says so.
+    write_file(dir.file("range.dxf"),
+               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e308\n 40\n-1e308\n"
+               " 40\n-1e308\n 40\n0\n 40\n1e308\n 40\n1e308\n 40\n1e308\n 10\n0\n 20\n0\n 10\n1\n"
+               " 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
+    const tool_run range = tool(dir, "nurbs_import -o old.nurbs range.dxf");
+    EXPECT_EQ(range.status, 1);
+    EXPECT_NE(range.err.find("range.dxf: SPLINE 1 (line 5): the knot range (last - first: 1e+308 "
+                             "- -1e+308) is not finite"),
+              std::string::npos)
+        << range.err;
     // The output may not be the input.
     write_file(dir.file("in.ngc"), TWO_CURVES);
     const tool_run o = tool(dir, "nurbs_import -o ./in.ngc in.ngc");
@@ -204,7 +218,8 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
     EXPECT_NE(o.err.find("-o"), std::string::npos) << o.err;
     EXPECT_EQ(read_file(dir.file("in.ngc")), TWO_CURVES);
     EXPECT_EQ(read_file(dir.file("old.nurbs")), "old content");
-    EXPECT_EQ(names(dir), (std::vector<std::string>{"bad.ngc", "huge.dxf", "in.ngc", "old.nurbs"}));
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"bad.ngc", "huge.dxf", "in.ngc", "old.nurbs",
+                                                    "range.dxf"}));
 }
 
 TEST(NurbsImport, UsageErrorsExitTwo) {
