@@ -87,23 +87,29 @@ std::string output_path(const options &o) {
     return o.input.substr(0, o.input.size() - e.size()) + ".nurbs";
 }
 
-// Writes `c` to `path` atomically, after loading the written file back as the bench will:
-// when it does not load, nothing is renamed into place and the output is left as it was.
-void write_checked(const curve_def &c, const std::string &path) {
-    atomic_file out(path);
-    if (!curve_file_write(out.stream(), c) || std::fflush(out.stream()) != 0)
-        throw output_error(path + ": write failed");
-    nurbs_curve loaded;
+// Returns the text of the curve file of `c`, after loading it back as the bench will (from
+// memory, under the name `path` for the messages); throws tool_failure when it does not load.
+std::string checked_curve_text(const curve_def &c, const std::string &path) {
+    std::string text = curve_file_text(c);
+    std::FILE *in = fmemopen(text.data(), text.size(), "r");
+    if (!in) throw tool_failure("not enough memory to load back the curve file of " + path);
     try {
-        nurbs_curve_alloc_file(out.temp_path().c_str(), &loaded);
+        nurbs_curve loaded;
+        nurbs_curve_load_stream(in, path, &loaded);
     } catch (const nurbs_file_error &e) {
-        std::string what = e.kind == nurbs_file_error::open_failed ? "does not open" : e.what();
-        for (std::size_t at; (at = what.find(out.temp_path())) != std::string::npos;)
-            what.replace(at, out.temp_path().size(), path);
+        std::fclose(in);
         throw tool_failure("the curve file written for " + path +
-                           " does not load back (nothing written): " + what);
+                           " does not load back (nothing written): " + e.what());
     }
-    out.commit();
+    std::fclose(in);
+    return text;
+}
+
+// Writes `c` to `path` atomically once its text loads back as the bench will load it: when
+// it does not, nothing is written and the output is left as it was.
+void write_checked(const curve_def &c, const std::string &path) {
+    const std::string text = checked_curve_text(c, path);
+    write_file_atomically(path, [&](std::FILE *f) { std::fwrite(text.data(), 1, text.size(), f); });
 }
 
 // Runs the tool: lists the curves of the input, or writes the one --index picks.

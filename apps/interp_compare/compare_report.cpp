@@ -5,6 +5,7 @@
 #include <cmath> // isnan
 #include <cstdlib>
 #include <cstring>    // strerror
+#include <filesystem> // the temporary directory
 #include <sys/stat.h> // size of the drawn image
 #include <sys/wait.h> // pclose status
 #include <unistd.h>   // access
@@ -211,9 +212,15 @@ void draw_plot(const std::string &png, const std::string &shown, atomic_file &da
     const int status = pclose(gp);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw output_error(shown + ": gnuplot failed to draw the plot");
+    // A device or FIFO the plot is written to directly has no size to check.
     struct stat st {};
-    if (stat(png.c_str(), &st) != 0 || st.st_size == 0)
+    if (stat(png.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
         throw output_error(shown + ": gnuplot produced no image");
+}
+
+std::string plot_data_path(const atomic_file &png) {
+    if (png.kind() != output_kind::written_directly) return png.path() + ".dat";
+    return (std::filesystem::temp_directory_path() / "interp_compare_plot.dat").string();
 }
 
 bool on_path(const char *name) {

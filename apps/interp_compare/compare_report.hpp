@@ -25,6 +25,11 @@ void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_
 void draw_plot(const std::string &png, const std::string &shown, atomic_file &data,
                const feed_profile &prof, const std::vector<method_result> &res);
 
+// Returns where the plot data of the plot `png` is written (never committed, removed after
+// the plot): "<png>.dat" beside it, or in the temporary directory when the plot is written
+// directly (a device or a FIFO, whose directory is no place for it).
+std::string plot_data_path(const atomic_file &png);
+
 // True when an executable `name` is on the PATH.
 bool on_path(const char *name);
 

@@ -307,7 +307,7 @@ int compare(options &o) {
     if (!o.csv.empty()) csv = std::make_unique<atomic_file>(o.csv);
     if (!o.plot.empty()) {
         png = std::make_unique<atomic_file>(o.plot);
-        data = std::make_unique<atomic_file>(o.plot + ".dat");
+        data = std::make_unique<atomic_file>(plot_data_path(*png));
     }
     // The driver's total-length quadrature: where "the curve's end" is, in travelled length.
     compare_setup setup;

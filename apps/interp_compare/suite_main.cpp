@@ -150,7 +150,7 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
                 (fs::path(o.out) / (fs::path(curve_name).stem().string() + "__" +
                                     fs::path(profile_name).stem().string() + ".png"))
                     .string();
-            atomic_file image(png), data(png + ".dat");
+            atomic_file image(png), data(plot_data_path(image));
             draw_plot(image.temp_path(), png, data, prof, pr.results);
             image.commit();
         }
