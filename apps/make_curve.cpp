@@ -233,7 +233,8 @@ int main(int argc, char **argv) {
     std::string out, report_path, shape = "flower";
     return tool_main(
         argc, argv, "make_curve", DESCRIPTION,
-        "The output is written under a temporary name and renamed when complete.",
+        with_outputs_help(
+            "The output is written under a temporary name and renamed when complete."),
         [&](CLI::App &app) {
             CLI::Option *o = app.add_option(
                 "-o", out,

@@ -196,7 +196,7 @@ int write_plain(const options &o, atomic_file &out) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "make_profile", DESCRIPTION, FOOTER,
+        argc, argv, "make_profile", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) { add_options(app, o); },
         [&] {
             const bool uses_curve = o.capped || o.length == 0;

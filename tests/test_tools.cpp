@@ -289,6 +289,13 @@ TEST(ToolOutputs, LinksPermissionsAndHardLinksOfAnOutputSurvive) {
               std::vector<std::string>{});
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("real")), fs::directory_iterator()),
               2); // c.nurbs and twice.nurbs: no temporary beside the link's target
+    // Every tool that writes says so in its help.
+    for (const char *t : {"make_curve", "make_profile", "fcp_fit", "interp_compare"}) {
+        const std::string help = tool(dir, std::string(t) + " --help").out;
+        for (const char *rule : {"symbolic link has its target replaced", "keeps its permissions",
+                                 "not atomically", "FIFO or socket is written directly"})
+            EXPECT_NE(help.find(rule), std::string::npos) << t << ": " << rule;
+    }
 }
 
 // ---------------------------------------------------------------- curves the arithmetic cannot

@@ -338,6 +338,6 @@ int compare(options &o) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "interp_compare", DESCRIPTION, FOOTER,
+        argc, argv, "interp_compare", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) { add_options(app, o); }, [&] { return compare(o); });
 }
