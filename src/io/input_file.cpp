@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring> // strerror
+#include <cstdint>
 #include <filesystem>
+#include <sys/stat.h> // the size of a regular file, known before reading it
 
 namespace nurbs_interp {
 
@@ -21,6 +23,35 @@ input_file open_input(const std::string &path, const std::string &what, std::str
     input_file f(std::fopen(path.c_str(), "r"));
     if (!f) *error = path + ": cannot open the " + what + " (" + std::strerror(errno) + ")";
     return f;
+}
+
+bool read_input_whole(const std::string &path, const std::string &what, std::size_t max_bytes,
+                      std::string *content, std::string *error) {
+    const input_file f = open_input(path, what, error);
+    if (!f) return false;
+    const std::string too_large = path + ": the " + what + " holds more than " +
+                                  std::to_string(max_bytes) + " bytes, the most that is read";
+    struct stat st {};
+    if (fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
+        *error = too_large;
+        return false;
+    }
+    content->clear();
+    char buf[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
+        if (content->size() + n > max_bytes) {
+            *error = too_large;
+            return false;
+        }
+        content->append(buf, n);
+    }
+    if (std::ferror(f.get())) {
+        *error = path + ": cannot read the " + what + " (" + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
 }
 
 } // namespace nurbs_interp
