@@ -20,12 +20,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv> // from_chars: exact and locale-independent
 #include <cmath>
-#include <cstring> // strerror
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "format.hpp"
@@ -458,11 +454,10 @@ std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std:
 }
 
 std::vector<dxf_curve> read_dxf_splines(const std::string &path) {
-    const std::string unreadable = unreadable_input(path, "DXF drawing");
-    if (!unreadable.empty()) throw import_error(unreadable);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open the DXF drawing");
-    return read_dxf_splines(in, path);
+    std::string text, error;
+    if (!read_input_whole(path, "DXF drawing", IMPORT_MAX_BYTES, &text, &error))
+        throw import_error(error);
+    return read_dxf_splines_text(text, path);
 }
 
 } // namespace nurbs_interp

@@ -41,8 +41,9 @@ std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &nam
 // fuzzing).
 std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std::string &name);
 
-// Returns the SPLINE curves of the drawing at `path`, as read_dxf_splines does; a file that does
-// not open is an import_error too.
+// Returns the SPLINE curves of the drawing at `path`, read once and whole (at most
+// IMPORT_MAX_BYTES), as read_dxf_splines does; a file that does not open or is larger is an
+// import_error too.
 std::vector<dxf_curve> read_dxf_splines(const std::string &path);
 
 // Returns true when `bytes`, a file's content (its first 256 bytes are looked at), begin like a

@@ -3,11 +3,7 @@
 #include <array>
 #include <cctype>
 #include <charconv> // from_chars: exact and locale-independent
-#include <cerrno>
 #include <cmath>
-#include <cstring> // strerror
-#include <filesystem>
-#include <fstream>
 
 #include "format.hpp"
 #include "input_file.hpp"
@@ -363,11 +359,10 @@ std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const st
 }
 
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path) {
-    const std::string unreadable = unreadable_input(path, "G-code program");
-    if (!unreadable.empty()) throw import_error(unreadable);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open the G-code program");
-    return read_gcode_nurbs(in, path);
+    std::string text, error;
+    if (!read_input_whole(path, "G-code program", IMPORT_MAX_BYTES, &text, &error))
+        throw import_error(error);
+    return read_gcode_nurbs_text(text, path);
 }
 
 } // namespace nurbs_interp

@@ -41,7 +41,8 @@ std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &n
 // As above, from the program text `text` (for tests and fuzzing).
 std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const std::string &name);
 
-// As above, from the file at `path`; a file that does not open is an import_error too.
+// As above, from the file at `path`, read once and whole (at most IMPORT_MAX_BYTES); a file
+// that does not open or is larger is an import_error too.
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path);
 
 } // namespace nurbs_interp

@@ -15,7 +15,9 @@ struct file_closer {
 using input_file = std::unique_ptr<std::FILE, file_closer>;
 
 // Returns why `path` cannot be read as a `what` (e.g. "feed profile"), "" when it can:
-// "<path>: is a directory, not a <what>" or "<path>: cannot open the <what> (<reason>)".
+// "<path>: is a directory, not a <what>" or "<path>: cannot open the <what> (<reason>)". The
+// file is not opened (a FIFO keeps its content for the reader that opens it), so a file that
+// exists and whose permissions allow reading passes.
 std::string unreadable_input(const std::string &path, const std::string &what);
 
 // Opens `path` for reading; on failure returns null and sets *error as unreadable_input does.
