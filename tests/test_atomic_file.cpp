@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h> // makedev
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -85,22 +84,10 @@ TEST(AtomicFile, OutputsOverInputsDirectoriesAndNowhereAreRefused) {
     EXPECT_EQ(entries(dir), 4u); // in.nurbs, hard, soft, sub: nothing left behind
 }
 
-// Makes the device node `path` (S_IFCHR or S_IFBLK in `type`) with the numbers of the system's
-// device `major:minor`; false where the process may not (then the test is skipped).
-bool make_node(const std::string &path, mode_t type, unsigned major, unsigned minor) {
-    return mknod(path.c_str(), type | 0666, makedev(major, minor)) == 0;
-}
-
-mode_t file_type(const std::string &path) {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st.st_mode & S_IFMT;
-}
-
 TEST(AtomicFile, CharacterDevicesFifosAndSocketsAreWrittenDirectlyNeverReplaced) {
     temp_dir dir;
     const std::string null = dir.file("null"), full = dir.file("full");
-    if (!make_node(null, S_IFCHR, 1, 3) || !make_node(full, S_IFCHR, 1, 7))
+    if (!make_device(null, S_IFCHR, 1, 3) || !make_device(full, S_IFCHR, 1, 7))
         GTEST_SKIP() << "mknod is not permitted here (needs root)";
     write_file_atomically(null, [](std::FILE *f) { std::fputs("discarded\n", f); });
     EXPECT_EQ(file_type(null), S_IFCHR);
@@ -138,7 +125,7 @@ TEST(AtomicFile, CharacterDevicesFifosAndSocketsAreWrittenDirectlyNeverReplaced)
     close(fd);
     EXPECT_EQ(file_type(sock), S_IFSOCK);
     // A block device is refused outright.
-    if (make_node(dir.file("blk"), S_IFBLK, 7, 0)) {
+    if (make_device(dir.file("blk"), S_IFBLK, 7, 0)) {
         EXPECT_THROW(atomic_file{dir.file("blk")}, output_error);
         EXPECT_EQ(file_type(dir.file("blk")), S_IFBLK);
     }

@@ -168,6 +168,17 @@ TEST(NurbsImport, ListsAndPicksCurves) {
     EXPECT_EQ(f.err.rfind("nurbs_import: drawing.txt:1: ", 0), 0u) << f.err;
 }
 
+// Returns a drawing of one SPLINE of degree 2 (no handle) with the knots `knots` as written and
+// the planar control points whose x and y follow each other in `xy`.
+std::string spline_dxf(const std::vector<std::string> &knots, const std::vector<int> &xy) {
+    std::string t = "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n";
+    for (const std::string &k : knots)
+        t += " 40\n" + k + "\n";
+    for (std::size_t i = 0; i + 1 < xy.size(); i += 2)
+        t += " 10\n" + std::to_string(xy[i]) + "\n 20\n" + std::to_string(xy[i + 1]) + "\n";
+    return t + "  0\nENDSEC\n  0\nEOF\n";
+}
+
 TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
     temp_dir dir;
     write_file(dir.file("bad.ngc"), "G06.2 P3 K0 X0 Y0\nK0 X1 Y1 R-2\n");
@@ -188,30 +199,28 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
     }
     // A curve the checks take but the loader refuses (its interior knots 0, 1, 2 become one
     // value once mapped onto [0, 1] over a range of 2e300): the written file is loaded back
-    // before it is put in place.
-    write_file(dir.file("huge.dxf"),
-               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e300\n 40\n-1e300\n"
-               " 40\n-1e300\n 40\n0\n 40\n1\n 40\n2\n 40\n1e300\n 40\n1e300\n 40\n1e300\n"
-               " 10\n0\n 20\n0\n 10\n1\n 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n 10\n4\n 20\n1\n"
-               " 10\n5\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
-    const tool_run h = tool(dir, "nurbs_import -o old.nurbs huge.dxf");
-    EXPECT_EQ(h.status, 1);
-    EXPECT_NE(h.err.find("the curve file written for old.nurbs does not load back (nothing "
-                         "written): old.nurbs:"),
-              std::string::npos)
-        << h.err;
-    // Knots whose range overflows (-1e308 .. 1e308) are refused by the importer's own check,
-    // which says so.
-    write_file(dir.file("range.dxf"),
-               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e308\n 40\n-1e308\n"
-               " 40\n-1e308\n 40\n0\n 40\n1e308\n 40\n1e308\n 40\n1e308\n 10\n0\n 20\n0\n 10\n1\n"
-               " 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
-    const tool_run range = tool(dir, "nurbs_import -o old.nurbs range.dxf");
-    EXPECT_EQ(range.status, 1);
-    EXPECT_NE(range.err.find("range.dxf: SPLINE 1 (line 5): the knot range (last - first: 1e+308 "
-                             "- -1e+308) is not finite"),
-              std::string::npos)
-        << range.err;
+    // before it is put in place. Knots whose range overflows (-1e308 .. 1e308) are refused by
+    // the importer's own check, which says so.
+    const struct {
+        const char *file;
+        std::string drawing, message;
+    } refused[] = {
+        {"huge.dxf",
+         spline_dxf({"-1e300", "-1e300", "-1e300", "0", "1", "2", "1e300", "1e300", "1e300"},
+                    {0, 0, 1, 1, 2, 0, 3, 0, 4, 1, 5, 0}),
+         "the curve file written for old.nurbs does not load back (nothing written): old.nurbs:"},
+        {"range.dxf",
+         spline_dxf({"-1e308", "-1e308", "-1e308", "0", "1e308", "1e308", "1e308"},
+                    {0, 0, 1, 1, 2, 0, 3, 0}),
+         "range.dxf: SPLINE 1 (line 5): the knot range (last - first: 1e+308 - -1e+308) is not "
+         "finite"},
+    };
+    for (const auto &r : refused) {
+        write_file(dir.file(r.file), r.drawing);
+        const tool_run h = tool(dir, std::string("nurbs_import -o old.nurbs ") + r.file);
+        EXPECT_EQ(h.status, 1) << r.file;
+        EXPECT_NE(h.err.find(r.message), std::string::npos) << h.err;
+    }
     // The output may not be the input.
     write_file(dir.file("in.ngc"), TWO_CURVES);
     const tool_run o = tool(dir, "nurbs_import -o ./in.ngc in.ngc");

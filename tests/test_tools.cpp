@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/sysmacros.h> // makedev
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -234,17 +233,10 @@ TEST(ToolOutputs, SighupSigquitAndSigpipeCleanUpAsSigtermDoes) {
     }
 }
 
-// Returns the type bits of what `path` names itself (a link is a link).
-mode_t file_type(const std::string &path) {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st.st_mode & S_IFMT;
-}
-
 TEST(ToolOutputs, DevicesAndFifosAreWrittenNotReplaced) {
     temp_dir dir;
-    if (mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
-        mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    if (!make_device(dir.file("null"), S_IFCHR, 1, 3) ||
+        !make_device(dir.file("full"), S_IFCHR, 1, 7))
         GTEST_SKIP() << "mknod is not permitted here (needs root)";
     ASSERT_EQ(tool(dir, "make_curve --shape circle -o ref.nurbs").status, 0);
     const tool_run null = tool(dir, "make_curve --shape circle -o null");
