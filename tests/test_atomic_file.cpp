@@ -113,6 +113,15 @@ TEST(AtomicFile, CharacterDevicesFifosAndSocketsAreWrittenDirectlyNeverReplaced)
     reader.join();
     EXPECT_EQ(got, "streamed\n");
     EXPECT_EQ(file_type(fifo), S_IFIFO);
+    // Content another program writes through temp_path() (gnuplot's image): commit does not
+    // open the FIFO a second time (it would wait for a reader that has gone).
+    atomic_file image(fifo);
+    ASSERT_EQ(image.temp_path(), fifo);
+    std::thread viewer([&] { got = read_file(fifo); });
+    write_file(image.temp_path(), "image\n");
+    viewer.join();
+    image.commit();
+    EXPECT_EQ(got, "image\n");
 
     // A socket cannot be opened for writing: refused, and it stays a socket.
     const std::string sock = dir.file("sock");

@@ -88,7 +88,8 @@ int copy_file_over(const std::string &from, const std::string &to) {
 // process may; otherwise it stays the process's own (an unprivileged run cannot give it away).
 void keep_owner(int fd, uid_t uid, gid_t gid) {
     if (fchown(fd, uid, gid) == 0) return;
-    if (fchown(fd, static_cast<uid_t>(-1), gid) == 0) return;
+    // Not the owner's to give: the group at least, where the process belongs to it.
+    [[maybe_unused]] const int kept_group = fchown(fd, static_cast<uid_t>(-1), gid);
 }
 
 } // namespace
@@ -161,7 +162,10 @@ std::FILE *atomic_file::stream() {
 }
 
 void atomic_file::commit() {
-    stream(); // a FIFO nothing was written to still gets its (empty) content
+    if (!file_) { // a FIFO whose content another program wrote through temp_path() (or none)
+        committed_ = true;
+        return;
+    }
     const bool wrote = std::fflush(file_) == 0 && !std::ferror(file_);
     const int err = errno;
     if (wrote && kind_ == output_kind::replaced) {

@@ -38,8 +38,8 @@ class atomic_file {
   public:
     // Follows `path` through symbolic links; creates "<dir>/.<name>.tmp-XXXXXX" beside the
     // file it names, or opens a character device or socket for writing (a FIFO is opened by
-    // the first stream() or commit(), so that nothing blocks before the work). Throws
-    // output_error when it cannot.
+    // the first stream(), so that nothing blocks before the work, and not at all when another
+    // program writes the content through temp_path()). Throws output_error when it cannot.
     explicit atomic_file(const std::string &path);
     ~atomic_file();
     atomic_file(const atomic_file &) = delete;
