@@ -63,49 +63,47 @@ double val(const block_words &b, char letter) {
     return b.value[letter - 'A'];
 }
 
+// Returns true when text[k] exists and is a decimal digit.
+bool digit_at(const std::string &text, std::size_t k) {
+    return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
+}
+
+// Returns the length of the exponent part ("e" or "E", an optional sign, digits) at text[j],
+// 0 when there is none there.
+std::size_t exponent_length(const std::string &text, std::size_t j) {
+    if (j >= text.size() || (text[j] != 'e' && text[j] != 'E')) return 0;
+    std::size_t k = j + 1;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
+    if (!digit_at(text, k)) return 0;
+    while (digit_at(text, k))
+        ++k;
+    return k - j;
+}
+
 // Returns true when `text` is a G-code number ([+-] digits [. digits], digits on at least one
 // side of the point, then optionally an exponent e|E [+-] digits as printf's %g writes it) and
 // stores it in `*v`; false for anything else, or a value out of range.
 bool parse_number(const std::string &text, double *v) {
-    const auto digit = [&](std::size_t k) {
-        return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
-    };
     std::size_t i = 0, digits = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     const std::size_t start = text[0] == '+' ? 1 : 0;
-    for (; digit(i); ++i)
+    for (; digit_at(text, i); ++i)
         ++digits;
     if (i < text.size() && text[i] == '.')
-        for (++i; digit(i); ++i)
+        for (++i; digit_at(text, i); ++i)
             ++digits;
-    if (digits > 0 && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t e = i + 1;
-        if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
-        if (digit(e))
-            for (i = e; digit(i); ++i) {
-            }
-    }
+    if (digits > 0) i += exponent_length(text, i);
     if (digits == 0 || i != text.size()) return false;
     const char *end = text.data() + text.size();
     const auto r = std::from_chars(text.data() + start, end, *v);
     return r.ec == std::errc() && r.ptr == end && std::isfinite(*v);
 }
 
-// Returns the length of the exponent part ("e" or "E", an optional sign, digits) at text[j],
-// 0 when there is none there. Only directly after a number's digits or point (no blank
-// between) is an "e" an exponent: "X1e1" is X 10, "X1 E1" is X 1 and a word E 1.
+// Returns the length of the exponent part at text[j] when it follows a number's digits or
+// point directly (no blank between): "X1e1" is X 10, "X1 E1" is X 1 and a word E 1. Else 0.
 std::size_t exponent_at(const std::string &text, std::size_t j) {
-    const auto digit = [&](std::size_t k) {
-        return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
-    };
-    if (j == 0 || (text[j] != 'e' && text[j] != 'E')) return 0;
-    if (!digit(j - 1) && text[j - 1] != '.') return 0;
-    std::size_t k = j + 1;
-    if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
-    if (!digit(k)) return 0;
-    while (digit(k))
-        ++k;
-    return k - j;
+    if (j == 0 || (!digit_at(text, j - 1) && text[j - 1] != '.')) return 0;
+    return exponent_length(text, j);
 }
 
 // Returns the line without comments ("(...)" and from ";" on); throws on a comment left open.
