@@ -38,7 +38,9 @@ TEST(InputFile, AWholeInputIsReadOnceWithinItsBoundFromAFileOrAFifo) {
         const bool ok = read_input_whole(fifo, "program", bound, &content, &error);
         writer.join();
         EXPECT_EQ(ok, bound == 200000) << bound << ": " << error;
-        if (ok) EXPECT_EQ(content, std::string(200000, 'x'));
+        if (ok) {
+            EXPECT_EQ(content, std::string(200000, 'x'));
+        }
     }
     std::signal(SIGPIPE, old_pipe);
     EXPECT_EQ(error, fifo + ": the program holds more than 199999 bytes, the most that is read");

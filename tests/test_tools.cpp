@@ -285,7 +285,7 @@ TEST(ToolOutputs, LinksPermissionsAndHardLinksOfAnOutputSurvive) {
     for (const char *t : {"make_curve", "make_profile", "fcp_fit", "interp_compare"}) {
         const std::string help = tool(dir, std::string(t) + " --help").out;
         for (const char *rule : {"symbolic link has its target replaced", "keeps its permissions",
-                                 "not atomically", "FIFO or socket is written directly"})
+                                 "not atomically", "FIFO or socket is opened and written directly"})
             EXPECT_NE(help.find(rule), std::string::npos) << t << ": " << rule;
     }
 }

@@ -29,8 +29,9 @@ inline constexpr const char *OUTPUT_FILES_HELP =
     "temporary. A symbolic link has its target replaced (the link stays); an existing file\n"
     "keeps its permissions (and owner and group where the tool may set them); a file with more\n"
     "than one hard link is updated in place once the content is complete, so not atomically;\n"
-    "a character device, FIFO or socket is written directly (-o /dev/null discards, a FIFO\n"
-    "streams); a directory or a block device is refused.";
+    "a character device, FIFO or socket is opened and written directly, never replaced (-o\n"
+    "/dev/null discards, a FIFO streams; a socket does not open, which is reported); a\n"
+    "directory or a block device is refused.";
 
 // Returns `footer` followed by OUTPUT_FILES_HELP.
 inline std::string with_outputs_help(const std::string &footer) {

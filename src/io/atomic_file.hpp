@@ -10,7 +10,8 @@
 //    the temporary, then copied over the existing file, so that every link still names it;
 //    such an output is not replaced atomically (a run killed during the copy leaves it short);
 //  - a character device, a FIFO or a socket: opened and written directly, no temporary, no
-//    rename (`-o /dev/null` discards, `-o fifo` streams); what was written stays written;
+//    rename (`-o /dev/null` discards, `-o fifo` streams); what was written stays written (a
+//    socket does not open for writing on Linux: the open's reason is reported);
 //  - a directory or a block device: refused.
 // Also the checks a tool runs before long work: an output that is one of its inputs, or that
 // cannot be written, is refused up front.
