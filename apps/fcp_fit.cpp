@@ -6,10 +6,12 @@
 
 #include "arc_length.hpp"
 #include "atomic_file.hpp"
+#include "curve_length.hpp"
 #include "curve_load.hpp"
 #include "fcp_table_file.hpp"
 #include "format.hpp"
 #include "nurbs.hpp"
+#include "progress.hpp"
 #include "table_fit.hpp"
 #include "tool_cli.hpp"
 
@@ -31,20 +33,30 @@ const char *const DESCRIPTION =
     "Fits the feedrate correction table u(s) of the curve file CURVE and writes it as the\n"
     "FCP_init header (BRK_LEN, FCP_ORD = 6, FCP_SBRK, FCP_THT) to FILE. Each piece is the\n"
     "quintic Hermite interpolant of u, du/ds and d2u/ds2 at its two breakpoints (C2 across\n"
-    "breakpoints), with u(s) from Gauss-Legendre arc length inverted by Newton's method;\n"
-    "breakpoints are placed so that the largest error as arc length, E = |u_table - u| |C'|\n"
-    "in mm, is as small as the pieces allow: the driver re-bases every step on the true\n"
-    "travelled length, so each step misses v*T by the table's E at the step's end, a\n"
-    "relative feed fluctuation of E / (v*T).\n"
-    "The last breakpoint is the curve length measured as the benchmark driver does (adaptive\n"
-    "Simpson, tolerance 1e-12, depth 30), which takes a while. Prints an accuracy report.";
+    "breakpoints; at a joint, a knot where |C'| or C'' jumps, each side has its own data and a\n"
+    "breakpoint stands on it), with u(s) from the accurate arc length (adaptive Gauss-Kronrod\n"
+    "per knot span) inverted by Newton's method. Breakpoints are placed so that the largest\n"
+    "error as arc length, E = |u_table - u| |C'| in mm, is as small as the pieces allow, where\n"
+    "the driver uses them: the driver re-bases every step on the true travelled length, so a\n"
+    "step misses v*T by the table's E at the step's end, a relative feed fluctuation of\n"
+    "E / (v*T); and a step takes the piece it starts on, also where it ends up to v*T past the\n"
+    "piece's end (at --feed), so E covers that reach too (except past a joint: a step across\n"
+    "a joint is reported apart; interp_compare --joints split takes the piece it ends on).\n"
+    "The drift of a run, the travelled minus the commanded length, is the sum of the steps'\n"
+    "signed errors, at most E times the number of steps.\n"
+    "The last breakpoint is the curve length as the benchmark driver measures it (adaptive\n"
+    "Simpson over the whole curve, tolerance 1e-12, depth 30) when it agrees with the accurate\n"
+    "length to 1e-9; otherwise (a warning gives both) the accurate length. Prints a report.";
 
 const char *const FOOTER =
-    "--length must agree with the curve's Gauss-Legendre length to 1e-9 relative (it saves\n"
-    "the slow measurement, it cannot change the curve). A table holding a number that is not\n"
-    "finite is never written. The output is written under a temporary name and renamed when\n"
-    "complete; it may not be the curve file. The accuracy check evaluates (breakpoints - 1) x\n"
-    "samples points; more than 10^7 is refused (it would take minutes).";
+    "--length must agree with the curve's accurate length to 1e-9 relative (it saves the\n"
+    "driver's measurement, it cannot change the curve). A table that would miss a step by\n"
+    "more than a whole step, E > v*T at --feed, is not a table: refused, nothing written. A\n"
+    "table holding a number that is not finite is never written. The output is written under\n"
+    "a temporary name and renamed when complete; it may not be the curve file. The accuracy\n"
+    "check evaluates (breakpoints - 1) x samples points; more than 10^7 is refused (it would\n"
+    "take minutes). The fit is bounded: at most 60 placements of at most 2 x (breakpoints - 1)\n"
+    "pieces, 40 trials a piece; its progress shows on a terminal.";
 
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {
@@ -63,7 +75,8 @@ void add_options(CLI::App &app, options &o) {
         ->check(CLI::IsMember({"header", "data"}))
         ->capture_default_str();
     app.add_option("--feed", o.feed,
-                   "feed for the report of the fluctuation the table implies, E max / (v T), mm/s")
+                   "the highest feed the table is for, mm/s: a step of v*T past a piece's end is "
+                   "part of its error, and E max / (v*T) the fluctuation it implies")
         ->check(finite_in(1e-3, 1e5, "mm/s"))
         ->capture_default_str();
     app.add_option("--samples", o.samples, "accuracy samples per piece")
@@ -71,32 +84,34 @@ void add_options(CLI::App &app, options &o) {
         ->capture_default_str();
 }
 
-// Returns the total length: the driver's measurement, or --length checked against the
-// accurate arc length.
+// Returns the total length: the driver's measurement (or --length, checked against the
+// accurate length), when it agrees with the accurate length.
 double total_length(const options &o, nurbs_curve *curve, const arc_table &arc) {
     const double accurate = arc_table_length(arc);
     if (o.given_length > 0) {
-        if (!(std::fabs(o.given_length - accurate) <= 1e-9 * accurate))
+        if (!(std::fabs(o.given_length - accurate) <= DRIVER_LENGTH_AGREEMENT * accurate))
             throw tool_failure("--length " + fmt("%.17g", o.given_length) +
                                " is not the length of " + o.curve + " (" + fmt("%.17g", accurate) +
                                " mm)");
         return o.given_length;
     }
-    return curve_length_checked(curve, o.curve, "fcp_fit: measuring the curve length:");
+    return driver_length_beside(curve, accurate, o.curve, "fcp_fit");
 }
 
-// Returns the report lines: accuracy, mismatch, end, and where the fit is hardest.
+// Returns the report lines: accuracy, mismatch, end, where the fit is hardest, what E implies,
+// and the steps across joints.
 std::vector<std::string> report_lines(const fcp_table &table, const fcp_accuracy &acc,
                                       const arc_table &arc, int samples, double total,
                                       double feed) {
-    const double u_worst = arc_param_at(arc, acc.worst_s);
     cart_point P, d1, d2;
-    nurbs_deBoor_eval(u_worst, -1, arc.curve, &P, &d1, &d2, nullptr);
+    nurbs_deBoor_eval(acc.worst_u, -1, arc.curve, &P, &d1, &d2, nullptr);
     const int j = acc.worst_piece;
-    char line[5][220];
+    const double step = feed * SERVO_PERIOD;
+    char line[6][260];
     std::snprintf(line[0], sizeof line[0],
-                  "max |u_table(s) - u(s)| = %.3e (%d samples per piece), as arc length %.3e mm",
-                  acc.max_u_err, samples, acc.max_s_err);
+                  "max |u_table(s) - u(s)| = %.3e (%d samples per piece and %d past its end), as "
+                  "arc length E = %.3e mm (within the pieces %.3e mm)",
+                  acc.max_u_err, samples, std::max(4, samples / 4), acc.max_s_err, acc.piece_s_err);
     std::snprintf(line[1], sizeof line[1],
                   "max mismatch between adjacent pieces at a breakpoint = %.3e (breakpoint %d)",
                   acc.max_mismatch, acc.mismatch_piece + 1);
@@ -104,15 +119,20 @@ std::vector<std::string> report_lines(const fcp_table &table, const fcp_accuracy
                   "last piece at the last breakpoint: 1 %+.3e; curve length %.17g mm", acc.end_err,
                   total);
     std::snprintf(line[3], sizeof line[3],
-                  "limited by piece %d, s = %.3f .. %.3f mm (%.3f mm long), at u = %.6f, |C'| = "
+                  "limited by piece %d%s, s = %.3f .. %.3f mm (%.3f mm long), at u = %.6f, |C'| = "
                   "%.4g mm, radius of curvature %.4g mm",
-                  j, table.sbrk[j], table.sbrk[j + 1], table.sbrk[j + 1] - table.sbrk[j], u_worst,
-                  modulus(&d1), curvature_rad_at_point(&d1, &d2));
+                  j, acc.worst_past_end ? " past its end" : "", table.sbrk[j], table.sbrk[j + 1],
+                  table.sbrk[j + 1] - table.sbrk[j], acc.worst_u, modulus(&d1),
+                  curvature_rad_at_point(&d1, &d2));
     std::snprintf(line[4], sizeof line[4],
                   "E max %.3e mm: at %g mm/s (v*T = %g mm) a step misses v*T by up to E / (v*T) "
                   "= %.2e",
-                  acc.max_s_err, feed, feed * SERVO_PERIOD, acc.max_s_err / (feed * SERVO_PERIOD));
-    return {line[0], line[1], line[2], line[3], line[4]};
+                  acc.max_s_err, feed, step, acc.max_s_err / step);
+    std::snprintf(line[5], sizeof line[5],
+                  "a step across a joint on the piece it starts on misses by up to %.3e mm "
+                  "(none: 0)",
+                  acc.joint_reach_err);
+    return {line[0], line[1], line[2], line[3], line[4], line[5]};
 }
 
 // Returns the header's comment: what made it, and how well it fits.
@@ -121,6 +141,7 @@ std::vector<std::string> header_comment(const options &o, const std::string &nam
     std::string cmd = "fcp_fit";
     if (o.brk_len != 401) cmd += " --breakpoints " + std::to_string(o.brk_len);
     if (o.given_length > 0) cmd += " --length " + fmt("%.17g", o.given_length);
+    if (o.feed != 250) cmd += " --feed " + fmt("%.17g", o.feed);
     cmd += " -o FCP_init.hpp " + name;
     return {"Feedrate correction table generated by fcp_fit from " + name + "; do not edit.",
             "Command: " + cmd,
@@ -136,18 +157,37 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Throws when the table misses a step by more than a whole step at --feed.
+void refuse_loose_table(const options &o, const fcp_table &table, const fcp_accuracy &acc) {
+    const double step = o.feed * SERVO_PERIOD;
+    if (acc.max_s_err <= step) return;
+    const int j = acc.worst_piece;
+    throw tool_failure(
+        o.curve + ": the table misses a step by up to E max = " + fmt("%.3e", acc.max_s_err) +
+        " mm (piece " + std::to_string(j) + (acc.worst_past_end ? " past its end" : "") +
+        ", s = " + fmt("%.3f", acc.worst_s) + " mm of " + fmt("%.3f", table.sbrk.back()) +
+        "), more than a whole step v*T = " + fmt("%g", step) + " mm at " + fmt("%g", o.feed) +
+        " mm/s: not a table; nothing written (more "
+        "--breakpoints follow u(s) closer)");
+}
+
 int fit(const options &o, atomic_file &out) {
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
     arc_table arc;
-    arc_table_build(&curve, &arc);
+    tool_arc_table(&curve, o.curve, "fcp_fit", &arc);
     const double total = total_length(o, &curve, arc);
-    const fcp_table table = fcp_fit(arc, total, o.brk_len);
+    const double reach = o.feed * SERVO_PERIOD;
+    progress_line line("fcp_fit: fitting " + o.curve);
+    const fcp_table table =
+        fcp_fit(arc, total, o.brk_len, reach, [&](double done) { line.show(done); });
+    line.done();
     if (!fcp_table_finite(table))
         throw tool_failure(o.curve + ": the fitted table holds a number that is not finite "
                                      "(the parameter speed |C'| vanishes somewhere on the curve, "
                                      "where u(s) has no slope); nothing written");
-    const fcp_accuracy acc = fcp_measure(table, arc, o.samples);
+    const fcp_accuracy acc = fcp_measure(table, arc, o.samples, reach);
+    refuse_loose_table(o, table, acc);
     const std::vector<std::string> lines = report_lines(table, acc, arc, o.samples, total, o.feed);
     const std::string name = base_name(o.curve);
     if (o.format == "data")

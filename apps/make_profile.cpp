@@ -9,6 +9,7 @@
 
 #include "arc_length.hpp"
 #include "atomic_file.hpp"
+#include "curve_length.hpp"
 #include "curve_load.hpp"
 #include "feed_cap.hpp"
 #include "feed_profile.hpp"
@@ -36,7 +37,8 @@ const char *const DESCRIPTION =
     "down to rest) sampled every 0.00025 s to FILE: \"N=<count>\", then per sample feed,\n"
     "acceleration and jerk (%.17g), with acceleration = d feed/dt and jerk = d acceleration/dt\n"
     "of the planned move. The travel period * sum(feed) ends just short of the target length:\n"
-    "the length of --curve minus 0.5 mm (Gauss-Legendre arc length), or --length.";
+    "the length of --curve minus 0.5 mm (its accurate length, as curve_info prints it), or\n"
+    "--length.";
 
 const char *const FOOTER =
     "--curvature-limited (needs a curve): the feed at arc length s is also capped by the\n"
@@ -101,10 +103,7 @@ void add_options(CLI::App &app, options &o) {
 arc_table curve_table(const options &o, nurbs_curve *curve) {
     load_curve_checked(o.curve, curve);
     arc_table arc;
-    arc_table_build(curve, &arc);
-    if (!std::isfinite(arc_table_length(arc)))
-        throw curve_error(o.curve + ": the curve's length is not finite (its arithmetic "
-                                    "overflows)");
+    tool_arc_table(curve, o.curve, "make_profile", &arc);
     if (!(arc_table_length(arc) - MARGIN > 0))
         throw curve_error(o.curve + ": the curve is shorter than " + fmt("%g", MARGIN) + " mm");
     return arc;

@@ -16,6 +16,7 @@
 #include "compare_stats.hpp"
 #include "interpolate.hpp"
 #include "profile_util.hpp"
+#include "test_curves.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;
@@ -294,6 +295,74 @@ TEST(InterpCompareFcpTable, OnAnotherCurveFcpRunsWithATableFittedForIt) {
         run(base + " --fcp-table " + dir.file("t.txt") + " --csv " + dir.file("t.txt"), out, err),
         1);
     EXPECT_NE(read_file(err).find("refusing to overwrite an input"), std::string::npos);
+}
+
+TEST(InterpCompareFcpTable, TheTablesErrorHoldsInUseAndALooseTableIsNotRun) {
+    // A smooth random cubic without joints: every step of FCP misses v*T by at most the E max
+    // the fitted table reports (the driver re-bases every step on the true travelled length),
+    // to within the step measurement's own tolerance.
+    temp_dir dir;
+    {
+        std::FILE *f = std::fopen(dir.file("random.nurbs").c_str(), "w");
+        curve_file_write(f, test_curves::random_cubic(40, 2));
+        std::fclose(f);
+    }
+    const std::string out = dir.file("out"), err = dir.file("err");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --curve " + dir.file("random.nurbs") + " -o " +
+                      dir.file("r.txt"),
+                  out, err),
+              0);
+    ASSERT_EQ(run(PROGRAM + " --curve " + dir.file("random.nurbs") + " --profile " +
+                      dir.file("r.txt") + " --methods FCP --csv " + dir.file("r.csv"),
+                  out, err),
+              0)
+        << read_file(err);
+    const std::string text = read_file(out);
+    const std::size_t at = text.find(", E max ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const double e_max = std::stod(text.substr(at + 8));
+    EXPECT_GT(e_max, 1e-10);
+    std::istringstream csv(read_file(dir.file("r.csv")));
+    std::string line;
+    std::getline(csv, line);
+    double worst = 0; // the largest |v T - ds| in mm
+    while (std::getline(csv, line)) {
+        std::istringstream f(line);
+        std::string t, v, rel;
+        std::getline(f, t, ',');
+        std::getline(f, v, ',');
+        std::getline(f, rel, ',');
+        if (!rel.empty()) worst = std::max(worst, std::stod(rel) * std::stod(v) * T);
+    }
+    EXPECT_GT(worst, 0.0);
+    EXPECT_LE(worst, 1.02 * e_max + 1e-12) << "a step misses by more than the table's E";
+
+    // A quarter circle of radius 20 mm for the rest.
+    const double R = 20, w = std::sqrt(0.5);
+    write_file(dir.file("arc.nurbs"),
+               test_util::curve_text({{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2));
+    ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --cruise 100 --curve " + dir.file("arc.nurbs") +
+                      " -o " + dir.file("p.txt"),
+                  out, err),
+              0);
+    const std::string base =
+        PROGRAM + " --curve " + dir.file("arc.nurbs") + " --profile " + dir.file("p.txt");
+    // Without FCP among the methods no table is fitted.
+    ASSERT_EQ(run(base + " --methods RK2", out, err), 0);
+    EXPECT_EQ(read_file(out).find("FCP"), std::string::npos) << read_file(out);
+
+    // A table of one straight piece, u = s / length, misses by millimetres: not run, FAILED.
+    write_file(dir.file("line.txt"), "FCP table: 2 breakpoints\nS 0\nS 31.415926535897931\n"
+                                     "C 0 0 0 0 1 0\n");
+    ASSERT_EQ(run(base + " --methods FCP,RK2 --fcp-table " + dir.file("line.txt"), out, err), 0);
+    const std::vector<std::string> row = row_of(read_file(out), "FCP");
+    EXPECT_EQ(status_of(row), "FAILED:") << read_file(out);
+    EXPECT_EQ(row[1], "0") << "no step was run";
+    EXPECT_NE(read_file(out).find("more than a whole step 0.025 mm at the profile's top feed: not "
+                                  "a table, not run"),
+              std::string::npos)
+        << read_file(out);
+    EXPECT_EQ(status_of(row_of(read_file(out), "RK2")), "ok,");
 }
 
 TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "test_curves.hpp"
 #include "test_util.hpp"
 
 using namespace test_util;
@@ -338,6 +339,66 @@ TEST(ToolCurves, LoaderRefusesDegreesAbove25AndTrailingCharacters) {
     EXPECT_NE(tool(dir, "curve_info abc.nurbs")
                   .err.find("abc.nurbs:3: control point 2: "
                             "characters after the weight"),
+              std::string::npos);
+}
+
+// ---------------------------------------------------------------- lengths and tables
+
+// Writes `c` as a curve file in `dir`.
+void write_curve(const temp_dir &dir, const std::string &name, const test_curves::curve_def &c) {
+    std::FILE *f = std::fopen(dir.file(name).c_str(), "w");
+    nurbs_interp::curve_file_write(f, c);
+    std::fclose(f);
+}
+
+TEST(ToolLengths, ACircleIsTwoPiRLongHoweverItIsWritten) {
+    temp_dir dir;
+    write_curve(dir, "c9.nurbs", test_curves::circle9(50));
+    write_curve(dir, "c7.nurbs", test_curves::circle7(50));
+    write_curve(dir, "tilted.nurbs", test_curves::circle9(40, 0.5));
+    for (const char *c : {"c9.nurbs", "c7.nurbs"}) {
+        const tool_run r = tool(dir, std::string("curve_info ") + c);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("length: 314.159265359\n"), std::string::npos) << c << r.out;
+    }
+    EXPECT_NE(tool(dir, "curve_info tilted.nurbs").out.find("length: 251.327412287\n"),
+              std::string::npos);
+    EXPECT_NE(tool(dir, "make_curve --report c9.nurbs").out.find("length: 314.159265359 mm"),
+              std::string::npos);
+    // fcp_fit measures the length as the driver does too, and says where the two part.
+    const tool_run fit = tool(dir, "fcp_fit --format data -o t.txt c9.nurbs");
+    ASSERT_EQ(fit.status, 0) << fit.err;
+    EXPECT_NE(fit.err.find("measures 282.84271247461902 mm, the per-span length is "
+                           "314.15926535897933 mm"),
+              std::string::npos)
+        << fit.err;
+    EXPECT_NE(fit.out.find("curve length 314.15926535897933 mm"), std::string::npos) << fit.out;
+    // --length is checked against the true length, not the driver's.
+    EXPECT_EQ(
+        tool(dir, "fcp_fit --format data -o t.txt --length 314.15926535897933 c9.nurbs").status, 0);
+    EXPECT_EQ(
+        tool(dir, "fcp_fit --format data -o t.txt --length 282.84271247461902 c9.nurbs").status, 1);
+}
+
+TEST(ToolTables, ATableThatMissesByMoreThanAStepIsNotWritten) {
+    temp_dir dir;
+    write_curve(dir, "c9.nurbs", test_curves::circle9(50));
+    write_file(dir.file("bent.nurbs"), curve_text(bent(false), 3));
+    // The circle's three joints need four pieces at the least.
+    tool_run r = tool(dir, "fcp_fit --breakpoints 2 -o t.hpp c9.nurbs");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("3 joints"), std::string::npos) << r.err;
+    // One quintic piece for a whole cubic of twelve points misses by millimetres.
+    r = tool(dir, "fcp_fit --breakpoints 2 -o t.hpp bent.nurbs");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("more than a whole step v*T = 0.0625 mm at 250 mm/s: not a table"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(strays(dir, {"c9.nurbs", "bent.nurbs"}), std::vector<std::string>{});
+    // With enough pieces it is one, and the report says what a step across a joint misses.
+    r = tool(dir, "fcp_fit --breakpoints 41 -o t.hpp c9.nurbs");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("a step across a joint on the piece it starts on misses by up to"),
               std::string::npos);
 }
 

@@ -108,6 +108,10 @@ const compare_method *find_compare_method(const std::string &name) {
     return nullptr;
 }
 
+bool method_uses_fcp_table(const compare_method &method) {
+    return method.step == step_fcp;
+}
+
 std::string compare_method_names() {
     std::string known;
     for (const compare_method &k : METHODS)

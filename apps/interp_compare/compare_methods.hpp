@@ -49,6 +49,9 @@ std::span<const compare_method> compare_methods();
 // Returns the method called `name` (case-insensitive, with or without "get_u_"), or null.
 const compare_method *find_compare_method(const std::string &name);
 
+// True for the method that runs on a feedrate correction table (FCP).
+bool method_uses_fcp_table(const compare_method &method);
+
 // Returns the names of all methods, comma-separated, for messages.
 std::string compare_method_names();
 

@@ -108,8 +108,9 @@ using compare_progress = void (*)(void *ctx, std::size_t done, std::size_t total
 // What a run is given besides the method and the profile.
 struct compare_setup {
     nurbs_curve *curve = nullptr;
-    double curve_length = 0;             // mm, as the driver measures it
+    double curve_length = 0;             // mm, the accurate length (arc_length.hpp)
     const fcp_table *fcp = nullptr;      // FCP's table (null: the compiled-in one)
+    std::string fcp_refusal;             // not empty: FCP's table is none, FCP fails so
     compare_progress progress = nullptr; // may be null
     void *progress_ctx = nullptr;
 };

@@ -7,6 +7,7 @@
 
 #include "arc_length.hpp"
 #include "compare_replay.hpp"
+#include "compare_stats.hpp"
 #include "fcp_table_file.hpp"
 #include "format.hpp"
 #include "progress.hpp"
@@ -14,11 +15,25 @@
 
 namespace nurbs_interp {
 
-// Returns the table FCP runs with: --fcp-table's file, the compiled-in one, or (by default, on
-// a curve the compiled-in one was not made for) one fitted for the curve now.
-fcp_choice choose_fcp_table(const std::string &option, nurbs_curve *curve,
-                            const std::string &curve_name, double length) {
+namespace {
+
+// Measures `c.table` against the curve for steps of up to `step` mm; sets the refusal when it
+// misses by more than a whole step. Returns its E max.
+double check_table(fcp_choice &c, const arc_table &arc, double step) {
+    const fcp_accuracy acc = fcp_measure(*c.table, arc, 16, step);
+    if (!fcp_table_finite(*c.table) || !(acc.max_s_err <= step))
+        c.refusal = "the table misses a step by up to E max = " + fmt("%.3e", acc.max_s_err) +
+                    " mm (at s = " + fmt("%.3f", acc.worst_s) + " mm), more than a whole step " +
+                    fmt("%g", step) + " mm at the profile's top feed: not a table, not run";
+    return acc.max_s_err;
+}
+
+} // namespace
+
+fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
+                            const std::string &curve_name, double top_feed) {
     fcp_choice c;
+    const double length = arc_table_length(arc), step = top_feed * COMPARE_PERIOD;
     const double builtin = fcp_builtin_length();
     const bool matches = std::fabs(builtin - length) <= 1e-9 * length;
     if (option == "builtin" || (option.empty() && matches)) {
@@ -31,27 +46,47 @@ fcp_choice choose_fcp_table(const std::string &option, nurbs_curve *curve,
     }
     if (!option.empty()) {
         c.table = fcp_table_read(option);
+        const double e = check_table(c, arc, step);
         c.note = "FCP: the table of " + option + " (" + std::to_string(c.table->tht.size()) +
-                 " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm)";
+                 " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm), E max " +
+                 fmt("%.3e", e) + " mm on this curve";
         return c;
     }
     const auto t0 = std::chrono::steady_clock::now();
     progress_line line("fitting FCP's table for " + curve_name);
-    line.show(0);
-    arc_table arc;
-    arc_table_build(curve, &arc);
-    c.table = fcp_fit(arc, length, 401);
-    if (!fcp_table_finite(*c.table))
-        throw std::runtime_error(curve_name +
-                                 ": no finite feedrate correction table fits this curve");
-    const fcp_accuracy acc = fcp_measure(*c.table, arc, 16);
+    try {
+        c.table = fcp_fit(arc, length, 401, step, [&](double done) { line.show(done); });
+    } catch (const std::runtime_error &e) {
+        c.refusal = std::string("no table fits this curve: ") + e.what();
+        c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
+                 " mm long, not this one, and " + c.refusal;
+        return c;
+    }
+    const double e = check_table(c, arc, step);
     line.done();
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
              " mm long, not this one: fitted a table of 400 pieces for it in " + fmt("%.2f", secs) +
-             " s, E max " + fmt("%.3e", acc.max_s_err) + " mm (16 samples per piece)";
+             " s, E max " + fmt("%.3e", e) + " mm (16 samples per piece, steps of up to " +
+             fmt("%g", step) + " mm)";
     return c;
+}
+
+method_result unrun_method(const compare_method &method, std::size_t samples,
+                           const std::string &reason) {
+    method_result r;
+    r.name = method.name;
+    r.samples = samples;
+    r.iterative = method.iterative;
+    r.failed = true;
+    r.reason = reason;
+    const double NaN = std::nan("");
+    r.rel_err.assign(samples, NaN);
+    r.chord_err.assign(samples, NaN);
+    r.call_ns.assign(samples, NaN);
+    summarise(r);
+    return r;
 }
 
 // Runs every method with a progress line (after a warm-up run on the first 2000 samples when
@@ -68,6 +103,10 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
         head.j.assign(prof.j.begin(), prof.j.begin() + n);
     }
     for (std::size_t k = 0; k < methods.size(); ++k) {
+        if (method_uses_fcp_table(*methods[k]) && !base.fcp_refusal.empty()) {
+            results.push_back(unrun_method(*methods[k], prof.v.size(), base.fcp_refusal));
+            continue;
+        }
         if (warm_up) run_method(*methods[k], base, head);
         progress_line line(label + "[" + std::to_string(k + 1) + "/" +
                            std::to_string(methods.size()) + "] " + methods[k]->name);

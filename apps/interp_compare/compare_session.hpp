@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "arc_length.hpp"
 #include "compare_run.hpp"
 
 namespace nurbs_interp {
@@ -14,14 +15,21 @@ namespace nurbs_interp {
 struct fcp_choice {
     std::optional<fcp_table> table; // none: the compiled-in one
     std::string note;
+    std::string refusal; // not empty: the table is not one, and FCP fails with this reason
 };
 
 // Returns the table FCP runs with: `option` names a table file, or is "builtin" for the
-// compiled-in one, or is empty: the compiled-in one when its last breakpoint is `length` to
-// 1e-9, else one of 400 pieces fitted for the curve now (the note says how long that took and
-// its E max). Throws when a table file cannot be read or no finite table fits.
-fcp_choice choose_fcp_table(const std::string &option, nurbs_curve *curve,
-                            const std::string &curve_name, double length);
+// compiled-in one, or is empty: the compiled-in one when its last breakpoint is the curve's
+// length to 1e-9, else one of 400 pieces fitted for the curve now, for steps of up to
+// top_feed * T (the note says how long that took and its E max). A table from a file or fitted
+// now is measured against the curve: one whose E max exceeds a whole step top_feed * T is
+// refused (`refusal` says why). Throws when a table file cannot be read.
+fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
+                            const std::string &curve_name, double top_feed);
+
+// Returns the result of a method that was not run, failed for `reason`, over `samples` samples.
+method_result unrun_method(const compare_method &method, std::size_t samples,
+                           const std::string &reason);
 
 // Runs every method over `prof` with a progress line "<label>[k/n] <name>" (after a warm-up run
 // on the first 2000 samples when `warm_up`), replays each one's worst steps (a replay that does

@@ -22,8 +22,9 @@
 #include "compare_run.hpp"
 #include "compare_session.hpp"
 #include "compare_stats.hpp"
-#include "curve_load.hpp"
 #include "arc_length.hpp"
+#include "curve_length.hpp"
+#include "curve_load.hpp"
 #include "fcp_table_file.hpp"
 #include "feed_profile.hpp"
 #include "format.hpp"
@@ -205,10 +206,30 @@ void finish_options(options &o) {
         refuse_output_over_inputs(o.plot, "--plot", inputs);
         if (!o.csv.empty()) refuse_output_over_inputs(o.plot, "--plot", {o.csv});
         if (o.plot == o.csv) throw tool_failure("--csv and --plot name the same file");
-        if (!on_path("gnuplot"))
-            throw tool_failure("--plot needs gnuplot, which is not installed (apt-get install -y "
-                               "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root)");
     }
+}
+
+// Throws when --plot is given and gnuplot is missing (checked after the inputs, so that a bad
+// input is named first).
+void require_gnuplot(const options &o) {
+    if (!o.plot.empty() && !on_path("gnuplot"))
+        throw tool_failure("--plot needs gnuplot, which is not installed (apt-get install -y "
+                           "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root)");
+}
+
+// Returns the highest feed of the profile, mm/s.
+double top_feed(const feed_profile &prof) {
+    double v = 0;
+    for (double x : prof.v)
+        v = std::max(v, x);
+    return v;
+}
+
+// Returns true when FCP is among the methods to run.
+bool runs_fcp(const options &o) {
+    for (const compare_method *m : o.methods)
+        if (method_uses_fcp_table(*m)) return true;
+    return false;
 }
 
 // Asks for the real-time conditions; returns what was granted and what was refused.
@@ -303,6 +324,7 @@ int compare(options &o) {
         throw tool_failure(std::to_string(prof.v.size()) + " samples x " +
                            std::to_string(o.methods.size()) + " methods need " +
                            fmt("%.3g", result_bytes / 1e9) + " GB of results (bound: 1 GB)");
+    require_gnuplot(o);
     // Outputs are created (under temporary names) before the run, so a path that cannot be
     // written is reported at once rather than after the run.
     remove_temporaries_on_signal();
@@ -316,19 +338,23 @@ int compare(options &o) {
         refuse_unsafe_for_gnuplot(png->temp_path(), "--plot");
         refuse_unsafe_for_gnuplot(data->temp_path(), "--plot (its data)");
     }
-    // The driver's total-length quadrature: where "the curve's end" is, in travelled length.
+    // The accurate length: where "the curve's end" is, in travelled length.
     compare_setup setup;
     setup.curve = &curve;
-    setup.curve_length = curve_length_checked(&curve, o.curve, "interp_compare: curve length");
-    const fcp_choice fcp = choose_fcp_table(o.fcp_table, &curve, o.curve, setup.curve_length);
+    arc_table arc;
+    tool_arc_table(&curve, o.curve, "interp_compare", &arc);
+    setup.curve_length = arc_table_length(arc);
+    fcp_choice fcp;
+    if (runs_fcp(o)) fcp = choose_fcp_table(o.fcp_table, arc, o.curve, top_feed(prof));
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
+    setup.fcp_refusal = fcp.refusal;
     const std::string realtime = o.realtime ? realtime_setup() : "";
     const timer_overhead overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results =
         run_methods(o.methods, setup, prof, "interp_compare: ", o.realtime);
     const noise_floor noise = measure_noise(prof.v.size(), setup);
     if (o.realtime) std::printf("%s\n", realtime.c_str());
-    std::printf("%s\n", fcp.note.c_str());
+    if (!fcp.note.empty()) std::printf("%s\n", fcp.note.c_str());
     print_report(o, setup.curve_length, prof, overhead, results);
     print_noise_and_stops(noise, results);
     write_outputs(o, csv.get(), png.get(), data.get(), prof, results);

@@ -11,6 +11,7 @@
 #include "compare_methods.hpp"
 #include "compare_report.hpp"
 #include "compare_session.hpp"
+#include "curve_length.hpp"
 #include "curve_load.hpp"
 #include "feed_profile.hpp"
 #include "format.hpp"
@@ -115,23 +116,34 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
                std::vector<pair_result> &all) {
     nurbs_curve curve;
     load_curve_checked(e.curve, &curve);
+    std::vector<feed_profile> profiles;
+    double top_feed = 0;
+    for (const std::string &p : e.profiles) {
+        profiles.push_back(read_feed_profile_checked(p));
+        feed_profile &prof = profiles.back();
+        if (o.samples > 0 && prof.v.size() > std::size_t(o.samples)) {
+            prof.v.resize(o.samples);
+            prof.a.resize(o.samples);
+            prof.j.resize(o.samples);
+        }
+        for (double v : prof.v)
+            top_feed = std::max(top_feed, v);
+    }
     compare_setup setup;
     setup.curve = &curve;
-    setup.curve_length = curve_length_checked(&curve, e.curve, "interp_suite: curve length");
-    const fcp_choice fcp = choose_fcp_table("", &curve, e.curve, setup.curve_length);
+    arc_table arc;
+    tool_arc_table(&curve, e.curve, "interp_suite", &arc);
+    setup.curve_length = arc_table_length(arc);
+    const fcp_choice fcp = choose_fcp_table("", arc, e.curve, top_feed);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
+    setup.fcp_refusal = fcp.refusal;
     std::vector<const compare_method *> methods;
     for (const compare_method &m : compare_methods())
         methods.push_back(&m);
     std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, e.curve_name.c_str(),
                  fcp.note.c_str());
     for (std::size_t k = 0; k < e.profiles.size(); ++k) {
-        feed_profile prof = read_feed_profile_checked(e.profiles[k]);
-        if (o.samples > 0 && prof.v.size() > std::size_t(o.samples)) {
-            prof.v.resize(o.samples);
-            prof.a.resize(o.samples);
-            prof.j.resize(o.samples);
-        }
+        const feed_profile &prof = profiles[k];
         std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s: %zu samples\n", index + 1, count,
                      e.curve_name.c_str(), e.profile_names[k].c_str(), prof.v.size());
         pair_result pr{e.curve_name, e.profile_names[k],

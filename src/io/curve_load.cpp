@@ -6,7 +6,6 @@
 
 #include "format.hpp"
 #include "input_file.hpp"
-#include "progress.hpp"
 
 namespace nurbs_interp {
 
@@ -97,16 +96,6 @@ void load_curve_checked_text(const std::string &text, const std::string &name, n
     const input_file f(fmemopen(copy.data(), copy.size(), "r"));
     if (!f) throw curve_error(name + ": not enough memory to read the curve back");
     load_checked_stream(f.get(), name, curve);
-}
-
-double curve_length_checked(nurbs_curve *curve, const std::string &path,
-                            const std::string &progress_label) {
-    const double len = measure_length_with_progress(curve, progress_label);
-    if (!std::isfinite(len))
-        throw curve_error(path + ": the curve's length is not finite (its arithmetic overflows)");
-    if (!(len > 0))
-        throw curve_error(path + ": the curve has zero length (all its points coincide)");
-    return len;
 }
 
 } // namespace nurbs_interp

@@ -1,5 +1,5 @@
 // Loading a curve file in a program: the driver's way (its fixed messages) and the tools' way
-// (which path and why; curves whose arithmetic overflows, or of zero length, refused).
+// (which path and why; curves whose arithmetic overflows refused).
 #pragma once
 
 #include <stdexcept>
@@ -30,11 +30,5 @@ void load_curve_checked(const std::string &path, nurbs_curve *curve);
 // Loads the curve file text `text` as load_curve_checked loads a file (a file just written,
 // checked as the tools will read it without reading the output back); `name` names it.
 void load_curve_checked_text(const std::string &text, const std::string &name, nurbs_curve *curve);
-
-// Returns the curve's total length as the driver measures it (adaptive Simpson, 1e-12, depth
-// 30), showing progress on a terminal. Throws curve_error naming `path` when the length is not
-// finite or not positive (a tool that needs a length cannot work on it).
-double curve_length_checked(nurbs_curve *curve, const std::string &path,
-                            const std::string &progress_label);
 
 } // namespace nurbs_interp

@@ -6,7 +6,6 @@
 #include <stdexcept> // runtime_error when a capped move does not finish
 
 #include "format.hpp"
-#include "gauss_legendre.hpp"
 
 namespace nurbs_interp {
 
@@ -57,17 +56,6 @@ double feed_cap_min(const feed_cap_table &t, double s0, double s1) {
     return std::min({m, t.sparse[k][b0], t.sparse[k][b1 - (1L << k)]});
 }
 
-namespace {
-
-// Returns the arc length between u0 and u1 by three-point Gauss-Legendre (the pieces are short
-// and inside one knot span, where the speed is a smooth rational function).
-double piece_length(nurbs_curve *curve, double u0, double u1) {
-    static const gauss_rule &rule = gauss_legendre(3);
-    return gauss_integrate(
-        rule, [curve](double u) { return nurbs_arc_len(u, curve); }, u0, u1, 1);
-}
-
-} // namespace
 
 namespace {
 
@@ -103,12 +91,9 @@ cap_samples sample_caps(nurbs_curve *curve, const arc_table &tab, const feed_cap
     for (std::size_t k = 0; k + 1 < tab.u_knot.size(); ++k) {
         const double u0 = tab.u_knot[k], u1 = tab.u_knot[k + 1];
         const long m = std::max(1L, long(std::ceil((tab.s_knot[k + 1] - tab.s_knot[k]) / cell)));
-        double sm = tab.s_knot[k], up = u0;
         for (long i = 1; i <= m; ++i) {
             const double u = i == m ? u1 : u0 + (u1 - u0) * (double(i) / double(m));
-            sm += piece_length(curve, up, u);
-            add_sample(x, curve, lim, i == m ? tab.s_knot[k + 1] : sm, u);
-            up = u;
+            add_sample(x, curve, lim, i == m ? tab.s_knot[k + 1] : arc_length_to(tab, u), u);
         }
     }
     return x;

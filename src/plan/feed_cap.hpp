@@ -69,8 +69,8 @@ struct plan_error : std::runtime_error {
 feed_cap_table feed_cap_from_cells(std::vector<double> cells, double cell);
 
 // Returns the cap of `curve` over its arc length in cells of `cell` mm. The curve is sampled
-// at least once per cell length (evenly in u inside each knot span, arc length by three-point
-// Gauss-Legendre from the span's start in `tab`); each cell takes the lowest sample value over
+// at least once per cell length (evenly in u inside each knot span, at the accurate arc length
+// of `tab`); each cell takes the lowest sample value over
 // it, and where the samples have a local minimum, the minimum of the parabola through the
 // three samples around it. Where the unit tangent turns by more than FEED_CAP_SHARP_TURN_DEG
 // between two samples, or |C'| is 0, both samples take the floor. Throws plan_error when the

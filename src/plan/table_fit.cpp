@@ -5,15 +5,26 @@
 #include <stdexcept> // a curve no table can follow
 #include <string>
 
+#include "format.hpp"
+#include "joints.hpp"
+
 namespace nurbs_interp {
 
 namespace {
 
-// Intervals at whose inner ends a trial piece's error is measured. A piece that reaches across
-// a knot (where the third derivative of u(s) jumps) has its error peak off the middle, between
-// the points of a coarse sampling: with seven points the worst piece of a 400-piece table
-// reached 2.4 times the bound that the sampling saw.
-constexpr int TRIAL_POINTS = 16;
+// Interior points, evenly spaced in u, at which a trial piece's error is measured: TRIAL_POINTS
+// - 1 of them. A piece that reaches across a knot (where the third derivative of u(s) jumps) has
+// its error peak off the middle, between the points of a coarse sampling: with seven points the
+// worst piece of a 400-piece table reached 2.4 times the bound that the sampling saw.
+constexpr int TRIAL_POINTS = 32;
+// A trial whose error is within [TRIAL_ACCEPT eps, eps] is taken as the piece; the length of the
+// next trial aims at TRIAL_AIM eps (so that it lands inside that window).
+constexpr double TRIAL_ACCEPT = 0.98;
+constexpr double TRIAL_AIM = 0.99;
+// Points at which a trial piece is scored past its end.
+constexpr int REACH_POINTS = 4;
+// The search for the bound stops when it is bracketed this closely.
+constexpr double BOUND_PRECISION = 1.002;
 
 // u and its first two arc-length derivatives at one breakpoint.
 struct knot_data {
@@ -40,47 +51,28 @@ knot_data derivatives_left_of(nurbs_curve *curve, double u) {
     return {u, 1 / std::sqrt(v2), -dotprod(&d1, &d2) / (v2 * v2)};
 }
 
-// A joint: an interior knot repeated at least deg - 1 times, where C' or C'' may jump, so
-// u(s) has no continuous second derivative there and a breakpoint must stand on it.
-struct joint {
-    double s;              // its arc length (accurate)
-    knot_data left, right; // u and its derivatives from either side
+// A breakpoint: its arc length and u(s) with its derivatives from the left (for the piece that
+// ends there) and from the right (for the piece that starts there). A fixed one (an end or a
+// joint) has no reach: no step is scored on the piece before it past it (see fcp_fit).
+struct breakpoint {
+    double s;
+    knot_data left, right;
+    bool fixed = false;
 };
 
-// Returns the joints of the curve of `arc`, in increasing s.
-std::vector<joint> joints_of(const arc_table &arc) {
-    const nurbs_curve *c = arc.curve;
-    std::vector<joint> j;
+// Returns the breakpoints the placement must keep: both ends and the joints.
+std::vector<breakpoint> fixed_breakpoints(const arc_table &arc, double total) {
+    nurbs_curve *c = arc.curve;
+    const knot_data start = derivatives_at(c, 0.0), end = derivatives_at(c, 1.0);
+    std::vector<breakpoint> fixed = {{0.0, start, start, true}};
+    const std::vector<double> joints = curve_joints(*c);
     for (std::size_t k = 1; k + 1 < arc.u_knot.size(); ++k) {
         const double u = arc.u_knot[k];
-        std::uint32_t mult = 0;
-        for (double v : c->knots)
-            mult += v == u;
-        if (mult + 1 >= c->deg)
-            j.push_back(
-                {arc.s_knot[k], derivatives_left_of(arc.curve, u), derivatives_at(arc.curve, u)});
+        if (std::binary_search(joints.begin(), joints.end(), u))
+            fixed.push_back({arc.s_knot[k], derivatives_left_of(c, u), derivatives_at(c, u), true});
     }
-    return j;
-}
-
-// Returns the joint at arc length s, or null.
-const joint *joint_at(const std::vector<joint> &joints, double s) {
-    for (const joint &j : joints)
-        if (j.s == s) return &j;
-    return nullptr;
-}
-
-// Returns the breakpoint data: the parameter at every breakpoint by accurate inversion (0 and
-// 1 exactly at the ends, the knot itself at a joint) and its derivatives there, from the right.
-std::vector<knot_data> breakpoint_data(const arc_table &arc, const std::vector<double> &sbrk,
-                                       const std::vector<joint> &joints) {
-    std::vector<knot_data> d(sbrk.size());
-    for (std::size_t k = 0; k < sbrk.size(); ++k) {
-        const joint *jt = joint_at(joints, sbrk[k]);
-        const double u = k == 0 ? 0.0 : k + 1 == sbrk.size() ? 1.0 : arc_param_at(arc, sbrk[k]);
-        d[k] = jt ? jt->right : derivatives_at(arc.curve, u);
-    }
-    return d;
+    fixed.push_back({total, end, end, true});
+    return fixed;
 }
 
 // Returns the quintic Hermite piece in t = (s - s0)/len over [0, H], H = (s1 - s0)/len,
@@ -103,96 +95,124 @@ std::array<double, FCP_TABLE_ORD> hermite_piece(const knot_data &a, const knot_d
     return {double(c0), double(c1), double(c2), double(c3), double(d10), a.u};
 }
 
-// Returns the table for the given breakpoints; a piece that ends on a joint takes the data
-// from the joint's left.
-fcp_table build(const arc_table &arc, const std::vector<double> &sbrk,
-                const std::vector<joint> &joints) {
+// Returns the table on the given breakpoints.
+fcp_table build(const std::vector<breakpoint> &br) {
     fcp_table t;
-    t.sbrk = sbrk;
-    const std::vector<knot_data> d = breakpoint_data(arc, sbrk, joints);
-    const double len = sbrk.back();
-    for (std::size_t j = 0; j + 1 < sbrk.size(); ++j) {
-        const joint *end = joint_at(joints, sbrk[j + 1]);
+    const double len = br.back().s;
+    for (const breakpoint &b : br)
+        t.sbrk.push_back(b.s);
+    for (std::size_t j = 0; j + 1 < br.size(); ++j)
         t.tht.push_back(
-            hermite_piece(d[j], end ? end->left : d[j + 1], (sbrk[j + 1] - sbrk[j]) / len, len));
-    }
+            hermite_piece(br[j].right, br[j + 1].left, (br[j + 1].s - br[j].s) / len, len));
     return t;
 }
 
-// Returns the largest error of the quintic Hermite piece over [s0, s1] at TRIAL_POINTS - 1
-// evenly spaced interior points as arc length, |u_piece(s) - u(s)| |C'(u(s))| in mm (what a
-// driver that re-bases every step on the true travelled length misses its step by), with `a`
-// the data at s0 and len the table's total length; `b` receives the data at s1 (u = 1 when
-// `last`; the given `end` when not null, a joint's left side).
-double trial_error(const arc_table &arc, double s0, double s1, const knot_data &a, double len,
-                   bool last, knot_data *b, const knot_data *end = nullptr) {
-    *b = end ? *end : derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
-    const std::array<double, FCP_TABLE_ORD> c = hermite_piece(a, *b, (s1 - s0) / len, len);
+// Returns the largest error as arc length, |u_piece(s(u)) - u| |C'(u)| in mm, of the piece from
+// breakpoint a to breakpoint b (what a driver that re-bases every step on the true travelled
+// length misses its step by), at TRIAL_POINTS - 1 interior parameters evenly spaced in u, and,
+// unless b is fixed, at REACH_POINTS parameters over about `reach` mm past b, where a step that
+// starts on this piece ends, but not beyond u_stop (the next joint: a step across it is the
+// stepping's matter, not the table's).
+double piece_error(const arc_table &arc, const breakpoint &a, const breakpoint &b, double len,
+                   double reach, double u_stop) {
+    const std::array<double, FCP_TABLE_ORD> c =
+        hermite_piece(a.right, b.left, (b.s - a.s) / len, len);
+    auto error_at = [&](double u) {
+        const double s = arc_length_to(arc, u);
+        return std::fabs(fcp_horner(c.data(), (s - a.s) / len) - u) * nurbs_arc_len(u, arc.curve);
+    };
+    const double u0 = a.right.u, u1 = b.left.u;
     double e = 0;
-    for (int i = 1; i < TRIAL_POINTS; ++i) {
-        const double s = s0 + (s1 - s0) * (double(i) / TRIAL_POINTS);
-        const double u = fcp_horner(c.data(), (s - s0) / len);
-        const double u_true = arc_param_at(arc, s);
-        e = std::max(e, std::fabs(u - u_true) * nurbs_arc_len(u_true, arc.curve));
+    for (int i = 1; i < TRIAL_POINTS; ++i)
+        e = std::max(e, error_at(u0 + (u1 - u0) * (double(i) / TRIAL_POINTS)));
+    if (!b.fixed && reach > 0) {
+        const double du = reach / nurbs_arc_len(u1, arc.curve);
+        for (int i = 1; i <= REACH_POINTS; ++i)
+            e = std::max(e, error_at(std::min(u_stop, u1 + du * (double(i) / REACH_POINTS))));
     }
     return e;
 }
 
-// Places breakpoints greedily from s = 0: each piece is made as long as it can be with its
-// error at most eps (doubling, then bisection on its length). Pieces are not moved onto knots:
-// ending a piece on the last knot before its reach shortens it without lowering its error much
-// (the knot's jump then sits in the piece's middle instead of near its end), which cost a
-// factor 1.6 in the error reached with 400 pieces. Returns the breakpoints (the last one
-// `total`), or an empty vector when more than max_pieces pieces are needed.
-std::vector<double> greedy_breakpoints(const arc_table &arc, const std::vector<joint> &joints,
-                                       double total, double eps, int max_pieces) {
-    const std::vector<double> &sk = arc.s_knot;
-    std::vector<double> s = {0.0};
-    knot_data a = derivatives_at(arc.curve, 0.0), b;
-    double h = sk[1] - sk[0];
-    std::size_t next = 0; // the next joint
-    while (s.back() < total) {
-        if (int(s.size()) > max_pieces) return {};
-        const double s0 = s.back();
-        // A piece may reach the next joint but not cross it.
-        const joint *jt = next < joints.size() ? &joints[next] : nullptr;
-        const double reach = jt ? jt->s : total;
-        // Grow the trial length until it fails (or reaches the joint or the end), then bisect.
-        double lo = 0, hi = h;
-        for (;;) {
-            const bool stop = s0 + hi >= reach;
-            const double e = trial_error(arc, s0, stop ? reach : s0 + hi, a, total, stop && !jt, &b,
-                                         stop && jt ? &jt->left : nullptr);
-            if (e > eps) break;
-            if (stop) {
-                lo = hi = reach - s0;
-                break;
-            }
-            lo = hi;
-            hi *= 2;
-        }
-        for (int it = 0; it < 12 && hi - lo > 1e-9 * total; ++it) {
-            const double mid = 0.5 * (lo + hi);
-            if (trial_error(arc, s0, s0 + mid, a, total, false, &b) <= eps)
-                lo = mid;
-            else
-                hi = mid;
-        }
-        if (lo <= 0) // eps below what any piece can reach here
-            return {};
-        const double s1 = std::min(s0 + lo, reach);
-        if (s1 >= reach && jt) {
-            a = jt->right;
-            s.push_back(jt->s);
-            ++next;
-        } else {
-            const bool last = s1 >= total;
-            a = derivatives_at(arc.curve, last ? 1.0 : arc_param_at(arc, s1));
-            s.push_back(last ? total : s1);
-        }
-        h = lo;
+// One placement at a given error bound.
+struct placement {
+    const arc_table &arc;
+    double len;     // the table's last breakpoint
+    double reach;   // how far past its end a piece is scored, mm
+    double eps;     // the bound, mm
+    int cap;        // give up beyond this many pieces
+    double du_hint; // the parameter length of the last piece placed
+    long trials = 0;
+
+    // Returns the breakpoint at parameter u < 1 (not a fixed one).
+    breakpoint at(double u) const {
+        const knot_data d = derivatives_at(arc.curve, u);
+        return {arc_length_to(arc, u), d, d};
     }
-    return s;
+
+    // Returns the end of the longest piece from `a` towards the fixed breakpoint `b` whose
+    // error is at most eps (b itself when the whole stretch is within it), or an s of NaN
+    // when not even a short piece is: a search on the piece's parameter length that predicts
+    // each trial from the last by the sixth-power law and keeps the longest piece that passed.
+    breakpoint extend(const breakpoint &a, const breakpoint &b) {
+        const double full = b.left.u - a.right.u;
+        double lo = 0, hi = HUGE_VAL, e_lo = 0, e_hi = 0;
+        double du = std::min(du_hint > 0 ? du_hint : full, full);
+        breakpoint best{NAN, {}, {}};
+        for (int t = 0; t < FIT_MAX_TRIALS; ++t) {
+            ++trials;
+            breakpoint end = du >= full ? b : at(a.right.u + du);
+            if (!(end.s < b.s)) end = b; // as long as the stretch, to within rounding
+            const double e = piece_error(arc, a, end, len, reach, b.left.u);
+            if (e <= eps) {
+                lo = du;
+                e_lo = e;
+                best = end;
+                if (end.fixed || e >= TRIAL_ACCEPT * eps) break;
+            } else {
+                hi = du;
+                e_hi = e;
+            }
+            if (hi < HUGE_VAL && hi - lo <= 1e-9 * hi) break;
+            // The error grows as a power of the length: the sixth from one trial, or the power
+            // seen between the bracket's ends.
+            double next = e > 0 ? du * std::pow(TRIAL_AIM * eps / e, 1.0 / 6) : HUGE_VAL;
+            if (lo > 0 && hi < HUGE_VAL && e_lo > 0 && e_hi > e_lo)
+                next = lo *
+                       std::pow(TRIAL_AIM * eps / e_lo, std::log(hi / lo) / std::log(e_hi / e_lo));
+            if (!(next > lo && next < hi)) // outside the bracket (or NaN): halve it
+                next = hi < HUGE_VAL ? 0.5 * (lo + hi) : 2 * std::max(lo, du);
+            du = std::min(next, full);
+        }
+        if (lo > 0) du_hint = lo;
+        return best;
+    }
+
+    // Places the pieces between the fixed breakpoints; returns the breakpoints, or an empty
+    // vector when more than `cap` pieces are needed or some stretch cannot meet eps.
+    std::vector<breakpoint> run(const std::vector<breakpoint> &fixed) {
+        std::vector<breakpoint> br = {fixed.front()};
+        for (std::size_t f = 1; f < fixed.size(); ++f) {
+            while (br.back().s != fixed[f].s) {
+                if (int(br.size()) > cap) return {};
+                const breakpoint next = extend(br.back(), fixed[f]);
+                if (std::isnan(next.s)) return {};
+                br.push_back(next);
+            }
+        }
+        return br;
+    }
+};
+
+// Splits the longest pieces in half until there are `pieces` of them.
+void fill_up(const arc_table &arc, std::vector<breakpoint> &br, int pieces) {
+    while (int(br.size()) - 1 < pieces) {
+        std::size_t j = 0;
+        for (std::size_t k = 1; k + 1 < br.size(); ++k)
+            if (br[k + 1].s - br[k].s > br[j + 1].s - br[j].s) j = k;
+        const double s = 0.5 * (br[j].s + br[j + 1].s);
+        const knot_data d = derivatives_at(arc.curve, arc_param_at(arc, s));
+        br.insert(br.begin() + j + 1, breakpoint{s, d, d});
+    }
 }
 
 } // namespace
@@ -201,57 +221,122 @@ double fcp_table_eval(const fcp_table &table, int j, double s) {
     return fcp_horner(table.tht[j].data(), (s - table.sbrk[j]) / table.sbrk.back());
 }
 
-fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len) {
+fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len, double reach,
+                  const fit_progress &progress) {
     const int pieces = brk_len - 1;
-    // Bisect (in log scale) for the smallest error bound (mm) that the greedy placement meets
-    // with at most `pieces` pieces, from a bound it meets.
-    double lo = 1e-16 * total_length, hi = 1e-6 * total_length;
-    const std::vector<joint> joints = joints_of(arc);
-    std::vector<double> best = greedy_breakpoints(arc, joints, total_length, hi, pieces);
-    for (int grow = 0; best.empty(); ++grow) {
-        if (grow == 30)
-            throw std::runtime_error("no table of " + std::to_string(pieces) +
-                                     " pieces follows this curve's u(s)");
-        lo = hi;
-        hi *= 10;
-        best = greedy_breakpoints(arc, joints, total_length, hi, pieces);
-    }
-    for (int it = 0; it < 24; ++it) {
-        const double mid = std::sqrt(lo * hi);
-        std::vector<double> s = greedy_breakpoints(arc, joints, total_length, mid, pieces);
-        if (s.empty()) {
-            lo = mid;
+    const std::vector<breakpoint> fixed = fixed_breakpoints(arc, total_length);
+    if (int(fixed.size()) - 1 > pieces)
+        throw std::runtime_error(
+            "the curve has " + std::to_string(fixed.size() - 2) +
+            " joints (knots where |C'| or C'' jumps), each needing a breakpoint: a table needs at "
+            "least " +
+            std::to_string(fixed.size() - 1) + " pieces, not " + std::to_string(pieces));
+    // The smallest bound (mm) that the placement meets with at most `pieces` pieces: lo fails,
+    // hi is met. The count goes as bound^(-1/6), which predicts the next bound to try; a
+    // prediction outside the bracket is replaced by its geometric middle. Below FIT_BOUND_FLOOR
+    // of the length the error is rounding, and the search stops; nor can a table end closer
+    // to u = 1 than total_length is to the accurate length (the last piece ends there).
+    double lo = 0, hi = HUGE_VAL, eps = 1e-9 * total_length, hint = 0;
+    const double floor = std::max(FIT_BOUND_FLOOR * total_length,
+                                  2 * std::fabs(total_length - arc_table_length(arc)));
+    std::vector<breakpoint> best;
+    for (int pass = 0; pass < FIT_MAX_PASSES; ++pass) {
+        if (progress) progress(std::min(0.95, pass / 14.0));
+        // Once a bound is met, a placement of more pieces than allowed only has to fail.
+        placement pl{arc, total_length, reach, eps, hi < HUGE_VAL ? pieces : 2 * pieces, hint};
+        const std::vector<breakpoint> br = pl.run(fixed);
+        const int n = br.empty() ? 0 : int(br.size()) - 1;
+        if (n > 0 && n <= pieces) {
+            hi = eps;
+            best = br;
+            hint = br[1].left.u;
+            if (eps <= floor) break;
         } else {
-            hi = mid;
-            best = std::move(s);
+            lo = eps;
         }
+        if (lo > 0 && hi < HUGE_VAL && hi <= BOUND_PRECISION * lo) break;
+        double next = n > 0 ? eps * std::pow(double(n) / (pieces - 0.5), 6) : 64 * eps;
+        if (!(next > lo && next < hi))
+            next = lo > 0 && hi < HUGE_VAL ? std::sqrt(lo * hi) : lo > 0 ? 64 * lo : hi / 64;
+        eps = std::max(next, floor);
     }
-    // Fewer pieces than allowed: split the longest ones in half.
-    while (int(best.size()) - 1 < pieces) {
-        std::size_t j = 0;
-        for (std::size_t k = 1; k + 1 < best.size(); ++k)
-            if (best[k + 1] - best[k] > best[j + 1] - best[j]) j = k;
-        best.insert(best.begin() + j + 1, 0.5 * (best[j] + best[j + 1]));
-    }
-    return build(arc, best, joints);
+    if (best.empty())
+        throw std::runtime_error("no table of " + std::to_string(pieces) +
+                                 " pieces follows this curve's u(s) (no error bound up to " +
+                                 fmt("%.3g", lo) + " mm is met)");
+    fill_up(arc, best, pieces);
+    if (progress) progress(1.0);
+    return build(best);
 }
 
-fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int samples) {
+namespace {
+
+// Returns the largest error of piece j over `points` parameters evenly spaced in (u0, u1] (at
+// arc lengths from the accurate length), with where it occurs.
+struct piece_worst {
+    double s_err = 0, u_err = 0, s = 0, u = 0;
+};
+piece_worst piece_scan(const fcp_table &table, const arc_table &arc, int j, double u0, double u1,
+                       int points) {
+    piece_worst w;
+    for (int i = 1; i <= points; ++i) {
+        const double u = u0 + (u1 - u0) * (double(i) / points);
+        const double s = arc_length_to(arc, u);
+        const double e = std::fabs(fcp_table_eval(table, j, s) - u);
+        const double e_s = e * nurbs_arc_len(u, arc.curve);
+        w.u_err = std::max(w.u_err, e);
+        if (e_s > w.s_err) w = {e_s, w.u_err, s, u};
+    }
+    return w;
+}
+
+// Records w, found on piece j (past its end when `past`), as the worst error.
+void set_worst(fcp_accuracy &acc, const piece_worst &w, int j, bool past) {
+    acc.max_s_err = w.s_err;
+    acc.worst_piece = j;
+    acc.worst_s = w.s;
+    acc.worst_u = w.u;
+    acc.worst_past_end = past;
+}
+
+} // namespace
+
+fcp_accuracy fcp_measure(const fcp_table &table, const arc_table &arc, int samples, double reach) {
     fcp_accuracy acc;
     const int pieces = int(table.tht.size());
+    std::vector<double> ub(pieces + 1);
+    for (int j = 0; j <= pieces; ++j)
+        ub[j] = j == 0 ? 0.0 : j == pieces ? 1.0 : arc_param_at(arc, table.sbrk[j]);
+    const std::vector<double> joints = curve_joints(*arc.curve);
+    auto at_joint = [&](double u) {
+        for (double k : joints)
+            if (std::fabs(u - k) <= 1e-12) return true;
+        return false;
+    };
     for (int j = 0; j < pieces; ++j) {
-        for (int i = 0; i <= samples; ++i) {
-            const double s =
-                table.sbrk[j] + (table.sbrk[j + 1] - table.sbrk[j]) * (double(i) / samples);
-            const double u = j + 1 == pieces && i == samples ? 1.0 : arc_param_at(arc, s);
-            const double e = std::fabs(fcp_table_eval(table, j, s) - u);
-            const double e_s = e * nurbs_arc_len(u, arc.curve);
-            acc.max_u_err = std::max(acc.max_u_err, e);
-            if (e_s > acc.max_s_err || acc.worst_piece < 0) {
-                acc.max_s_err = e_s;
-                acc.worst_piece = j;
-                acc.worst_s = s;
+        // The piece itself: its error is 0 at its first breakpoint (c5 is u there).
+        const piece_worst w = piece_scan(table, arc, j, ub[j], ub[j + 1], samples);
+        acc.max_u_err = std::max(acc.max_u_err, w.u_err);
+        acc.piece_s_err = std::max(acc.piece_s_err, w.s_err);
+        if (w.s_err > acc.max_s_err || acc.worst_piece < 0) set_worst(acc, w, j, false);
+        // Past its end, where a step that starts on it ends (the next piece's first reach).
+        if (j + 1 < pieces && reach > 0) {
+            // Up to the next joint: a step across it is reported apart (joint_reach_err).
+            double u_end = arc_param_at(arc, table.sbrk[j + 1] + reach);
+            if (!at_joint(ub[j + 1]))
+                for (double k : joints)
+                    if (k > ub[j + 1]) {
+                        u_end = std::min(u_end, k);
+                        break;
+                    }
+            const piece_worst r =
+                piece_scan(table, arc, j, ub[j + 1], u_end, std::max(4, samples / 4));
+            if (at_joint(ub[j + 1])) {
+                acc.joint_reach_err = std::max(acc.joint_reach_err, r.s_err);
+            } else if (r.s_err > acc.max_s_err) {
+                set_worst(acc, r, j, true);
             }
+            acc.max_u_err = std::max(acc.max_u_err, at_joint(ub[j + 1]) ? 0.0 : r.u_err);
         }
         if (j + 1 < pieces) {
             const double m =
