@@ -215,7 +215,8 @@ int fit(const options &o, atomic_file &out) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "fcp_fit", DESCRIPTION, FOOTER, [&](CLI::App &app) { add_options(app, o); },
+        argc, argv, "fcp_fit", DESCRIPTION, with_outputs_help(FOOTER),
+        [&](CLI::App &app) { add_options(app, o); },
         [&] {
             const double points = double(o.brk_len - 1) * double(o.samples);
             if (points > MAX_CHECK_POINTS)

@@ -177,24 +177,25 @@ std::vector<ctrl> design() {
     return pts;
 }
 
-// Writes the curve file at `path` (atomically); throws output_error.
-void write_curve(const std::string &path, const std::vector<ctrl> &pts) {
-    write_file_atomically(path, [&](std::FILE *f) {
-        std::fprintf(f, "N%d\tL%d\tD2\n", int(pts.size()), DEG);
-        for (const ctrl &c : pts)
-            std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", c.x, c.y, c.w);
-    });
+// Returns the text of the flower's curve file: the header and one line per control point.
+std::string flower_text(const std::vector<ctrl> &pts) {
+    char line[128];
+    std::snprintf(line, sizeof line, "N%d\tL%d\tD2\n", int(pts.size()), DEG);
+    std::string text = line;
+    for (const ctrl &c : pts) {
+        std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tP%.17g\n", c.x, c.y, c.w);
+        text += line;
+    }
+    return text;
 }
 
-// Prints the measured properties of the curve file at `path`: weights, length, radius of
+// Prints the measured properties of `curve` (named `name`): weights, length, radius of
 // curvature and parameter speed ranges, sampled 64 times per knot span.
-int report(const std::string &path) {
-    nurbs_curve curve;
-    load_curve_checked(path, &curve);
-    const curve_survey r = survey_curve(&curve, 64);
+int report(nurbs_curve *curve, const std::string &name) {
+    const curve_survey r = survey_curve(curve, 64);
     if (!std::isfinite(r.length))
-        throw curve_error(path + ": the curve's length is not finite (its arithmetic overflows)");
-    std::printf("control points: %u, degree %u\n", curve.ncp, curve.deg);
+        throw curve_error(name + ": the curve's length is not finite (its arithmetic overflows)");
+    std::printf("control points: %u, degree %u\n", curve->ncp, curve->deg);
     std::printf("weights: %.6g .. %.6g\n", r.wmin, r.wmax);
     std::printf("length: %.9f mm\n", r.length);
     std::printf("radius of curvature: %.6g mm (u = %.6f) .. %.6g mm (u = %.6f)\n", r.rmin, r.u_rmin,
@@ -202,6 +203,19 @@ int report(const std::string &path) {
     std::printf("parameter speed |C'(u)|: %.6g .. %.6g mm (ratio %.3g)\n", r.vmin, r.vmax,
                 r.vmax / r.vmin);
     return EXIT_DONE;
+}
+
+// Writes the curve `shape` to `out` and reports on the text written, checked as a tool loads
+// a curve file (the output is not read back: it may be a device or a FIFO).
+int make(const std::string &shape, const std::string &out) {
+    const std::string text = shape == "flower"   ? flower_text(design())
+                             : shape == "circle" ? curve_file_text(suite_circle())
+                             : shape == "helix"  ? curve_file_text(suite_helix())
+                                                 : curve_file_text(suite_conics());
+    write_file_atomically(out, [&](std::FILE *f) { std::fputs(text.c_str(), f); });
+    nurbs_curve curve;
+    load_curve_checked_text(text, out, &curve);
+    return report(&curve, out);
 }
 
 } // namespace
@@ -219,7 +233,8 @@ int main(int argc, char **argv) {
     std::string out, report_path, shape = "flower";
     return tool_main(
         argc, argv, "make_curve", DESCRIPTION,
-        "The output is written under a temporary name and renamed when complete.",
+        with_outputs_help(
+            "The output is written under a temporary name and renamed when complete."),
         [&](CLI::App &app) {
             CLI::Option *o = app.add_option(
                 "-o", out,
@@ -234,17 +249,13 @@ int main(int argc, char **argv) {
                 ->excludes(o);
         },
         [&] {
-            if (!report_path.empty()) return report(report_path);
+            if (!report_path.empty()) {
+                nurbs_curve curve;
+                load_curve_checked(report_path, &curve);
+                return report(&curve, report_path);
+            }
             remove_temporaries_on_signal();
             if (out.empty()) out = shape == "flower" ? "S1200X30quorbel.nurbs" : shape + ".nurbs";
-            if (shape == "flower") {
-                write_curve(out, design());
-            } else {
-                const curve_def c = shape == "circle"  ? suite_circle()
-                                    : shape == "helix" ? suite_helix()
-                                                       : suite_conics();
-                write_file_atomically(out, [&](std::FILE *f) { curve_file_write(f, c); });
-            }
-            return report(out);
+            return make(shape, out);
         });
 }

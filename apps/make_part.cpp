@@ -212,7 +212,7 @@ const char *const FOOTER =
 int main(int argc, char **argv) {
     std::string gcode = "part_outline.ngc", dxf = "part_outline.dxf";
     return tool_main(
-        argc, argv, "make_part", DESCRIPTION, FOOTER,
+        argc, argv, "make_part", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) {
             app.add_option("--gcode", gcode, "G-code program to write")
                 ->type_name("FILE")

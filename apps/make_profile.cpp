@@ -293,7 +293,7 @@ int write_plain(const options &o, double T, atomic_file &out) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "make_profile", DESCRIPTION, FOOTER,
+        argc, argv, "make_profile", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) { add_options(app, o); },
         [&] {
             const machine_limits m = machine_from(o.machine);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "dxf_spline.hpp"
 #include "format.hpp"
 #include "gcode_nurbs.hpp"
+#include "input_file.hpp"
 #include "nurbs.hpp"
 #include "tool_cli.hpp"
 
@@ -25,10 +25,11 @@ struct options {
     long index = 0;
 };
 
-// A curve read from the input and where it came from, as --list shows it.
+// A curve read from the input, where it came from (as --list shows it), and the reader's note
+// on it.
 struct imported {
     curve_def curve;
-    std::string kind, origin;
+    std::string kind, origin, note;
 };
 
 // Returns the extension of `path` in lower case, with its dot ("" when it has none).
@@ -41,30 +42,47 @@ std::string extension(const std::string &path) {
     return e;
 }
 
-// Returns "gcode" or "dxf": --format, else the extension, else the first bytes of the file
-// (a DXF drawing begins with group code 0 and SECTION), else "gcode".
-std::string input_format(const options &o) {
+// Returns "gcode" or "dxf" as --format or the extension of INPUT says; "" when neither does.
+std::string named_format(const options &o) {
     if (!o.format.empty()) return o.format;
     const std::string e = extension(o.input);
     if (e == ".dxf") return "dxf";
     for (const char *g : {".ngc", ".nc", ".gcode", ".tap", ".cnc"})
         if (e == g) return "gcode";
-    std::ifstream in(o.input, std::ios::binary);
-    char head[256] = {};
-    in.read(head, sizeof head);
-    return dxf_signature(std::string(head, static_cast<std::size_t>(in.gcount()))) ? "dxf"
-                                                                                   : "gcode";
+    return "";
 }
 
-// Returns the curves of the input, read as `format`.
-std::vector<imported> read_input(const std::string &path, const std::string &format) {
-    std::vector<imported> out;
+// The curves of an input and the notes of its reader.
+struct read_curves {
+    std::vector<imported> curves;
+    std::vector<std::string> notes; // each distinct note once
+};
+
+// Returns the curves of INPUT. The input is read once, whole, into memory (so that a pipe or
+// a FIFO works); its format is named_format, else DXF when its content begins like a DXF
+// drawing, else G-code; it is parsed from the same bytes.
+read_curves read_input(const options &o) {
+    const std::string named = named_format(o);
+    const std::string what = named == "dxf"     ? "DXF drawing"
+                             : named == "gcode" ? "G-code program"
+                                                : "input";
+    std::string content, error;
+    if (!read_input_whole(o.input, what, IMPORT_MAX_BYTES, &content, &error))
+        throw tool_failure(error);
+    const std::string format = !named.empty() ? named : dxf_signature(content) ? "dxf" : "gcode";
+    read_curves out;
+    auto add = [&](curve_def &&c, const char *kind, const std::string &origin,
+                   const std::string &note) {
+        out.curves.push_back({std::move(c), kind, origin, note});
+        if (!note.empty() && std::find(out.notes.begin(), out.notes.end(), note) == out.notes.end())
+            out.notes.push_back(note);
+    };
     if (format == "dxf") {
-        for (dxf_curve &c : read_dxf_splines(path))
-            out.push_back({std::move(c.curve), "DXF SPLINE", c.entity});
+        for (dxf_curve &c : read_dxf_splines_text(content, o.input))
+            add(std::move(c.curve), "DXF SPLINE", c.entity, c.note);
     } else {
-        for (gcode_curve &c : read_gcode_nurbs(path))
-            out.push_back({std::move(c.curve), "G06.2 NURBS", "line " + std::to_string(c.line)});
+        for (gcode_curve &c : read_gcode_nurbs_text(content, o.input))
+            add(std::move(c.curve), "G06.2 NURBS", "line " + std::to_string(c.line), c.note);
     }
     return out;
 }
@@ -87,29 +105,39 @@ std::string output_path(const options &o) {
     return o.input.substr(0, o.input.size() - e.size()) + ".nurbs";
 }
 
-// Writes `c` to `path` atomically, after loading the written file back as the bench will:
-// when it does not load, nothing is renamed into place and the output is left as it was.
-void write_checked(const curve_def &c, const std::string &path) {
-    atomic_file out(path);
-    if (!curve_file_write(out.stream(), c) || std::fflush(out.stream()) != 0)
-        throw output_error(path + ": write failed");
-    nurbs_curve loaded;
+// Returns the text of the curve file of `c`, after loading it back as the bench will (from
+// memory, under the name `path` for the messages); throws tool_failure when it does not load.
+std::string checked_curve_text(const curve_def &c, const std::string &path) {
+    std::string text = curve_file_text(c);
+    std::FILE *in = fmemopen(text.data(), text.size(), "r");
+    if (!in) throw tool_failure("not enough memory to load back the curve file of " + path);
     try {
-        nurbs_curve_alloc_file(out.temp_path().c_str(), &loaded);
+        nurbs_curve loaded;
+        nurbs_curve_load_stream(in, path, &loaded);
     } catch (const nurbs_file_error &e) {
-        std::string what = e.kind == nurbs_file_error::open_failed ? "does not open" : e.what();
-        for (std::size_t at; (at = what.find(out.temp_path())) != std::string::npos;)
-            what.replace(at, out.temp_path().size(), path);
+        std::fclose(in);
         throw tool_failure("the curve file written for " + path +
-                           " does not load back (nothing written): " + what);
+                           " does not load back (nothing written): " + e.what());
     }
-    out.commit();
+    std::fclose(in);
+    return text;
 }
 
-// Runs the tool: lists the curves of the input, or writes the one --index picks.
+// Writes `c` to `path` atomically once its text loads back as the bench will load it: when
+// it does not, nothing is written and the output is left as it was.
+void write_checked(const curve_def &c, const std::string &path) {
+    const std::string text = checked_curve_text(c, path);
+    write_file_atomically(path, [&](std::FILE *f) { std::fwrite(text.data(), 1, text.size(), f); });
+}
+
+// Runs the tool: lists the curves of the input, or writes the one --index picks. Notes on
+// what was converted (or taken as millimetres) go to standard error.
 int run(const options &o) {
-    const std::vector<imported> curves = read_input(o.input, input_format(o));
+    const read_curves input = read_input(o);
+    const std::vector<imported> &curves = input.curves;
     if (o.list) {
+        for (const std::string &note : input.notes)
+            std::fprintf(stderr, "nurbs_import: %s\n", note.c_str());
         list_curves(curves);
         return EXIT_DONE;
     }
@@ -119,6 +147,7 @@ int run(const options &o) {
                            std::to_string(o.index) + " is outside 0.." +
                            std::to_string(curves.size() - 1));
     const imported &c = curves[static_cast<std::size_t>(o.index)];
+    if (!c.note.empty()) std::fprintf(stderr, "nurbs_import: %s\n", c.note.c_str());
     const std::string path = output_path(o);
     refuse_output_over_inputs(path, "-o", {o.input});
     remove_temporaries_on_signal();
@@ -136,23 +165,43 @@ const char *const DESCRIPTION =
     "INPUT is a G-code program (.ngc .nc .gcode .tap .cnc) with G06.2 (or G6.2) NURBS block\n"
     "sequences, or a DXF drawing (.dxf) with SPLINE entities in its ENTITIES section; any\n"
     "other name is taken as DXF when its content begins with group code 0 and SECTION, else\n"
-    "as G-code. --format overrides both.";
+    "as G-code. --format overrides both. INPUT is read once, whole (a pipe or a FIFO works).";
 
-const char *const FOOTER =
-    "G-code: \"G06.2 [P<rank>] K<knot> X Y [Z] [R<weight>] [F]\", then \"K X Y [Z] [R]\" per\n"
-    "control point, then exactly <rank> blocks \"K<knot>\" (rank = degree + 1, default 4). An\n"
-    "axis left out keeps its last programmed value (0 if never), R defaults to 1; block\n"
-    "numbers, comments, % lines and other words are skipped; values are taken as written\n"
-    "(no G20/G21 conversion). Dimension 3 when a Z is given in the sequence.\n"
-    "DXF (ASCII): control points 10/20/30, knots 40, weights 41 (flag 70 bit 4), degree 71;\n"
-    "dimension 3 when a control point has z != 0.\n"
-    "Refused, with the file and line (G-code) or the entity (DXF): decreasing knots, a wrong\n"
-    "number of trailing knots, a degree outside 2..25, a weight that is not positive, a value\n"
-    "that is not a number, incremental mode (G91) at a curve, a spline given by fit points\n"
-    "only, an unclamped knot vector, inconsistent counts, more than 10^7 control points, and\n"
-    "an input without a curve. The output (default: INPUT with extension .nurbs) is written\n"
-    "under a temporary name, loaded back as a check and renamed when it loads; it may not be\n"
-    "INPUT.";
+// Returns the help's footer: the formats, the units, the refusals, with the bounds stated.
+std::string footer() {
+    return "G-code: \"G06.2 [P<rank>] K<knot> X Y [Z] [R<weight>] [F]\", then \"K X Y [Z] [R]\" "
+           "per\n"
+           "control point, then exactly <rank> blocks \"K<knot>\" (rank = degree + 1, default 4). "
+           "An\n"
+           "axis left out keeps its last programmed value (0 if never), R defaults to 1; block\n"
+           "numbers, comments, % lines and other words are skipped. A number may have an exponent\n"
+           "as %g writes it: an e or E directly after its digits, an optional sign, digits\n"
+           "(\"X1e1\" is X 10; \"X1 E1\" is X 1 and a skipped word E1). Units: millimetres; after\n"
+           "G20 (inches) X, Y, Z are multiplied by 25.4 (a note says so), G21 is millimetres.\n"
+           "Dimension 3 when a Z is given in the sequence.\n"
+           "DXF (ASCII): control points 10/20/30, knots 40, weights 41 (flag 70 bit 4), degree "
+           "71;\n"
+           "dimension 3 when a control point has z != 0. Units: the header's $INSUNITS converts\n"
+           "the control points to millimetres (1 inches x25.4, 2 feet, 5 cm, 6 m, ... up to 24 US\n"
+           "survey miles; a note says so); 0 (unitless) or an unknown code is taken as\n"
+           "millimetres with a warning; no $INSUNITS: millimetres. Knots and weights are never\n"
+           "scaled. A UTF-8 byte-order mark at the start of either format is skipped.\n"
+           "Refused, with the file and line (G-code) or the entity (DXF): decreasing knots, a "
+           "wrong\n"
+           "number of trailing knots, a degree outside 2..25, a weight that is not positive, a "
+           "value\n"
+           "that is not a number, incremental mode (G91) at a curve, a spline given by fit points\n"
+           "only, an unclamped knot vector, inconsistent counts, more than " +
+           std::to_string(IMPORT_MAX_POINTS) +
+           " control points\n"
+           "in the file (what a curve file loads), an input of more than " +
+           std::to_string(IMPORT_MAX_BYTES) +
+           " bytes, and an\n"
+           "input without a curve. The output (default: INPUT with extension .nurbs) is written\n"
+           "under a temporary name, loaded back as a check and renamed when it loads; it may not "
+           "be\n"
+           "INPUT.";
+}
 
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {
@@ -178,6 +227,6 @@ void add_options(CLI::App &app, options &o) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "nurbs_import", DESCRIPTION, FOOTER,
+        argc, argv, "nurbs_import", DESCRIPTION, with_outputs_help(footer()),
         [&](CLI::App &app) { add_options(app, o); }, [&] { return run(o); });
 }

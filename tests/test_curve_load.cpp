@@ -46,4 +46,34 @@ TEST(CurveLoad, OverflowingArithmeticIsRefused) {
               std::string::npos);
 }
 
+TEST(CurveLoad, ContentAfterTheLastControlPointIsRefusedWhereTheDriverIgnoresIt) {
+    temp_dir dir;
+    const std::string three = curve_text(straight_line(3, 2, 2.0), 2);
+    const std::string five = curve_text(straight_line(5, 2, 2.0), 2);
+    // The header of the three-point curve over the five point lines of another.
+    const std::string more =
+        three.substr(0, three.find('\n') + 1) + five.substr(five.find('\n') + 1);
+    write_file(dir.file("more.nurbs"), more);
+    EXPECT_EQ(load_error(dir.file("more.nurbs")),
+              dir.file("more.nurbs") +
+                  ":5: a control point line after the last one (the header N3 gives 3 control "
+                  "points)");
+    write_file(dir.file("text.nurbs"), three + "\n  end of curve\n");
+    EXPECT_EQ(load_error(dir.file("text.nurbs")),
+              dir.file("text.nurbs") +
+                  ":6: text after the last control point (the header N3 gives 3 control points)");
+    write_file(dir.file("same.nurbs"), three.substr(0, three.size() - 1) + " 7\n");
+    EXPECT_NE(load_error(dir.file("same.nurbs")).find(":4: text after the last control point"),
+              std::string::npos);
+    // White space after the last point is no content.
+    write_file(dir.file("blank.nurbs"), three + "\n \t\r\n\n");
+    EXPECT_EQ(load_error(dir.file("blank.nurbs")), "");
+    // The driver's loader reads the points the header gives and nothing after them.
+    nurbs_curve c;
+    nurbs_curve_alloc_file(dir.file("more.nurbs").c_str(), &c);
+    EXPECT_EQ(c.ncp, 3u);
+    nurbs_curve_alloc_file(dir.file("text.nurbs").c_str(), &c);
+    EXPECT_EQ(c.ncp, 3u);
+}
+
 } // namespace

@@ -126,10 +126,11 @@ TEST(DxfSpline, HandWrittenDrawingGivesTheWrittenValues) {
     }
 }
 
-// Returns the message read_dxf_splines_text throws for the drawing `g` ("" when it reads it).
-std::string refusal(const std::string &text) {
+// Returns the message read_dxf_splines_text throws for the drawing `text` ("" when it reads
+// it); the drawing is named `name`.
+std::string refusal(const std::string &text, const std::string &name = "drawing.dxf") {
     try {
-        read_dxf_splines_text(text, "drawing.dxf");
+        read_dxf_splines_text(text, name);
     } catch (const import_error &e) {
         return e.what();
     }
@@ -221,6 +222,70 @@ TEST(DxfSpline, FilesThatAreNotDrawingsAreNamed) {
     EXPECT_TRUE(dxf_signature("999\nwritten by hand\n"));
     EXPECT_FALSE(dxf_signature("G1 X0 Y0\n"));
     EXPECT_FALSE(dxf_signature("0\nLINE\n"));
+}
+
+// Returns the drawing `g` (as drawing() makes it) with "$INSUNITS" set to `code` in its header.
+group_list with_units(group_list g, const char *code) {
+    g.insert(g.begin() + 3, {{9, "$INSUNITS"}, {70, code}});
+    return g;
+}
+
+TEST(DxfSpline, HeaderUnitsAreConvertedToMillimetresOrNamed) {
+    const group_list arc = spline("2A", 12, 2, ARC_KNOTS, ARC);
+    // Inches: the coordinates times 25.4, knots and weights as written, and a note.
+    std::vector<point_w> inch = ARC;
+    for (point_w &p : inch)
+        p.x *= 25.4, p.y *= 25.4;
+    const std::vector<dxf_curve> in =
+        read_dxf_splines_text(text_of(with_units(drawing(arc), "1")), "d.dxf");
+    ASSERT_EQ(in.size(), 1u);
+    expect_curve(in[0].curve, 2, 2, ARC_KNOTS, inch);
+    EXPECT_EQ(in[0].note,
+              "note: d.dxf: $INSUNITS 1 (inches): coordinates converted to millimetres (x25.4)");
+    std::vector<point_w> metres = ARC;
+    for (point_w &p : metres)
+        p.x *= 1000, p.y *= 1000;
+    expect_curve(read_dxf_splines_text(text_of(with_units(drawing(arc), "6")), "d.dxf")[0].curve, 2,
+                 2, ARC_KNOTS, metres);
+    // Millimetres, or no $INSUNITS: as written, no note.
+    for (const group_list &mm : {with_units(drawing(arc), "4"), drawing(arc)}) {
+        const dxf_curve c = read_dxf_splines_text(text_of(mm), "d.dxf").at(0);
+        expect_curve(c.curve, 2, 2, ARC_KNOTS, ARC);
+        EXPECT_EQ(c.note, "");
+    }
+    // Unitless and unknown codes: as written, with a warning naming the code.
+    for (const char *code : {"0", "99", "x"}) {
+        const dxf_curve c =
+            read_dxf_splines_text(text_of(with_units(drawing(arc), code)), "d.dxf").at(0);
+        expect_curve(c.curve, 2, 2, ARC_KNOTS, ARC);
+        EXPECT_EQ(c.note.rfind(std::string("warning: d.dxf: $INSUNITS ") + code + " (", 0), 0u)
+            << c.note;
+        EXPECT_NE(c.note.find("taken as millimetres"), std::string::npos) << c.note;
+    }
+    // A coordinate that overflows once converted is refused, naming the entity.
+    const group_list far =
+        spline("2A", 12, 2, ARC_KNOTS, {{1e308, 0, 0, 1}, {1, 1, 0, H}, {0, 1, 0, 1}});
+    EXPECT_NE(refusal(text_of(with_units(drawing(far), "1")), "d.dxf")
+                  .find("d.dxf: SPLINE 1 (handle 2A): $INSUNITS 1 (inches): a coordinate leaves"),
+              std::string::npos);
+}
+
+TEST(DxfSpline, AByteOrderMarkIsSkippedAndTheImportBoundIsCheckedWhenDeclared) {
+    const group_list arc = spline("2A", 12, 2, ARC_KNOTS, ARC);
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::vector<dxf_curve> c = read_dxf_splines_text(bom + text_of(drawing(arc)), "d.dxf");
+    ASSERT_EQ(c.size(), 1u);
+    expect_curve(c[0].curve, 2, 2, ARC_KNOTS, ARC);
+    EXPECT_TRUE(dxf_signature(bom + "  0\nSECTION\n"));
+    // Group 73 beyond the bound is refused as soon as it is read, naming the bound.
+    const std::string msg = refusal(text_of(drawing(with(arc, 73, "4000001"))));
+    EXPECT_NE(msg.find("SPLINE 1 (handle 2A): group 73 declares 4000001 control points: an "
+                       "import takes at most 4000000 control points per file"),
+              std::string::npos)
+        << msg;
+    EXPECT_NE(refusal(text_of(drawing(with(arc, 73, "4000000"))))
+                  .find("group 73 declares 4000000 control points but the entity gives 3"),
+              std::string::npos);
 }
 
 } // namespace

@@ -6,8 +6,10 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "format.hpp"
 #include "gcode_nurbs.hpp"
 
 using namespace nurbs_interp;
@@ -134,6 +136,66 @@ TEST(GcodeNurbs, MalformedProgramsAreRefusedWithFileLineAndFault) {
     EXPECT_EQ(refusal(GOOD), "");
     EXPECT_EQ(refusal("G06.2 P3 K0 X0." + std::string(300, '1') + GOOD.substr(14)), "");
     EXPECT_EQ(refusal(""), "prog.ngc: empty file, no NURBS block");
+}
+
+TEST(GcodeNurbs, ExponentsAreReadAsPrintfWritesThem) {
+    const std::vector<gcode_curve> c = read_gcode_nurbs_text(
+        "G06.2 P3 K0 X1e1 Y1.5E-3\nK0 X2.5e+1 Y-1E2 R5e-1\nK0 X3.E0 Y1 E7\nK1e0\nK1\nK1\n",
+        "e.ngc");
+    ASSERT_EQ(c.size(), 1u);
+    using row = std::array<double, 4>;
+    EXPECT_EQ(rows(c[0].curve),
+              (std::vector<row>{{10, 0.0015, 0, 1}, {25, -100, 0, 0.5}, {3, 1, 0, 1}}));
+    // Every double printed with %.17g (exponents where it chooses them) reads back exactly.
+    const double values[] = {1e-20,
+                             6.02214076e23,
+                             -3.0000000000000004e-7,
+                             1.2345678901234568e17,
+                             4.9406564584124654e-324,
+                             -1.7976931348623157e308};
+    std::string program = "G06.2 P3 K0 X0 Y0\n";
+    for (std::size_t i = 0; i < std::size(values); ++i) // knots 0, 0, 0, 1, 2, 3, 4, then 5 x 3
+        program += "K" + std::to_string(i < 2 ? 0 : i - 1) + " X" + fmt("%.17g", values[i]) + " Y" +
+                   fmt("%.17g", -values[i] / 3) + "\n";
+    program += "K5\nK5\nK5\n";
+    const curve_def r = read_gcode_nurbs_text(program, "e.ngc").at(0).curve;
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        EXPECT_EQ(r.points[i + 1].x, values[i]) << fmt("%.17g", values[i]);
+        EXPECT_EQ(r.points[i + 1].y, -values[i] / 3) << fmt("%.17g", values[i]);
+    }
+    // Exponents that are not numbers are named, never read as another number.
+    for (const auto &[block, fragment] : std::vector<std::pair<std::string, std::string>>{
+             {"G0 X1e", "E is not followed by a number"},
+             {"G0 X1e+", "word \"E+\": \"+\" is not a number"},
+             {"G0 X1e400", "word \"X1e400\": \"1e400\" is not a number"},
+             {"G0 X.e5", "\".e5\" is not a number"}}) {
+        const std::string msg = refusal(block + "\n" + GOOD);
+        EXPECT_EQ(msg.rfind("prog.ngc:1: ", 0), 0u) << block << " -> " << msg;
+        EXPECT_NE(msg.find(fragment), std::string::npos) << block << " -> " << msg;
+    }
+}
+
+TEST(GcodeNurbs, InchesAreConvertedToMillimetresAndAByteOrderMarkIsSkipped) {
+    // G20 before the first curve; the modal X (1 inch) carries into its first point; G21
+    // before the second.
+    const std::vector<gcode_curve> c = read_gcode_nurbs_text(
+        "\xEF\xBB\xBF%\nG20 G0 X1\nG06.2 P3 K0 Y0\nK0 X2 Y1 R0.5\nK0 X3 Y0\nK1\nK1\nK1\n"
+        "G21\nG06.2 P3 K0 X1 Y0\nK0 X2 Y1\nK0 X3 Y0\nK2\nK2\nK2\n",
+        "inch.ngc");
+    ASSERT_EQ(c.size(), 2u);
+    using row = std::array<double, 4>;
+    EXPECT_EQ(rows(c[0].curve),
+              (std::vector<row>{{25.4, 0, 0, 1}, {2 * 25.4, 25.4, 0, 0.5}, {3 * 25.4, 0, 0, 1}}));
+    EXPECT_EQ(c[0].curve.knots, (std::vector<double>{0, 0, 0, 1, 1, 1})); // knots as written
+    EXPECT_EQ(c[0].note, "note: inch.ngc:3: the NURBS curve is programmed in inches (G20): "
+                         "coordinates converted to millimetres (x25.4)");
+    EXPECT_EQ(rows(c[1].curve), (std::vector<row>{{1, 0, 0, 1}, {2, 1, 0, 1}, {3, 0, 0, 1}}));
+    EXPECT_EQ(c[1].note, "");
+    EXPECT_EQ(refusal("\xEF\xBB\xBF" + GOOD), "");
+    EXPECT_NE(refusal("G20 G0 X1e307\n" + GOOD)
+                  .find("prog.ngc:1: X9.9999999999999999e+306 leaves the range of a double in "
+                        "millimetres"),
+              std::string::npos);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -400,6 +401,111 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
         EXPECT_EQ(read_file(dir.file("suite/circle__circle_fprof.png")).substr(1, 3), "PNG");
     }
     EXPECT_NE(read_file(err).find("interp_suite: [2/"), std::string::npos) << "progress";
+}
+
+// A gnuplot that only records that it was started (and the script it was given).
+std::string fake_gnuplot(const temp_dir &dir) {
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directory(bin);
+    write_file(bin + "/gnuplot", "#!/bin/sh\ncat >" + dir.file("gnuplot-ran") + "\nexit 3\n");
+    std::filesystem::permissions(bin + "/gnuplot", std::filesystem::perms::owner_all);
+    return "PATH=" + bin + ":/usr/bin:/bin ";
+}
+
+TEST_F(InterpCompareProgram, APlotPathCannotBecomeAGnuplotCommand) {
+    const std::string path = fake_gnuplot(dir);
+    const std::string plot = "\"$(printf 'x\\nsystem \"touch pwned\"\\n.png')\"";
+    EXPECT_EQ(run("cd " + dir.path.string() + " && " + path + PROGRAM + " --methods FCP --curve " +
+                      BUNDLED_CURVE + " --profile " + profile + " --plot " + plot,
+                  out, err),
+              1);
+    EXPECT_NE(read_file(err).find("--plot \"x\\x0asystem \"touch pwned\"\\x0a.png\": holds a "
+                                  "control character (byte 0x0a); refused, gnuplot would read it "
+                                  "as the end of a command"),
+              std::string::npos)
+        << read_file(err);
+    EXPECT_EQ(read_file(out), "") << "refused before the run";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("gnuplot-ran")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("pwned")));
+    EXPECT_EQ(strays({"bin"}), std::vector<std::string>{});
+}
+
+// Returns the copy of the bundled file `rel` (under data/) at `to`, with its folders.
+void copy_bundled(const std::string &rel, const std::string &to) {
+    std::filesystem::create_directories(std::filesystem::path(to).parent_path());
+    std::filesystem::copy_file(NURBS_BUNDLED_DATA "/" + rel, to);
+}
+
+TEST(InterpSuite, ManifestMistakesAndOutputsOverInputsAreRefusedBeforeAnyRun) {
+    temp_dir dir;
+    const std::string out = dir.file("stdout"), err = dir.file("stderr");
+    const std::string suite = NURBS_BIN_DIR "/interp_suite --samples 20 ";
+    copy_bundled("curves/circle.nurbs", dir.file("m/c.nurbs"));
+    copy_bundled("curves/circle_fprof.txt", dir.file("m/p.txt"));
+    // A missing file on the second line: named before the first line runs.
+    write_file(dir.file("m/late.txt"), "c.nurbs p.txt\nc.nurbs missing.txt\n");
+    EXPECT_EQ(
+        run(suite + "--no-plots --manifest " + dir.file("m/late.txt") + " --out " + dir.file("o1"),
+            out, err),
+        1);
+    EXPECT_EQ(read_file(err), "interp_suite: " + dir.file("m/late.txt") +
+                                  ":2: " + dir.file("m/missing.txt") +
+                                  ": cannot open the feed profile (No such file or directory)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("o1")));
+    // The manifest is named like an output in --out.
+    write_file(dir.file("m/summary.md"), "c.nurbs p.txt\n");
+    EXPECT_EQ(
+        run(suite + "--no-plots --manifest " + dir.file("m/summary.md") + " --out " + dir.file("m"),
+            out, err),
+        1);
+    EXPECT_NE(read_file(err).find("summary.md (--out) is the input"), std::string::npos)
+        << read_file(err);
+    EXPECT_EQ(read_file(dir.file("m/summary.md")), "c.nurbs p.txt\n");
+    // A profile named like the plot of another run (c with p.txt: c__p.png).
+    const std::string path = fake_gnuplot(dir);
+    copy_bundled("curves/circle_fprof.txt", dir.file("m/c__p.png"));
+    write_file(dir.file("m/plots.txt"), "c.nurbs p.txt c__p.png\n");
+    EXPECT_EQ(
+        run(path + suite + "--manifest " + dir.file("m/plots.txt") + " --out " + dir.file("m"), out,
+            err),
+        1);
+    EXPECT_NE(read_file(err).find("c__p.png (--out) is the input"), std::string::npos)
+        << read_file(err);
+    // An output directory gnuplot would read as a command.
+    write_file(dir.file("m/ok.txt"), "c.nurbs p.txt\n");
+    EXPECT_EQ(run(path + suite + "--manifest " + dir.file("m/ok.txt") + " --out \"" +
+                      dir.file("o\n") + "\"",
+                  out, err),
+              1);
+    EXPECT_NE(read_file(err).find("holds a control character (byte 0x0a)"), std::string::npos)
+        << read_file(err);
+    EXPECT_EQ(read_file(err).find("interp_suite: [1/"), std::string::npos) << "no run started";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("o\n")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("gnuplot-ran")));
+    EXPECT_EQ(read_file(dir.file("m/c__p.png")), read_file(dir.file("m/p.txt")));
+}
+
+TEST(InterpSuite, CurvesOfOneNameInTwoFoldersAndQuotedPathsAreToldApart) {
+    temp_dir dir;
+    const std::string out = dir.file("stdout"), err = dir.file("stderr");
+    copy_bundled("curves/circle.nurbs", dir.file("a/curve.nurbs"));
+    copy_bundled("curves/helix.nurbs", dir.file("b/curve.nurbs"));
+    copy_bundled("curves/circle_fprof.txt", dir.file("my profiles/p.txt"));
+    write_file(dir.file("suite.txt"), "a/curve.nurbs \"my profiles/p.txt\"\n"
+                                      "b/curve.nurbs \"my profiles/p.txt\"\n");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/interp_suite --no-plots --samples 30 --manifest " +
+                      dir.file("suite.txt") + " --out " + dir.file("o"),
+                  out, err),
+              0)
+        << read_file(err);
+    std::istringstream csv(read_file(dir.file("o/summary.csv")));
+    std::string line;
+    std::getline(csv, line);
+    std::set<std::string> curves;
+    while (std::getline(csv, line))
+        curves.insert(line.substr(0, line.find(",p.txt,")));
+    EXPECT_EQ(curves, (std::set<std::string>{"a/curve.nurbs", "b/curve.nurbs"}));
+    EXPECT_NE(read_file(err).find("interp_suite: [2/2] b/curve.nurbs"), std::string::npos);
 }
 
 } // namespace

@@ -620,6 +620,10 @@ TEST(KnotVector, EveryMalformedKnotVectorIsRefusedWithFileAndLine) {
              {{0, 0, 0, 0, 0, 2, 3, 3, 3, 3}, "more than 4 knots equal the first one", 6},
              {{0, 0, 0, 0, 1, 3, 3, 3, 3, 3}, "more than 4 knots equal the last one", 7},
              {{5, 5, 5, 5, 5, 5, 5, 5, 5, 5}, "the knots span no range", 11},
+             // Finite knots whose range overflows: every knot would map to 0 or 1.
+             {{-1.5e308, -1.5e308, -1.5e308, -1.5e308, 0, 1, 1.5e308, 1.5e308, 1.5e308, 1.5e308},
+              "the knot range (last - first: 1.5e+308 - -1.5e+308) is not finite",
+              11},
          }) {
         const std::string msg = load_message(dir, "k.nurbs", curve_text_with_knots(six, 3, b.k));
         const std::string where = dir.file("k.nurbs") + ":" + std::to_string(b.line) + ": ";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -167,6 +168,17 @@ TEST(NurbsImport, ListsAndPicksCurves) {
     EXPECT_EQ(f.err.rfind("nurbs_import: drawing.txt:1: ", 0), 0u) << f.err;
 }
 
+// Returns a drawing of one SPLINE of degree 2 (no handle) with the knots `knots` as written and
+// the planar control points whose x and y follow each other in `xy`.
+std::string spline_dxf(const std::vector<std::string> &knots, const std::vector<int> &xy) {
+    std::string t = "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n";
+    for (const std::string &k : knots)
+        t += " 40\n" + k + "\n";
+    for (std::size_t i = 0; i + 1 < xy.size(); i += 2)
+        t += " 10\n" + std::to_string(xy[i]) + "\n 20\n" + std::to_string(xy[i + 1]) + "\n";
+    return t + "  0\nENDSEC\n  0\nEOF\n";
+}
+
 TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
     temp_dir dir;
     write_file(dir.file("bad.ngc"), "G06.2 P3 K0 X0 Y0\nK0 X1 Y1 R-2\n");
@@ -185,18 +197,30 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
                   0u)
             << r.err;
     }
-    // A curve the checks take but the loader refuses (its knot range overflows): the written
-    // file is loaded back before it is put in place.
-    write_file(dir.file("huge.dxf"),
-               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 40\n-1e308\n 40\n-1e308\n"
-               " 40\n-1e308\n 40\n0\n 40\n1e308\n 40\n1e308\n 40\n1e308\n 10\n0\n 20\n0\n 10\n1\n"
-               " 20\n1\n 10\n2\n 20\n0\n 10\n3\n 20\n0\n  0\nENDSEC\n  0\nEOF\n");
-    const tool_run h = tool(dir, "nurbs_import -o old.nurbs huge.dxf");
-    EXPECT_EQ(h.status, 1);
-    EXPECT_NE(h.err.find("the curve file written for old.nurbs does not load back (nothing "
-                         "written): old.nurbs:"),
-              std::string::npos)
-        << h.err;
+    // A curve the checks take but the loader refuses (its interior knots 0, 1, 2 become one
+    // value once mapped onto [0, 1] over a range of 2e300): the written file is loaded back
+    // before it is put in place. Knots whose range overflows (-1e308 .. 1e308) are refused by
+    // the importer's own check, which says so.
+    const struct {
+        const char *file;
+        std::string drawing, message;
+    } refused[] = {
+        {"huge.dxf",
+         spline_dxf({"-1e300", "-1e300", "-1e300", "0", "1", "2", "1e300", "1e300", "1e300"},
+                    {0, 0, 1, 1, 2, 0, 3, 0, 4, 1, 5, 0}),
+         "the curve file written for old.nurbs does not load back (nothing written): old.nurbs:"},
+        {"range.dxf",
+         spline_dxf({"-1e308", "-1e308", "-1e308", "0", "1e308", "1e308", "1e308"},
+                    {0, 0, 1, 1, 2, 0, 3, 0}),
+         "range.dxf: SPLINE 1 (line 5): the knot range (last - first: 1e+308 - -1e+308) is not "
+         "finite"},
+    };
+    for (const auto &r : refused) {
+        write_file(dir.file(r.file), r.drawing);
+        const tool_run h = tool(dir, std::string("nurbs_import -o old.nurbs ") + r.file);
+        EXPECT_EQ(h.status, 1) << r.file;
+        EXPECT_NE(h.err.find(r.message), std::string::npos) << h.err;
+    }
     // The output may not be the input.
     write_file(dir.file("in.ngc"), TWO_CURVES);
     const tool_run o = tool(dir, "nurbs_import -o ./in.ngc in.ngc");
@@ -204,7 +228,8 @@ TEST(NurbsImport, FailuresLeaveTheUsersFilesAsTheyWere) {
     EXPECT_NE(o.err.find("-o"), std::string::npos) << o.err;
     EXPECT_EQ(read_file(dir.file("in.ngc")), TWO_CURVES);
     EXPECT_EQ(read_file(dir.file("old.nurbs")), "old content");
-    EXPECT_EQ(names(dir), (std::vector<std::string>{"bad.ngc", "huge.dxf", "in.ngc", "old.nurbs"}));
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"bad.ngc", "huge.dxf", "in.ngc", "old.nurbs",
+                                                    "range.dxf"}));
 }
 
 TEST(NurbsImport, UsageErrorsExitTwo) {
@@ -225,6 +250,64 @@ TEST(NurbsImport, UsageErrorsExitTwo) {
     EXPECT_EQ(h.status, 0);
     for (const char *s : {"G06.2", "DXF", ".ngc", "--index", "--format", "Refused", "Exit status"})
         EXPECT_NE(h.out.find(s), std::string::npos) << s;
+}
+
+TEST(NurbsImport, APipedInputIsReadOnceAndWhole) {
+    temp_dir dir;
+    write_file(dir.file("two.nc"), TWO_CURVES);
+    ASSERT_EQ(tool(dir, "make_part").status, 0);
+    // cat FILE | nurbs_import ARGS /dev/stdin: a pipe, as <(cat FILE) gives one; no extension,
+    // so the format comes from the content.
+    const auto through_pipe = [&](const std::string &file, const std::string &args) {
+        const std::string out = dir.file("../" + dir.path.filename().string() + ".pout");
+        const int status = run("cd " + dir.path.string() + " && cat " + file + " | " + BIN +
+                                   "/nurbs_import " + args + " /dev/stdin",
+                               out, out + ".err");
+        tool_run r{status, read_file(out), read_file(out + ".err")};
+        fs::remove(out);
+        fs::remove(out + ".err");
+        return r;
+    };
+    const tool_run l = through_pipe("two.nc", "--list");
+    EXPECT_EQ(l.status, 0) << l.err;
+    EXPECT_EQ(l.out, "0\tG06.2 NURBS\tdegree 2\t3 points\t2D\tknots 0 .. 1\tline 2\n"
+                     "1\tG06.2 NURBS\tdegree 3\t4 points\t3D\tknots 0 .. 2\tline 9\n");
+    ASSERT_EQ(through_pipe("two.nc", "--index 1 -o piped.nurbs").status, 0);
+    ASSERT_EQ(tool(dir, "nurbs_import --index 1 -o file.nurbs two.nc").status, 0);
+    EXPECT_EQ(read_file(dir.file("piped.nurbs")), read_file(dir.file("file.nurbs")));
+    const tool_run d = through_pipe("part_outline.dxf", "--list");
+    EXPECT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(d.out.find("0\tDXF SPLINE\tdegree 2\t27 points"), 0u) << d.out;
+}
+
+TEST(NurbsImport, UnitsAreNotedAndTheBoundIsNamedInControlPoints) {
+    temp_dir dir;
+    write_file(dir.file("inch.ngc"), "\xEF\xBB\xBFG20\n" + std::string(TWO_CURVES));
+    const tool_run r = tool(dir, "nurbs_import --index 1 -o inch.nurbs inch.ngc");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "nurbs_import: note: inch.ngc:10: the NURBS curve is programmed in inches "
+                     "(G20): coordinates converted to millimetres (x25.4)\n");
+    nurbs_curve c;
+    nurbs_curve_alloc_file(dir.file("inch.nurbs").c_str(), &c);
+    EXPECT_EQ(c.control_points[1].x, 25.4); // X1 in inches; weight 1, so homogeneous x is x
+    EXPECT_EQ(c.control_points[3].x, 2 * 25.4);
+    EXPECT_EQ(c.control_points[3].z, 25.4);
+    write_file(dir.file("big.dxf"),
+               "  0\nSECTION\n  2\nENTITIES\n  0\nSPLINE\n 71\n2\n 73\n4000001\n"
+               "  0\nENDSEC\n  0\nEOF\n");
+    const auto t0 = std::chrono::steady_clock::now();
+    const tool_run big = tool(dir, "nurbs_import big.dxf");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+    EXPECT_EQ(big.status, 1);
+    EXPECT_EQ(big.err, "nurbs_import: big.dxf: SPLINE 1 (line 5): group 73 declares 4000001 "
+                       "control points: an import takes at most 4000000 control points per file "
+                       "(the most that a curve file written by it can load)\n");
+    const tool_run h = tool(dir, "nurbs_import --help");
+    for (const char *s : {"4000000 control points", "G20", "$INSUNITS", "byte-order mark",
+                          "exponent", "hard link", "FIFO"})
+        EXPECT_NE(h.out.find(s), std::string::npos) << s;
+    EXPECT_EQ(h.out.find("10^7"), std::string::npos);
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"big.dxf", "inch.ngc", "inch.nurbs"}));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -183,29 +184,111 @@ TEST(ToolOutputs, AnUnwritableOutputFailsBeforeTheWork) {
     EXPECT_LT(s, 2.0) << "the fit of the bundled curve takes seconds: it must not have run";
 }
 
-TEST(ToolOutputs, SigtermRemovesTheTemporaryFileAndKeepsTheOldOutput) {
+// What a run of fcp_fit killed by `sig` while its output was pending left behind.
+struct killed_run {
+    bool saw_temp;
+    int status;
+    std::string output;
+    std::vector<std::string> strays;
+};
+
+// Starts fcp_fit on the bundled curve over an existing output, sends `sig` once its temporary
+// output exists (the fit takes seconds), and returns what the run left.
+killed_run kill_fcp_fit(int sig) {
     temp_dir dir;
     write_file(dir.file("FCP_init.hpp"), "old\n");
     const std::string cmd = BIN + "/fcp_fit -o " + dir.file("FCP_init.hpp") + " " + CURVE;
     const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
+        for (int s : {SIGHUP, SIGQUIT, SIGPIPE}) // as a terminal would start it, not nohup
+            std::signal(s, SIG_DFL);
         execl("/bin/sh", "sh", "-c", ("exec " + cmd + " >/dev/null 2>&1").c_str(), nullptr);
         _exit(127);
     }
-    // The fit takes seconds; its temporary output exists from the start.
     bool saw_temp = false;
     for (int i = 0; i < 200 && !saw_temp; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         saw_temp = strays(dir, {"FCP_init.hpp"}).size() == 1;
     }
-    kill(pid, SIGTERM);
+    kill(pid, sig);
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(saw_temp);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-    EXPECT_EQ(read_file(dir.file("FCP_init.hpp")), "old\n");
-    EXPECT_EQ(strays(dir, {"FCP_init.hpp"}), std::vector<std::string>{});
+    return {saw_temp, status, read_file(dir.file("FCP_init.hpp")), strays(dir, {"FCP_init.hpp"})};
+}
+
+TEST(ToolOutputs, SigtermRemovesTheTemporaryFileAndKeepsTheOldOutput) {
+    const killed_run r = kill_fcp_fit(SIGTERM);
+    EXPECT_TRUE(r.saw_temp);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM);
+    EXPECT_EQ(r.output, "old\n");
+    EXPECT_EQ(r.strays, std::vector<std::string>{});
+}
+
+TEST(ToolOutputs, SighupSigquitAndSigpipeCleanUpAsSigtermDoes) {
+    for (int sig : {SIGHUP, SIGQUIT, SIGPIPE}) {
+        const killed_run r = kill_fcp_fit(sig);
+        EXPECT_TRUE(r.saw_temp) << sig;
+        EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == sig) << sig;
+        EXPECT_EQ(r.output, "old\n") << sig;
+        EXPECT_EQ(r.strays, std::vector<std::string>{}) << sig;
+    }
+}
+
+TEST(ToolOutputs, DevicesAndFifosAreWrittenNotReplaced) {
+    temp_dir dir;
+    if (!make_device(dir.file("null"), S_IFCHR, 1, 3) ||
+        !make_device(dir.file("full"), S_IFCHR, 1, 7))
+        GTEST_SKIP() << "mknod is not permitted here (needs root)";
+    ASSERT_EQ(tool(dir, "make_curve --shape circle -o ref.nurbs").status, 0);
+    const tool_run null = tool(dir, "make_curve --shape circle -o null");
+    EXPECT_EQ(null.status, 0) << null.err;
+    EXPECT_EQ(file_type(dir.file("null")), S_IFCHR);
+    const tool_run full = tool(dir, "make_curve --shape circle -o full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("full: write failed (No space left on device)"), std::string::npos)
+        << full.err;
+    EXPECT_EQ(file_type(dir.file("full")), S_IFCHR);
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const tool_run fifo = tool(dir, "make_curve --shape circle -o fifo & cat " + dir.file("fifo") +
+                                        " >" + dir.file("streamed.nurbs") + "; wait $!");
+    EXPECT_EQ(fifo.status, 0) << fifo.err;
+    EXPECT_EQ(file_type(dir.file("fifo")), S_IFIFO);
+    EXPECT_EQ(read_file(dir.file("streamed.nurbs")), read_file(dir.file("ref.nurbs")));
+    EXPECT_EQ(strays(dir, {"null", "full", "fifo", "ref.nurbs", "streamed.nurbs"}),
+              std::vector<std::string>{});
+}
+
+TEST(ToolOutputs, LinksPermissionsAndHardLinksOfAnOutputSurvive) {
+    temp_dir dir;
+    fs::create_directory(dir.file("real"));
+    write_file(dir.file("real/c.nurbs"), "old\n");
+    fs::create_symlink("real/c.nurbs", dir.file("link.nurbs"));
+    write_file(dir.file("private.nurbs"), "old\n");
+    fs::permissions(dir.file("private.nurbs"), fs::perms(0600));
+    write_file(dir.file("twice.nurbs"), "old\n");
+    fs::create_hard_link(dir.file("twice.nurbs"), dir.file("real/twice.nurbs"));
+    ASSERT_EQ(tool(dir, "make_curve --shape circle -o ref.nurbs").status, 0);
+    const std::string ref = read_file(dir.file("ref.nurbs"));
+    for (const char *out : {"link.nurbs", "private.nurbs", "twice.nurbs"})
+        ASSERT_EQ(tool(dir, std::string("make_curve --shape circle -o ") + out).status, 0) << out;
+    EXPECT_EQ(file_type(dir.file("link.nurbs")), S_IFLNK);
+    EXPECT_EQ(read_file(dir.file("real/c.nurbs")), ref);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("private.nurbs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_file(dir.file("real/twice.nurbs")), ref);
+    EXPECT_EQ(fs::hard_link_count(dir.file("twice.nurbs")), 2u);
+    EXPECT_EQ(strays(dir, {"real", "link.nurbs", "private.nurbs", "twice.nurbs", "ref.nurbs"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("real")), fs::directory_iterator()),
+              2); // c.nurbs and twice.nurbs: no temporary beside the link's target
+    // Every tool that writes says so in its help.
+    for (const char *t : {"make_curve", "make_profile", "fcp_fit", "interp_compare"}) {
+        const std::string help = tool(dir, std::string(t) + " --help").out;
+        for (const char *rule : {"symbolic link has its target replaced", "keeps its permissions",
+                                 "not atomically", "FIFO or socket is opened and written directly"})
+            EXPECT_NE(help.find(rule), std::string::npos) << t << ": " << rule;
+    }
 }
 
 // ---------------------------------------------------------------- curves the arithmetic cannot

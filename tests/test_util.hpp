@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>    // mkdtemp, system
-#include <sys/wait.h> // WIFEXITED
+#include <cstdlib>         // mkdtemp, system
+#include <sys/stat.h>      // lstat, mknod
+#include <sys/sysmacros.h> // makedev
+#include <sys/wait.h>      // WIFEXITED
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -80,6 +82,20 @@ inline std::vector<point_w> straight_line(unsigned ncp, unsigned deg, double len
         pts.push_back({len * g / deg, 0.0, 0.0, 1.0});
     }
     return pts;
+}
+
+// Returns the type bits (S_IFREG, S_IFLNK, S_IFCHR, ...) of what `path` names itself: a link
+// is a link.
+inline mode_t file_type(const std::string &path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode & S_IFMT;
+}
+
+// Makes the device node `path` (S_IFCHR or S_IFBLK in `type`) with the numbers of the system's
+// device `major:minor`; false where the process may not (a test then skips).
+inline bool make_device(const std::string &path, mode_t type, unsigned major, unsigned minor) {
+    return mknod(path.c_str(), type | 0666, makedev(major, minor)) == 0;
 }
 
 // Runs a shell command and returns its exit status, with its standard output and standard

@@ -22,6 +22,22 @@ inline constexpr const char *EXIT_STATUS_HELP =
     "Exit status: 0 done; 1 bad input, failed output or a size bound exceeded (the message\n"
     "names the file, or the estimate and the bound); 2 a wrong command line.";
 
+// The text --help shows about how outputs are written, in every tool that writes a file.
+inline constexpr const char *OUTPUT_FILES_HELP =
+    "Outputs: written under a temporary name beside the file and renamed over it when\n"
+    "complete; an error, SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE leaves the old file and no\n"
+    "temporary. A symbolic link has its target replaced (the link stays); an existing file\n"
+    "keeps its permissions (and owner and group where the tool may set them); a file with more\n"
+    "than one hard link is updated in place once the content is complete, so not atomically;\n"
+    "a character device, FIFO or socket is opened and written directly, never replaced (-o\n"
+    "/dev/null discards, a FIFO streams; a socket does not open, which is reported); a\n"
+    "directory or a block device is refused.";
+
+// Returns `footer` followed by OUTPUT_FILES_HELP.
+inline std::string with_outputs_help(const std::string &footer) {
+    return footer + "\n\n" + OUTPUT_FILES_HELP;
+}
+
 // A failure a tool reports as "<tool>: <what>" with status EXIT_FAILED.
 struct tool_failure : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -5,6 +5,7 @@
 #include <cmath> // isnan
 #include <cstdlib>
 #include <cstring>    // strerror
+#include <filesystem> // the temporary directory
 #include <sys/stat.h> // size of the drawn image
 #include <sys/wait.h> // pclose status
 #include <unistd.h>   // access
@@ -193,8 +194,27 @@ void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_
     }
 }
 
+void refuse_unsafe_for_gnuplot(const std::string &path, const std::string &what) {
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+    const auto bad = std::find_if(path.begin(), path.end(), control);
+    if (bad == path.end()) return;
+    std::string shown; // the path on one line, control characters as \xNN
+    char hex[8];
+    for (char c : path) {
+        std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+        shown += control(c) ? std::string(hex) : std::string(1, c);
+    }
+    std::snprintf(hex, sizeof hex, "0x%02x", static_cast<unsigned char>(*bad));
+    throw output_error(what + " \"" + shown + "\": holds a control character (byte " + hex +
+                       "); refused, gnuplot would read it as the end of a command");
+}
+
 void draw_plot(const std::string &png, const std::string &shown, atomic_file &data,
                const feed_profile &prof, const std::vector<method_result> &res) {
+    refuse_unsafe_for_gnuplot(png, shown + ": the image");
+    refuse_unsafe_for_gnuplot(data.temp_path(), shown + ": the plot data");
+    for (const method_result &r : res)
+        refuse_unsafe_for_gnuplot(r.name, shown + ": the title");
     if (!on_path("gnuplot"))
         throw output_error(shown + ": gnuplot is not installed (apt-get install -y gnuplot-nox, "
                                    "or scripts/ensure_deps.sh gnuplot-nox as root)");
@@ -211,9 +231,15 @@ void draw_plot(const std::string &png, const std::string &shown, atomic_file &da
     const int status = pclose(gp);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw output_error(shown + ": gnuplot failed to draw the plot");
+    // A device or FIFO the plot is written to directly has no size to check.
     struct stat st {};
-    if (stat(png.c_str(), &st) != 0 || st.st_size == 0)
+    if (stat(png.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
         throw output_error(shown + ": gnuplot produced no image");
+}
+
+std::string plot_data_path(const atomic_file &png) {
+    if (png.kind() != output_kind::written_directly) return png.path() + ".dat";
+    return (std::filesystem::temp_directory_path() / "interp_compare_plot.dat").string();
 }
 
 bool on_path(const char *name) {

@@ -21,9 +21,21 @@ void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_
 // plot data written to the (temporary, never committed) file `data`: per method the largest
 // relative feed error per time window on a log scale (a distinct colour and dash pattern each,
 // failed methods marked in the legend, methods with identical errors named as such), and the feed
-// profile in a panel below. Needs gnuplot; throws output_error when it is missing or fails.
+// profile in a panel below. Needs gnuplot; throws output_error when it is missing or fails,
+// or (before gnuplot starts) when a path or title holds a control character.
 void draw_plot(const std::string &png, const std::string &shown, atomic_file &data,
                const feed_profile &prof, const std::vector<method_result> &res);
+
+// Throws output_error when `path` (what `what` names, e.g. "--plot") holds a control
+// character (a byte below 0x20, or 0x7f): gnuplot reads its script line by line, so a line
+// feed in a path would end the quoted string and the rest would run as a command. Other
+// characters are safe inside gnuplot's single quotes (an embedded quote doubled).
+void refuse_unsafe_for_gnuplot(const std::string &path, const std::string &what);
+
+// Returns where the plot data of the plot `png` is written (never committed, removed after
+// the plot): "<png>.dat" beside it, or in the temporary directory when the plot is written
+// directly (a device or a FIFO, whose directory is no place for it).
+std::string plot_data_path(const atomic_file &png);
 
 // True when an executable `name` is on the PATH.
 bool on_path(const char *name);

@@ -103,7 +103,9 @@ const char *const FOOTER =
     "terminal. A profile has at most 10^7 samples, and samples x methods x 56 bytes of results\n"
     "at most 1 GB. Outputs are written under temporary names in their directory and renamed\n"
     "when complete; an output may not be an input; when the plot fails, the finished CSV is\n"
-    "kept. Exit status: 0 after a complete run (also when a method failed).";
+    "kept. A --plot path holding a control character (a line feed, ...) is refused before the\n"
+    "run: gnuplot would read it as the end of a command. Exit status: 0 after a complete run\n"
+    "(also when a method failed).";
 
 // Results of a run are kept per sample and method: five doubles and a state of two each.
 constexpr double MAX_RESULT_BYTES = 1e9;
@@ -200,6 +202,7 @@ void finish_options(options &o) {
     if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
     if (!o.csv.empty()) refuse_output_over_inputs(o.csv, "--csv", inputs);
     if (!o.plot.empty()) {
+        refuse_unsafe_for_gnuplot(o.plot, "--plot");
         refuse_output_over_inputs(o.plot, "--plot", inputs);
         if (!o.csv.empty()) refuse_output_over_inputs(o.plot, "--plot", {o.csv});
         if (o.plot == o.csv) throw tool_failure("--csv and --plot name the same file");
@@ -329,7 +332,11 @@ int compare(options &o) {
     if (!o.csv.empty()) csv = std::make_unique<atomic_file>(o.csv);
     if (!o.plot.empty()) {
         png = std::make_unique<atomic_file>(o.plot);
-        data = std::make_unique<atomic_file>(o.plot + ".dat");
+        data = std::make_unique<atomic_file>(plot_data_path(*png));
+        // The files gnuplot is given (a link's target, the temporary directory) are checked
+        // too, before the run.
+        refuse_unsafe_for_gnuplot(png->temp_path(), "--plot");
+        refuse_unsafe_for_gnuplot(data->temp_path(), "--plot (its data)");
     }
     // The accurate length: where "the curve's end" is, in travelled length.
     compare_setup setup;
@@ -364,6 +371,6 @@ int compare(options &o) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "interp_compare", DESCRIPTION, FOOTER,
+        argc, argv, "interp_compare", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) { add_options(app, o); }, [&] { return compare(o); });
 }

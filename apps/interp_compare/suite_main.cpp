@@ -15,6 +15,7 @@
 #include "curve_load.hpp"
 #include "feed_profile.hpp"
 #include "format.hpp"
+#include "suite_manifest.hpp"
 #include "tool_cli.hpp"
 
 using namespace nurbs_interp;
@@ -32,48 +33,45 @@ const char *const DESCRIPTION =
     "The suite is a manifest: one line per curve, \"<curve file> <profile> [<profile> ...]\",\n"
     "paths relative to the manifest's directory, '#' starting a comment.";
 
+const char *const FOOTER =
+    "Manifest: paths are separated by blanks; a path holding blanks is written in double\n"
+    "quotes, \"my curve.nurbs\" (no quote inside a path; '#' inside quotes is part of it). A\n"
+    "line longer than 4096 characters is refused. The whole manifest is read and every file\n"
+    "it names checked (it exists and may be read) before the first run.\n"
+    "Names: a curve is named by its file name in the summary and its plots, or by its path\n"
+    "relative to the manifest's directory when another curve of the manifest has the same\n"
+    "file name (a/curve.nurbs, b/curve.nurbs); profiles alike. A plot is\n"
+    "<curve>__<profile>.png of those names without extensions, '/' and characters a file name\n"
+    "should not hold made '_' (\"..\" made \"up\"); two runs whose plots would have the same\n"
+    "name are refused. An output in OUT that is the manifest, a curve or a profile is refused\n"
+    "before the first run, as is an OUT holding a control character when plots are drawn.\n"
+    "Progress goes to standard error, a line per curve and profile.";
+
 struct options {
     std::string manifest = "data/curves/suite.txt", out = "build/suite";
     long samples = 0; // 0: whole profiles
     bool plots = true;
 };
 
-// One line of the manifest.
-struct suite_entry {
-    std::string curve;
-    std::vector<std::string> profiles;
-};
+// Returns `text` quoted for CSV (quotes doubled).
+std::string csv_quoted(const std::string &text) {
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
 
-// Reads the manifest; paths are made relative to its directory. Throws tool_failure.
-std::vector<suite_entry> read_manifest(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (!f) throw tool_failure(path + ": cannot open the suite manifest");
-    const fs::path dir = fs::path(path).parent_path();
-    std::vector<suite_entry> entries;
-    char line[4096];
-    for (unsigned no = 1; std::fgets(line, sizeof line, f); ++no) {
-        std::string text = line;
-        text = text.substr(0, text.find('#'));
-        std::vector<std::string> words;
-        for (std::size_t pos = 0;
-             (pos = text.find_first_not_of(" \t\r\n", pos)) != std::string::npos;) {
-            const std::size_t end = text.find_first_of(" \t\r\n", pos);
-            words.push_back(text.substr(pos, end - pos));
-            pos = end;
-        }
-        if (words.empty()) continue;
-        if (words.size() < 2) {
-            std::fclose(f);
-            throw tool_failure(path + ":" + std::to_string(no) + ": a curve needs a profile");
-        }
-        suite_entry e{(dir / words[0]).string(), {}};
-        for (std::size_t k = 1; k < words.size(); ++k)
-            e.profiles.push_back((dir / words[k]).string());
-        entries.push_back(e);
-    }
-    std::fclose(f);
-    if (entries.empty()) throw tool_failure(path + ": the manifest names no curve");
-    return entries;
+// Returns `text` as a CSV field: as it is, or quoted when it holds a comma, a quote or a line
+// end (a path may).
+std::string csv_field(const std::string &text) {
+    return text.find_first_of(",\"\r\n") == std::string::npos ? text : csv_quoted(text);
+}
+
+// Returns `text` as a Markdown table cell: '|' would end the cell, so it becomes '/'.
+std::string md_field(std::string text) {
+    for (std::size_t k; (k = text.find('|')) != std::string::npos;)
+        text.replace(k, 1, "/");
+    return text;
 }
 
 // The summary rows of one curve and profile, for the CSV and the Markdown table.
@@ -85,18 +83,13 @@ struct summary_row {
 std::string row_text(const summary_row &row, const char *sep, bool markdown) {
     const method_result &r = *row.r;
     auto num = [](const char *f, double x) { return std::isnan(x) ? std::string("-") : fmt(f, x); };
-    std::string status = r.failed ? "FAILED: " + r.reason : "ok";
-    if (!markdown) {
-        std::string quoted = "\"";
-        for (char c : status)
-            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        status = quoted + "\"";
-    } else {
-        for (std::size_t k; (k = status.find('|')) != std::string::npos;)
-            status.replace(k, 1, "/");
-    }
-    const std::vector<std::string> fields = {row.curve,
-                                             row.profile,
+    const auto field = [&](const std::string &text) {
+        return markdown ? md_field(text) : csv_field(text);
+    };
+    const std::string outcome = r.failed ? "FAILED: " + r.reason : "ok";
+    const std::string status = markdown ? md_field(outcome) : csv_quoted(outcome);
+    const std::vector<std::string> fields = {field(row.curve),
+                                             field(row.profile),
                                              row.method,
                                              std::to_string(r.steps),
                                              num("%.3e", r.fluct_max),
@@ -147,23 +140,17 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
     std::vector<const compare_method *> methods;
     for (const compare_method &m : compare_methods())
         methods.push_back(&m);
-    const std::string curve_name = fs::path(e.curve).filename().string();
-    std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, curve_name.c_str(),
+    std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, e.curve_name.c_str(),
                  fcp.note.c_str());
     for (std::size_t k = 0; k < e.profiles.size(); ++k) {
-        const std::string &p = e.profiles[k];
         const feed_profile &prof = profiles[k];
-        const std::string profile_name = fs::path(p).filename().string();
         std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s: %zu samples\n", index + 1, count,
-                     curve_name.c_str(), profile_name.c_str(), prof.v.size());
-        pair_result pr{curve_name, profile_name,
+                     e.curve_name.c_str(), e.profile_names[k].c_str(), prof.v.size());
+        pair_result pr{e.curve_name, e.profile_names[k],
                        run_methods(methods, setup, prof, "interp_suite: ", false)};
         if (o.plots) {
-            const std::string png =
-                (fs::path(o.out) / (fs::path(curve_name).stem().string() + "__" +
-                                    fs::path(profile_name).stem().string() + ".png"))
-                    .string();
-            atomic_file image(png), data(png + ".dat");
+            const std::string png = (fs::path(o.out) / e.plot_names[k]).string();
+            atomic_file image(png), data(plot_data_path(image));
             draw_plot(image.temp_path(), png, data, prof, pr.results);
             image.commit();
         }
@@ -191,18 +178,33 @@ std::string write_summary(const options &o, const std::vector<pair_result> &all)
     return md;
 }
 
+// Refuses, before any run, an output in opt.out that is one of the suite's inputs, or an output
+// that cannot be written.
+void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
+    const std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
+    std::vector<std::string> outputs = {"summary.csv", "summary.md"};
+    if (o.plots) {
+        for (const suite_entry &e : entries)
+            outputs.insert(outputs.end(), e.plot_names.begin(), e.plot_names.end());
+    }
+    for (const std::string &name : outputs)
+        refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
+    check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
+}
+
 int run_suite(const options &o) {
     const auto t0 = std::chrono::steady_clock::now();
-    const std::vector<suite_entry> entries = read_manifest(o.manifest);
+    const std::vector<suite_entry> entries = read_suite_manifest(o.manifest);
     if (o.plots && !on_path("gnuplot"))
         throw tool_failure("the plots need gnuplot, which is not installed (apt-get install -y "
                            "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root); "
                            "--no-plots leaves them out");
+    if (o.plots) refuse_unsafe_for_gnuplot(o.out, "--out"); // before OUT is made
     std::error_code ec;
     fs::create_directories(o.out, ec);
     if (ec)
         throw tool_failure(o.out + ": cannot create the output directory (" + ec.message() + ")");
-    check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
+    check_outputs(o, entries);
     remove_temporaries_on_signal();
     std::vector<pair_result> all;
     for (std::size_t k = 0; k < entries.size(); ++k)
@@ -223,9 +225,7 @@ int run_suite(const options &o) {
 int main(int argc, char **argv) {
     options o;
     return tool_main(
-        argc, argv, "interp_suite", DESCRIPTION,
-        "Progress goes to standard error, a line per curve and profile. Outputs are written "
-        "under\ntemporary names and renamed when complete.",
+        argc, argv, "interp_suite", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) {
             app.add_option("--manifest", o.manifest, "the suite")
                 ->type_name("FILE")

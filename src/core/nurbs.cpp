@@ -136,6 +136,86 @@ void derivative_polygon(const std::vector<nurbs_ctrl_pt> &src, const std::vector
     }
 }
 
+// Reads the ncp control point lines of a curve of dimension `dim`.
+std::vector<nurbs_ctrl_pt> read_points(text_scan &in, const std::string &name, std::uint32_t ncp,
+                                       std::uint32_t dim) {
+    // The points are read before anything is sized by the header, so a header that promises
+    // more points than the file holds costs no more memory than the file itself.
+    std::vector<nurbs_ctrl_pt> points;
+    points.reserve(ncp < 65536 ? ncp : 65536);
+    for (std::uint32_t i = 0; i < ncp; ++i) {
+        if (!scan_space(in)) {
+            if (in.too_long)
+                reject(name, scan_line(in),
+                       "line longer than " + std::to_string(in.max_line) + " characters");
+            reject(name, scan_line(in),
+                   "file ends before control point " + std::to_string(i + 1) + " of " +
+                       std::to_string(ncp));
+        }
+        points.push_back(read_point(in, name, i, dim));
+    }
+    return points;
+}
+
+// Throws when anything but white space follows the last of the ncp control points: a further
+// control point line, or any other text.
+void refuse_trailing(text_scan &in, const std::string &name, std::uint32_t ncp) {
+    if (!scan_space(in)) {
+        if (in.too_long)
+            reject(name, scan_line(in),
+                   "line longer than " + std::to_string(in.max_line) + " characters");
+        return;
+    }
+    const std::string header =
+        "the header N" + std::to_string(ncp) + " gives " + std::to_string(ncp) + " control points";
+    if (in.line[in.pos] == 'X')
+        reject(name, scan_line(in), "a control point line after the last one (" + header + ")");
+    reject(name, scan_line(in), "text after the last control point (" + header + ")");
+}
+
+// Returns the curve of degree `deg` over `points` (Cartesian, as read), with all its arrays:
+// homogeneous points, the knots (`unit`, or clamped uniform when empty) and the derivative
+// polygons.
+nurbs_curve build_curve(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
+                        const std::vector<double> &unit) {
+    const std::uint32_t ncp = static_cast<std::uint32_t>(points.size());
+    const std::uint32_t nk = ncp + deg + 1;
+    const std::uint32_t nsubk = NUM_SUBKL * (nk - 2 * deg) - (NUM_SUBKL - 1);
+    nurbs_curve c;
+    c.deg = deg;
+    c.ncp = ncp;
+    c.nk = nk;
+    c.nsubk = nsubk;
+    c.control_points = std::move(points);
+    c.control_points_1d.resize(ncp - 1);
+    c.control_points_2d.resize(ncp - 2);
+    c.control_points_3d.resize(ncp - 3);
+    c.tmp_pts.resize(deg + 1);
+    c.tmp_pts_1d.resize(deg);
+    c.tmp_pts_2d.resize(deg - 1);
+    c.tmp_pts_3d.resize(deg - 2);
+    c.ctp_u = std::make_unique_for_overwrite<double[]>(4 * static_cast<std::size_t>(ncp));
+    c.knots.resize(nk);
+    c.knots_1d.resize(nk - 2);
+    c.knots_2d.resize(nk - 4);
+    c.knots_3d.resize(nk - 6);
+    c.kL = std::make_unique_for_overwrite<double[]>(nk);
+    c.subku = std::make_unique_for_overwrite<double[]>(nsubk);
+    c.subkL = std::make_unique_for_overwrite<double[]>(nsubk);
+
+    cart2homo_vect(c.control_points.data(), c.control_points.data(), ncp);
+    if (unit.empty())
+        knot_setup_uniform(&c);
+    else
+        knot_setup_given(&c, unit);
+    // Derivative rule Q_i = p (P_{i+1} - P_i) / (u_{i+p+1} - u_{i+1}), applied three times,
+    // each time one degree lower on the trimmed knot vector.
+    derivative_polygon(c.control_points, c.knots, deg, deg + 1, c.control_points_1d);
+    derivative_polygon(c.control_points_1d, c.knots_1d, deg - 1, deg, c.control_points_2d);
+    derivative_polygon(c.control_points_2d, c.knots_2d, deg - 2, deg - 1, c.control_points_3d);
+    return c;
+}
+
 } // namespace
 
 void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
@@ -149,7 +229,7 @@ void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
 }
 
 void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
-                                           nurbs_curve *curve) {
+                                           nurbs_curve *curve, nurbs_trailing trailing) {
     text_scan in = text_scan_open(f);
 
     std::uint32_t ncp = 0, deg = 0, dim = 0;
@@ -166,59 +246,10 @@ void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name
             reject(name, knot_lines[at_unit],
                    "knots too close to tell apart once mapped onto [0, 1]");
     }
-
-    // The points are read before anything is sized by the header, so a header that promises
-    // more points than the file holds costs no more memory than the file itself.
-    std::vector<nurbs_ctrl_pt> points;
     try {
-        points.reserve(ncp < 65536 ? ncp : 65536);
-        for (std::uint32_t i = 0; i < ncp; ++i) {
-            if (!scan_space(in)) {
-                if (in.too_long)
-                    reject(name, scan_line(in),
-                           "line longer than " + std::to_string(in.max_line) + " characters");
-                reject(name, scan_line(in),
-                       "file ends before control point " + std::to_string(i + 1) + " of " +
-                           std::to_string(ncp));
-            }
-            points.push_back(read_point(in, name, i, dim));
-        }
-
-        const std::uint32_t nk = ncp + deg + 1;
-        const std::uint32_t nsubk = NUM_SUBKL * (nk - 2 * deg) - (NUM_SUBKL - 1);
-        nurbs_curve c;
-        c.deg = deg;
-        c.ncp = ncp;
-        c.nk = nk;
-        c.nsubk = nsubk;
-        c.control_points = std::move(points);
-        c.control_points_1d.resize(ncp - 1);
-        c.control_points_2d.resize(ncp - 2);
-        c.control_points_3d.resize(ncp - 3);
-        c.tmp_pts.resize(deg + 1);
-        c.tmp_pts_1d.resize(deg);
-        c.tmp_pts_2d.resize(deg - 1);
-        c.tmp_pts_3d.resize(deg - 2);
-        c.ctp_u = std::make_unique_for_overwrite<double[]>(4 * static_cast<std::size_t>(ncp));
-        c.knots.resize(nk);
-        c.knots_1d.resize(nk - 2);
-        c.knots_2d.resize(nk - 4);
-        c.knots_3d.resize(nk - 6);
-        c.kL = std::make_unique_for_overwrite<double[]>(nk);
-        c.subku = std::make_unique_for_overwrite<double[]>(nsubk);
-        c.subkL = std::make_unique_for_overwrite<double[]>(nsubk);
-
-        cart2homo_vect(c.control_points.data(), c.control_points.data(), ncp);
-        if (given.empty())
-            knot_setup_uniform(&c);
-        else
-            knot_setup_given(&c, given);
-        // Derivative rule Q_i = p (P_{i+1} - P_i) / (u_{i+p+1} - u_{i+1}), applied three times,
-        // each time one degree lower on the trimmed knot vector.
-        derivative_polygon(c.control_points, c.knots, deg, deg + 1, c.control_points_1d);
-        derivative_polygon(c.control_points_1d, c.knots_1d, deg - 1, deg, c.control_points_2d);
-        derivative_polygon(c.control_points_2d, c.knots_2d, deg - 2, deg - 1, c.control_points_3d);
-        *curve = std::move(c);
+        std::vector<nurbs_ctrl_pt> points = read_points(in, name, ncp, dim);
+        if (trailing == nurbs_trailing::refused) refuse_trailing(in, name, ncp);
+        *curve = build_curve(std::move(points), deg, given);
     } catch (const std::bad_alloc &) {
         reject(name, scan_line(in),
                "not enough memory for " + std::to_string(ncp) + " control points of degree " +
@@ -275,6 +306,10 @@ std::string nurbs_interp::knot_vector_problem(const std::vector<double> &k, std:
     }
     *at = n - 1;
     if (!(k[n - 1] > k[0])) return "the knots span no range (the last equals the first)";
+    // Mapping onto [0, 1] divides by the range: an infinite one would make every knot 0 or 1.
+    if (!std::isfinite(k[n - 1] - k[0]))
+        return "the knot range (last - first: " + format_g(k[n - 1]) + " - " + format_g(k[0]) +
+               ") is not finite (it exceeds the largest double); scale the knots down";
     for (std::size_t i = 1; i <= p; ++i)
         if (k[i] != k[0]) {
             *at = i;

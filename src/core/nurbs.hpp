@@ -78,9 +78,17 @@ struct nurbs_file_error : std::runtime_error {
 // The exact line printed on standard output when a curve file does not open.
 inline constexpr const char *NURBS_OPEN_ERROR = "!!! ERROR: could not open .nurbs file !!!\n";
 
+// What a loader does with content after the last control point the header promises.
+enum class nurbs_trailing {
+    ignored, // not read (nurbs_curve_alloc_file, the driver's loader)
+    refused  // anything but white space: "<name>:<line>: ..." (the tools' checked loading)
+};
+
 // Loads a curve from an open stream, as nurbs_curve_alloc_file does; `name` is the file name
-// its messages carry. The stream stays open.
-void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve);
+// its messages carry. The stream stays open. With `trailing` refused, a further control point
+// line or any text after the last control point is a bad_content error naming its line.
+void nurbs_curve_load_stream(std::FILE *f, const std::string &name, nurbs_curve *curve,
+                             nurbs_trailing trailing = nurbs_trailing::ignored);
 
 // Returns what is wrong with a knot vector of a degree-`deg` curve (empty: nothing), and in
 // `*at` the 0-based index of the knot it concerns. A knot vector must be finite,

@@ -1,6 +1,8 @@
 #include "curve_file.hpp"
 
-#include <cmath> // isfinite
+#include <cmath>   // isfinite
+#include <cstdlib> // free of the memory stream
+#include <new>     // bad_alloc
 
 #include "nurbs.hpp" // knot_vector_problem, NURBS_MAX_DEGREE
 
@@ -44,6 +46,19 @@ bool curve_file_write(std::FILE *out, const curve_def &c) {
             std::fprintf(out, "X%.17g\tY%.17g\tP%.17g\n", p.x, p.y, p.w);
     }
     return !std::ferror(out);
+}
+
+std::string curve_file_text(const curve_def &c) {
+    char *buf = nullptr;
+    std::size_t size = 0;
+    std::FILE *mem = open_memstream(&buf, &size);
+    if (!mem) throw std::bad_alloc();
+    const bool written = curve_file_write(mem, c);
+    std::fclose(mem);
+    std::string text(buf, size);
+    std::free(buf);
+    if (!written) throw std::bad_alloc(); // a memory stream fails only for want of memory
+    return text;
 }
 
 } // namespace nurbs_interp

@@ -30,4 +30,7 @@ std::string curve_def_problem(const curve_def &c, std::size_t *at);
 // control point (%.17g: every value reads back to the same double). False on a write error.
 bool curve_file_write(std::FILE *out, const curve_def &c);
 
+// Returns the text curve_file_write writes for `c`; throws std::bad_alloc.
+std::string curve_file_text(const curve_def &c);
+
 } // namespace nurbs_interp

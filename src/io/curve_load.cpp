@@ -1,8 +1,7 @@
 #include "curve_load.hpp"
 
-#include <cmath>   // isfinite
-#include <cstdio>  // printf for the driver's fixed line
-#include <cstring> // strerror
+#include <cmath>  // isfinite
+#include <cstdio> // printf for the driver's fixed line
 #include <filesystem>
 
 #include "format.hpp"
@@ -66,23 +65,37 @@ void report_load_error(const nurbs_file_error &error) {
     }
 }
 
-void load_curve_checked(const std::string &path, nurbs_curve *curve) {
-    const std::string unreadable = unreadable_input(path, "curve file");
-    if (!unreadable.empty()) throw curve_error(unreadable);
+namespace {
+
+// Loads the curve file open as `f` (named `name`) as load_curve_checked does.
+void load_checked_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
     try {
-        nurbs_curve_alloc_file(path.c_str(), curve);
+        nurbs_curve_load_stream(f, name, curve, nurbs_trailing::refused);
     } catch (const nurbs_file_error &e) {
-        if (e.kind == nurbs_file_error::open_failed)
-            throw curve_error(path + ": cannot open the curve file (" +
-                              std::strerror(e.open_errno) + ")");
         throw curve_error(e.what());
     }
-    check_polygon(curve->control_points, path, "homogeneous control point");
-    check_polygon(curve->control_points_1d, path, "first-derivative polygon point");
-    check_polygon(curve->control_points_2d, path, "second-derivative polygon point");
+    check_polygon(curve->control_points, name, "homogeneous control point");
+    check_polygon(curve->control_points_1d, name, "first-derivative polygon point");
+    check_polygon(curve->control_points_2d, name, "second-derivative polygon point");
     if (curve->deg >= 3)
-        check_polygon(curve->control_points_3d, path, "third-derivative polygon point");
-    check_evaluation(curve, path);
+        check_polygon(curve->control_points_3d, name, "third-derivative polygon point");
+    check_evaluation(curve, name);
+}
+
+} // namespace
+
+void load_curve_checked(const std::string &path, nurbs_curve *curve) {
+    std::string error;
+    const input_file f = open_input(path, "curve file", &error); // opened once: a FIFO works
+    if (!f) throw curve_error(error);
+    load_checked_stream(f.get(), path, curve);
+}
+
+void load_curve_checked_text(const std::string &text, const std::string &name, nurbs_curve *curve) {
+    std::string copy = text; // fmemopen wants writable storage
+    const input_file f(fmemopen(copy.data(), copy.size(), "r"));
+    if (!f) throw curve_error(name + ": not enough memory to read the curve back");
+    load_checked_stream(f.get(), name, curve);
 }
 
 } // namespace nurbs_interp

@@ -18,11 +18,17 @@ struct curve_error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Loads `path` for a tool. Throws curve_error: "<path>: cannot open the curve file (<why>)",
-// the loader's "<path>:<line>: ..." for bad content, or "<path>: ..." when a homogeneous
+// Loads `path` for a tool (the file is opened once, so a FIFO or a pipe works). Throws
+// curve_error: "<path>: cannot open the curve file (<why>)", the loader's "<path>:<line>: ..."
+// for bad content (a control point line or any text after the last control point the header
+// gives included; the driver's loader ignores it), or "<path>: ..." when a homogeneous
 // control point or a derivative polygon point is not finite (coordinates and weights whose
 // products overflow), or when the point, C', C'' or |C'| is not finite at the start or the
 // middle of a knot span (probed, about 2*10^5 evaluations at most).
 void load_curve_checked(const std::string &path, nurbs_curve *curve);
+
+// Loads the curve file text `text` as load_curve_checked loads a file (a file just written,
+// checked as the tools will read it without reading the output back); `name` names it.
+void load_curve_checked_text(const std::string &text, const std::string &name, nurbs_curve *curve);
 
 } // namespace nurbs_interp

@@ -20,12 +20,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv> // from_chars: exact and locale-independent
 #include <cmath>
-#include <cstring> // strerror
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "format.hpp"
@@ -156,9 +152,7 @@ void take_coordinate(dxf_reader &r, spline_groups &s, const dxf_pair &p) {
             fail_entity(r, s,
                         "control point " + std::to_string(s.points.size()) + " has no y (20)");
         if (++r.total_points > IMPORT_MAX_POINTS)
-            fail_entity(r, s,
-                        "more than " + std::to_string(IMPORT_MAX_POINTS) +
-                            " control points in the drawing: refused (bound of an import)");
+            fail_entity(r, s, "more control points than that: " + import_bound_text());
         s.points.push_back({v, 0, 0, 1});
         s.has_y.push_back(false);
         return;
@@ -212,6 +206,14 @@ void take_group(dxf_reader &r, spline_groups &s, const dxf_pair &p) {
         break;
     case 73:
         s.n_control = count_of(r, s, p, max_count);
+        // Refused when declared, before its points are read.
+        if (r.total_points + static_cast<std::size_t>(s.n_control) > IMPORT_MAX_POINTS)
+            fail_entity(r, s,
+                        "group 73 declares " + std::to_string(s.n_control) + " control points" +
+                            (r.total_points ? " after " + std::to_string(r.total_points) +
+                                                  " in the splines before it"
+                                            : std::string()) +
+                            ": " + import_bound_text());
         break;
     case 74:
         s.n_fit = count_of(r, s, p, 1000000000);
@@ -316,6 +318,7 @@ bool first_pair(dxf_reader &r, dxf_pair *p) {
     bool too_long = false;
     if (!import_read_line(r.in, first, &too_long))
         throw import_error(r.name + ": empty file, not a DXF drawing");
+    import_skip_bom(first);
     r.line = p->line = 1;
     if (first.rfind("AutoCAD Binary DXF", 0) == 0)
         throw import_error(r.name + ": a binary DXF drawing; only ASCII DXF is read (save it as "
@@ -330,6 +333,66 @@ bool first_pair(dxf_reader &r, dxf_pair *p) {
     return true;
 }
 
+// The lengths a drawing's header may state ($INSUNITS, group 70), by code: the name and
+// millimetres per unit (0 for code 0, unitless).
+struct dxf_unit {
+    const char *name;
+    double mm;
+};
+constexpr double AU_MM = 149597870700e3;
+const dxf_unit DXF_UNITS[] = {{"unitless", 0},
+                              {"inches", 25.4},
+                              {"feet", 304.8},
+                              {"miles", 1609344},
+                              {"millimetres", 1},
+                              {"centimetres", 10},
+                              {"metres", 1000},
+                              {"kilometres", 1e6},
+                              {"microinches", 25.4e-6},
+                              {"mils", 0.0254},
+                              {"yards", 914.4},
+                              {"angstroms", 1e-7},
+                              {"nanometres", 1e-6},
+                              {"micrometres", 1e-3},
+                              {"decimetres", 100},
+                              {"decametres", 1e4},
+                              {"hectometres", 1e5},
+                              {"gigametres", 1e12},
+                              {"astronomical units", AU_MM},
+                              {"light years", 9460730472580800e3},
+                              {"parsecs", 648000 / 3.14159265358979323846 * AU_MM},
+                              {"US survey feet", 1200000.0 / 3937},
+                              {"US survey inches", 100000.0 / 3937},
+                              {"US survey yards", 3600000.0 / 3937},
+                              {"US survey miles", 6336000000.0 / 3937}};
+
+// Converts the curves of a drawing whose header gives $INSUNITS `code` (as written) to
+// millimetres and gives each the note saying so; unitless or unknown codes are taken as
+// millimetres with a warning. Throws when a converted coordinate leaves the range of a double.
+void apply_units(const dxf_reader &r, const std::string &code, std::vector<dxf_curve> &curves) {
+    long u = -1;
+    const bool known = parse_long(code, &u) && u >= 0 && u < long(std::size(DXF_UNITS));
+    if (known && u == 4) return;
+    const std::string what = "$INSUNITS " + printable(trim(code)) + " (" +
+                             (known ? DXF_UNITS[u].name : "not a unit code") + ")";
+    if (!known || u == 0) {
+        for (dxf_curve &c : curves)
+            c.note = "warning: " + r.name + ": " + what + ": coordinates taken as millimetres";
+        return;
+    }
+    const double f = DXF_UNITS[u].mm;
+    for (dxf_curve &c : curves) {
+        for (curve_def::point &q : c.curve.points) {
+            q.x *= f, q.y *= f, q.z *= f;
+            if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z))
+                throw import_error(r.name + ": " + c.entity + ": " + what +
+                                   ": a coordinate leaves the range of a double in millimetres");
+        }
+        c.note = "note: " + r.name + ": " + what + ": coordinates converted to millimetres (x" +
+                 fmt("%.10g", f) + ")";
+    }
+}
+
 } // namespace
 
 std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &name) {
@@ -338,6 +401,7 @@ std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &nam
     bool more = first_pair(r, &p);
     std::vector<dxf_curve> curves;
     std::string section;
+    std::string units = "4"; // millimetres unless the header says otherwise
     unsigned in_entities = 0, in_blocks = 0;
     while (more) {
         const std::string what = p.code == 0 ? name_of(p) : "";
@@ -349,7 +413,15 @@ std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &nam
                                    (in_blocks ? " (" + std::to_string(in_blocks) +
                                                     " in block definitions, which are not read)"
                                               : ""));
+            apply_units(r, units, curves);
             return curves;
+        }
+        if (section == "HEADER" && p.code == 9 && trim(p.value) == "$INSUNITS") {
+            if ((more = next_pair(r, &p)) && p.code == 70) {
+                units = p.value;
+                more = next_pair(r, &p);
+            }
+            continue;
         }
         if (what == "SPLINE" && section == "ENTITIES") {
             curves.push_back(read_spline(r, &p, ++in_entities));
@@ -363,7 +435,9 @@ std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &nam
     fail_at(r, r.line, "the drawing ends without its EOF marker (group 0, EOF): truncated");
 }
 
-bool dxf_signature(const std::string &head) {
+bool dxf_signature(const std::string &bytes) {
+    std::string head = bytes.substr(0, 256);
+    import_skip_bom(head);
     if (head.rfind("AutoCAD Binary DXF", 0) == 0) return true;
     std::istringstream in(head);
     std::string code, value;
@@ -374,16 +448,16 @@ bool dxf_signature(const std::string &head) {
 }
 
 std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std::string &name) {
-    std::istringstream in(text);
+    import_text_buffer buf(text);
+    std::istream in(&buf);
     return read_dxf_splines(in, name);
 }
 
 std::vector<dxf_curve> read_dxf_splines(const std::string &path) {
-    const std::string unreadable = unreadable_input(path, "DXF drawing");
-    if (!unreadable.empty()) throw import_error(unreadable);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open the DXF drawing");
-    return read_dxf_splines(in, path);
+    std::string text, error;
+    if (!read_input_whole(path, "DXF drawing", IMPORT_MAX_BYTES, &text, &error))
+        throw import_error(error);
+    return read_dxf_splines_text(text, path);
 }
 
 } // namespace nurbs_interp

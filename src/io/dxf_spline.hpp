@@ -1,7 +1,11 @@
 // NURBS curves from a DXF drawing: the SPLINE entities of its ENTITIES section, given by
 // control points (group codes 10/20/30), knots (40), weights (41, when flag 70 has bit 4,
 // "rational") and degree (71), with the counts 72 (knots), 73 (control points), 74 (fit
-// points). ASCII DXF only.
+// points). ASCII DXF only; a UTF-8 byte-order mark at the start is skipped. Lengths are
+// millimetres: a header variable $INSUNITS (group 70) naming another unit (1 inches, 2 feet,
+// 5 centimetres, 6 metres, ..., 24 US survey miles) converts the control points' coordinates
+// to millimetres (knots and weights as written); 0 (unitless) or an unknown code is taken as
+// millimetres with a warning; a drawing without $INSUNITS is taken as millimetres.
 #pragma once
 
 #include <istream>
@@ -19,6 +23,9 @@ namespace nurbs_interp {
 struct dxf_curve {
     curve_def curve;
     std::string entity;
+    // "note: <name>: ..." when the coordinates were converted to millimetres, "warning: <name>:
+    // ..." when the header's unit was taken as millimetres; empty otherwise.
+    std::string note;
 };
 
 // Returns every SPLINE of the drawing read from `in`, in drawing order; `name` is the file
@@ -34,12 +41,14 @@ std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &nam
 // fuzzing).
 std::vector<dxf_curve> read_dxf_splines_text(const std::string &text, const std::string &name);
 
-// Returns the SPLINE curves of the drawing at `path`, as read_dxf_splines does; a file that does
-// not open is an import_error too.
+// Returns the SPLINE curves of the drawing at `path`, read once and whole (at most
+// IMPORT_MAX_BYTES), as read_dxf_splines does; a file that does not open or is larger is an
+// import_error too.
 std::vector<dxf_curve> read_dxf_splines(const std::string &path);
 
-// Returns true when `head`, the first bytes of a file, begin like a DXF drawing: a group code 0
-// line followed by SECTION, a 999 comment line, or the binary DXF sentinel.
-bool dxf_signature(const std::string &head);
+// Returns true when `bytes`, a file's content (its first 256 bytes are looked at), begin like a
+// DXF drawing: a group code 0 line followed by SECTION, a 999 comment line, or the binary DXF
+// sentinel, after a byte-order mark if there is one.
+bool dxf_signature(const std::string &bytes);
 
 } // namespace nurbs_interp

@@ -3,12 +3,7 @@
 #include <array>
 #include <cctype>
 #include <charconv> // from_chars: exact and locale-independent
-#include <cerrno>
 #include <cmath>
-#include <cstring> // strerror
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "format.hpp"
 #include "input_file.hpp"
@@ -17,6 +12,9 @@
 namespace nurbs_interp {
 
 namespace {
+
+// Millimetres per inch, exactly (G20 programs).
+constexpr double MM_PER_INCH = 25.4;
 
 // The words of one block: for each letter whether it was given and its (last) value, and the
 // G values in the order written.
@@ -33,12 +31,14 @@ struct gcode_state {
     unsigned line = 0;
     double axis[3] = {0, 0, 0}; // last X, Y, Z programmed
     bool incremental = false;   // G91 in force
+    double unit = 1.0;          // millimetres per programmed length unit: 25.4 under G20
     std::vector<gcode_curve> curves;
     std::size_t total_points = 0;
     bool in_curve = false;
     gcode_curve cur;
     unsigned rank = 0, trailing = 0;
     bool has_z = false;
+    bool in_inches = false; // a control point of the curve being read was programmed in inches
     std::vector<unsigned> knot_lines;
 };
 
@@ -63,25 +63,51 @@ double val(const block_words &b, char letter) {
     return b.value[letter - 'A'];
 }
 
+// Returns true when text[k] exists and is a decimal digit.
+bool digit_at(const std::string &text, std::size_t k) {
+    return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
+}
+
+// Returns the length of the exponent part ("e" or "E", an optional sign, digits) at text[j],
+// 0 when there is none there.
+std::size_t exponent_length(const std::string &text, std::size_t j) {
+    if (j >= text.size() || (text[j] != 'e' && text[j] != 'E')) return 0;
+    std::size_t k = j + 1;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
+    if (!digit_at(text, k)) return 0;
+    while (digit_at(text, k))
+        ++k;
+    return k - j;
+}
+
 // Returns true when `text` is a G-code number ([+-] digits [. digits], digits on at least one
-// side of the point) and stores it in `*v`; false for anything else, or a value out of range.
+// side of the point, then optionally an exponent e|E [+-] digits as printf's %g writes it) and
+// stores it in `*v`; false for anything else, or a value out of range.
 bool parse_number(const std::string &text, double *v) {
     std::size_t i = 0, digits = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     const std::size_t start = text[0] == '+' ? 1 : 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+    for (; digit_at(text, i); ++i)
         ++digits;
     if (i < text.size() && text[i] == '.')
-        for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        for (++i; digit_at(text, i); ++i)
             ++digits;
+    if (digits > 0) i += exponent_length(text, i);
     if (digits == 0 || i != text.size()) return false;
     const char *end = text.data() + text.size();
     const auto r = std::from_chars(text.data() + start, end, *v);
     return r.ec == std::errc() && r.ptr == end && std::isfinite(*v);
 }
 
-// Returns the line without comments ("(...)" and from ";" on) and without blanks; throws on a
-// comment left open.
+// Returns the length of the exponent part at text[j] when it follows a number's digits or
+// point directly (no blank between): "X1e1" is X 10, "X1 E1" is X 1 and a word E 1. Else 0.
+std::size_t exponent_at(const std::string &text, std::size_t j) {
+    if (j == 0 || (!digit_at(text, j - 1) && text[j - 1] != '.')) return 0;
+    return exponent_length(text, j);
+}
+
+// Returns the line without comments ("(...)" and from ";" on); throws on a comment left open.
+// Blanks stay (a word's number may hold blanks, but an exponent must follow its digits).
 std::string strip_comments(const gcode_state &s, const std::string &line) {
     std::string out;
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -91,34 +117,59 @@ std::string strip_comments(const gcode_state &s, const std::string &line) {
             const std::size_t close = line.find(')', i);
             if (close == std::string::npos) fail(s, s.line, "comment \"(\" is not closed");
             i = close;
-        } else if (c != ' ' && c != '\t') {
+        } else {
             out.push_back(c);
         }
     }
     return out;
 }
 
+// Returns true for the blanks a block may hold anywhere.
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Reads the number of the word whose letter is at text[i]: every character up to the next
+// letter, blanks left out, an exponent included (exponent_at). Returns the index after it.
+std::size_t word_number(const std::string &text, std::size_t i, std::string *number) {
+    std::size_t j = i + 1;
+    for (;;) {
+        while (j < text.size() && !std::isalpha(static_cast<unsigned char>(text[j]))) {
+            if (!is_blank(text[j])) number->push_back(text[j]);
+            ++j;
+        }
+        const std::size_t e = j < text.size() && !number->empty() ? exponent_at(text, j) : 0;
+        if (e == 0 || number->find_first_of("eE") != std::string::npos) return j;
+        number->append(text, j, e);
+        j += e;
+    }
+}
+
 // Returns the words of the block on the current line (a "%" line or a blank one has none).
 block_words parse_block(const gcode_state &s, const std::string &line) {
     block_words b;
     std::string text = strip_comments(s, line);
-    if (!text.empty() && (text[0] == '%' || text[0] == '/')) {
-        if (text[0] == '%') return b;
-        text.erase(0, 1); // block delete: the block is read as with the switch off
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first != std::string::npos && (text[first] == '%' || text[first] == '/')) {
+        if (text[first] == '%') return b;
+        text.erase(0, first + 1); // block delete: the block is read as with the switch off
     }
     for (std::size_t i = 0; i < text.size();) {
+        if (is_blank(text[i])) {
+            ++i;
+            continue;
+        }
         const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
         if (letter < 'A' || letter > 'Z')
             fail(s, s.line,
                  "\"" + printable(text.substr(i)) + "\": expected a word (a letter and a number)");
-        std::size_t j = i + 1;
-        while (j < text.size() && !std::isalpha(static_cast<unsigned char>(text[j])))
-            ++j;
-        const std::string number = text.substr(i + 1, j - i - 1);
+        std::string number;
+        const std::size_t j = word_number(text, i, &number);
         double v = 0;
         if (number.empty() || !parse_number(number, &v))
             fail(s, s.line,
-                 "word \"" + printable(text.substr(i, number.empty() ? 8 : j - i)) + "\": " +
+                 "word \"" + printable(number.empty() ? text.substr(i, 8) : letter + number) +
+                     "\": " +
                      (number.empty() ? std::string(1, letter) + " is not followed by a number"
                                      : "\"" + printable(number) + "\" is not a number"));
         if (letter == 'G') {
@@ -149,19 +200,29 @@ double motion_g(const block_words &b) {
     return -1;
 }
 
-// Applies the block's G90/G91 to the modal state; they govern the block's own axis words too.
+// Applies the block's G90/G91 and G20/G21 to the modal state; they govern the block's own
+// axis words too.
 void update_mode(gcode_state &s, const block_words &b) {
     if (has_g(b, 90)) s.incremental = false;
     if (has_g(b, 91)) s.incremental = true;
+    if (has_g(b, 20)) s.unit = MM_PER_INCH;
+    if (has_g(b, 21)) s.unit = 1.0;
 }
 
-// Applies the block's G90/G91 and X/Y/Z to the modal state (an incremental value adds).
+// Applies the block's modes and X/Y/Z to the modal state, in millimetres (an incremental value
+// adds); throws when a value leaves the range of a double.
 void update_modal(gcode_state &s, const block_words &b) {
     update_mode(s, b);
     const char letters[3] = {'X', 'Y', 'Z'};
-    for (int a = 0; a < 3; ++a)
-        if (has(b, letters[a]))
-            s.axis[a] = s.incremental ? s.axis[a] + val(b, letters[a]) : val(b, letters[a]);
+    for (int a = 0; a < 3; ++a) {
+        if (!has(b, letters[a])) continue;
+        const double mm = val(b, letters[a]) * s.unit;
+        s.axis[a] = s.incremental ? s.axis[a] + mm : mm;
+        if (!std::isfinite(s.axis[a]))
+            fail(s, s.line,
+                 std::string(1, letters[a]) + fmt("%.17g", val(b, letters[a])) +
+                     " leaves the range of a double in millimetres");
+    }
 }
 
 // Appends the knot `k` programmed on the current line; throws when it decreases.
@@ -185,12 +246,11 @@ void add_point(gcode_state &s, const block_words &b) {
              "NURBS block in incremental mode (G91): control points must be absolute "
              "(G90)");
     if (++s.total_points > IMPORT_MAX_POINTS)
-        fail(s, s.line,
-             "more than " + std::to_string(IMPORT_MAX_POINTS) +
-                 " control points in the program: refused (bound of an import)");
+        fail(s, s.line, "more control points than that: " + import_bound_text());
     const double w = has(b, 'R') ? val(b, 'R') : 1.0;
     if (!(w > 0)) fail(s, s.line, "weight R" + fmt("%.17g", w) + " is not positive");
     update_modal(s, b);
+    if (s.unit != 1.0) s.in_inches = true;
     if (has(b, 'Z')) s.has_z = true;
     s.cur.curve.points.push_back({s.axis[0], s.axis[1], s.axis[2], w});
     add_knot(s, val(b, 'K'));
@@ -211,6 +271,7 @@ void start_curve(gcode_state &s, const block_words &b) {
     s.rank = static_cast<unsigned>(rank);
     s.trailing = 0;
     s.has_z = false;
+    s.in_inches = false;
     s.knot_lines.clear();
     add_point(s, b);
 }
@@ -230,6 +291,10 @@ void finish_curve(gcode_state &s) {
     }
     const std::string p = curve_def_problem(c, &at);
     if (!p.empty()) fail(s, s.cur.line, "NURBS curve: " + p);
+    if (s.in_inches)
+        s.cur.note = "note: " + s.name + ":" + std::to_string(s.cur.line) +
+                     ": the NURBS curve is programmed in inches (G20): coordinates converted to "
+                     "millimetres (x25.4)";
     s.curves.push_back(std::move(s.cur));
 }
 
@@ -267,7 +332,7 @@ std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &n
     std::string line;
     bool too_long = false;
     while (import_read_line(in, line, &too_long)) {
-        ++s.line;
+        if (++s.line == 1) import_skip_bom(line);
         if (too_long)
             fail(s, s.line, "line longer than " + std::to_string(IMPORT_MAX_LINE) + " characters");
         const block_words b = parse_block(s, line);
@@ -286,16 +351,16 @@ std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &n
 }
 
 std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const std::string &name) {
-    std::istringstream in(text);
+    import_text_buffer buf(text);
+    std::istream in(&buf);
     return read_gcode_nurbs(in, name);
 }
 
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path) {
-    const std::string unreadable = unreadable_input(path, "G-code program");
-    if (!unreadable.empty()) throw import_error(unreadable);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw import_error(path + ": cannot open the G-code program");
-    return read_gcode_nurbs(in, path);
+    std::string text, error;
+    if (!read_input_whole(path, "G-code program", IMPORT_MAX_BYTES, &text, &error))
+        throw import_error(error);
+    return read_gcode_nurbs_text(text, path);
 }
 
 } // namespace nurbs_interp

@@ -7,7 +7,11 @@
 // rank = degree + 1 (default 4). An axis left out keeps the last value programmed for it
 // anywhere earlier in the program (0 if never); R is 1 where it is left out. Words are
 // case-insensitive; block numbers, comments ("(...)", "; ..."), "%" lines and other words
-// (F, M, S, T, G05, ...) are skipped. Values are taken as written (no unit conversion).
+// (F, M, S, T, G05, ...) are skipped. A number may carry an exponent as %g writes it
+// ("X1e1" is X 10, "Y1.5E-3" Y 0.0015): an e or E directly after the digits, then an optional
+// sign and digits; "X1 E1" stays X 1 and a word E 1. Lengths are millimetres: after G20
+// (inches) X, Y and Z are multiplied by 25.4, G21 returns to millimetres; knots and weights
+// are taken as written. A UTF-8 byte-order mark at the start of the file is skipped.
 #pragma once
 
 #include <istream>
@@ -23,18 +27,22 @@ namespace nurbs_interp {
 struct gcode_curve {
     curve_def curve;
     unsigned line = 0;
+    // "note: <name>:<line>: ..." when its coordinates were converted from inches; else empty.
+    std::string note;
 };
 
 // Returns every NURBS curve of the program read from `in`, in program order; `name` is the
 // file name the messages carry. Throws import_error "<name>:<line>: <what>" on a malformed
 // block sequence, a word that is not a number, incremental mode (G91) at a curve, more than
-// IMPORT_MAX_POINTS control points, a curve the curve file cannot hold, or no curve at all.
+// IMPORT_MAX_POINTS control points, a coordinate beyond a double in millimetres, a curve the curve
+// file cannot hold, or no curve at all.
 std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &name);
 
 // As above, from the program text `text` (for tests and fuzzing).
 std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const std::string &name);
 
-// As above, from the file at `path`; a file that does not open is an import_error too.
+// As above, from the file at `path`, read once and whole (at most IMPORT_MAX_BYTES); a file
+// that does not open or is larger is an import_error too.
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path);
 
 } // namespace nurbs_interp
