@@ -2,10 +2,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "curve_length.hpp"
-#include "curve_load.hpp"
-#include "nurbs.hpp"
-#include "tool_cli.hpp"
+#include "plan/curve_length.hpp"
+#include "io/curve_load.hpp"
+#include "core/nurbs.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

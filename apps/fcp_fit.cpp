@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "arc_length.hpp"
-#include "atomic_file.hpp"
-#include "curve_length.hpp"
-#include "curve_load.hpp"
-#include "fcp_table_file.hpp"
-#include "format.hpp"
-#include "machine_cli.hpp"
-#include "nurbs.hpp"
-#include "progress.hpp"
-#include "table_fit.hpp"
-#include "tool_cli.hpp"
+#include "plan/arc_length.hpp"
+#include "io/atomic_file.hpp"
+#include "plan/curve_length.hpp"
+#include "io/curve_load.hpp"
+#include "io/fcp_table_file.hpp"
+#include "io/format.hpp"
+#include "common/machine_cli.hpp"
+#include "core/nurbs.hpp"
+#include "io/progress.hpp"
+#include "plan/table_fit.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

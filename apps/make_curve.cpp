@@ -34,13 +34,13 @@
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
-#include "curve_load.hpp"
-#include "curve_survey.hpp"
-#include "gauss_legendre.hpp"
-#include "suite_curves.hpp"
-#include "nurbs.hpp"
-#include "tool_cli.hpp"
+#include "io/atomic_file.hpp"
+#include "io/curve_load.hpp"
+#include "plan/curve_survey.hpp"
+#include "plan/gauss_legendre.hpp"
+#include "plan/suite_curves.hpp"
+#include "core/nurbs.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
-#include "curve_file.hpp"
-#include "format.hpp"
-#include "tool_cli.hpp"
+#include "io/atomic_file.hpp"
+#include "io/curve_file.hpp"
+#include "io/format.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

@@ -7,18 +7,18 @@
 #include <cstdio>
 #include <string>
 
-#include "arc_length.hpp"
-#include "atomic_file.hpp"
-#include "curve_length.hpp"
-#include "curve_load.hpp"
-#include "feed_cap.hpp"
-#include "feed_profile.hpp"
-#include "feed_ramp.hpp"
-#include "format.hpp"
-#include "joints.hpp"
-#include "machine_cli.hpp"
-#include "plan_check.hpp"
-#include "tool_cli.hpp"
+#include "plan/arc_length.hpp"
+#include "io/atomic_file.hpp"
+#include "plan/curve_length.hpp"
+#include "io/curve_load.hpp"
+#include "plan/feed_cap.hpp"
+#include "io/feed_profile.hpp"
+#include "plan/feed_ramp.hpp"
+#include "io/format.hpp"
+#include "plan/joints.hpp"
+#include "common/machine_cli.hpp"
+#include "plan/plan_check.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

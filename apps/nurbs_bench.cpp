@@ -3,12 +3,12 @@
 #include <cstdio>  // fopen, printf
 #include <cstring> // strcmp for --help
 
-#include "interpolate.hpp"
-#include "curve_load.hpp"
-#include "nurbs.hpp"
-#include "feed_profile.hpp"
-#include "progress.hpp"
-#include "tick_clock.hpp"
+#include "core/interpolate.hpp"
+#include "io/curve_load.hpp"
+#include "core/nurbs.hpp"
+#include "io/feed_profile.hpp"
+#include "io/progress.hpp"
+#include "io/tick_clock.hpp"
 
 // The servo period in seconds.
 #define SERVOPERIOD 0.00025

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
-#include "curve_file.hpp"
-#include "dxf_spline.hpp"
-#include "format.hpp"
-#include "gcode_nurbs.hpp"
-#include "input_file.hpp"
-#include "nurbs.hpp"
-#include "tool_cli.hpp"
+#include "io/atomic_file.hpp"
+#include "io/curve_file.hpp"
+#include "io/dxf_spline.hpp"
+#include "io/format.hpp"
+#include "io/gcode_nurbs.hpp"
+#include "io/input_file.hpp"
+#include "core/nurbs.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 enum class bench_curve_kind { bundled, rosette_uniform, rosette_nonuniform };
 

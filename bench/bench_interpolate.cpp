@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench_curve.hpp"
-#include "interpolate.hpp"
+#include "core/interpolate.hpp"
 
 using namespace nurbs_interp;
 

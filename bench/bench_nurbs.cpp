@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_curve.hpp"
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 using namespace nurbs_interp;
 

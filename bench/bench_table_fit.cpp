@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <string>
 
-#include "arc_length.hpp"
+#include "plan/arc_length.hpp"
 #include "bench_curve.hpp"
-#include "curve_file.hpp"
-#include "reference_curves.hpp"
-#include "table_fit.hpp"
+#include "io/curve_file.hpp"
+#include "plan/reference_curves.hpp"
+#include "plan/table_fit.hpp"
 
 using namespace nurbs_interp;
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 using namespace nurbs_interp;
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "curve_file.hpp"
-#include "dxf_spline.hpp"
-#include "gcode_nurbs.hpp"
-#include "import_error.hpp"
+#include "io/curve_file.hpp"
+#include "io/dxf_spline.hpp"
+#include "io/gcode_nurbs.hpp"
+#include "io/import_error.hpp"
 
 using namespace nurbs_interp;
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 
 using namespace nurbs_interp;
 

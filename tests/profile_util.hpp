@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "feed_profile.hpp"
-#include "interpolate.hpp" // SERVO_PERIOD
+#include "io/feed_profile.hpp"
+#include "core/interpolate.hpp" // SERVO_PERIOD
 
 namespace test_util {
 

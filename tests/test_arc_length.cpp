@@ -4,11 +4,11 @@
 
 #include <cmath>
 
-#include "arc_length.hpp"
-#include "curve_length.hpp"
-#include "curve_load.hpp"
-#include "nurbs.hpp"
-#include "suite_curves.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/curve_length.hpp"
+#include "io/curve_load.hpp"
+#include "core/nurbs.hpp"
+#include "plan/suite_curves.hpp"
 #include "test_curves.hpp"
 
 using namespace nurbs_interp;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "atomic_file.hpp"
+#include "io/atomic_file.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -13,14 +13,14 @@
 #include <string>
 #include <unistd.h>
 
-#include "FCP_init.hpp"
-#include "arc_length.hpp"
-#include "feed_cap.hpp"
-#include "feed_ramp.hpp"
-#include "interpolate.hpp" // fcp_horner
-#include "nurbs.hpp"
+#include "core/FCP_init.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/feed_cap.hpp"
+#include "plan/feed_ramp.hpp"
+#include "core/interpolate.hpp" // fcp_horner
+#include "core/nurbs.hpp"
 #include "test_util.hpp"
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 
 using namespace nurbs_interp;
 

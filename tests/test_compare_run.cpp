@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "compare_replay.hpp"
-#include "compare_report.hpp"
-#include "compare_run.hpp"
-#include "compare_stats.hpp"
-#include "interpolate.hpp"
+#include "compare/replay.hpp"
+#include "compare/report.hpp"
+#include "compare/run.hpp"
+#include "compare/stats.hpp"
+#include "core/interpolate.hpp"
 #include "profile_util.hpp"
 #include "test_util.hpp"
 

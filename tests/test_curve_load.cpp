@@ -2,7 +2,7 @@
 // arithmetic cannot carry refused with the place that overflows.
 #include <gtest/gtest.h>
 
-#include "curve_load.hpp"
+#include "io/curve_load.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "curve_file.hpp"
-#include "reference_curves.hpp"
-#include "arc_length.hpp"
-#include "gauss_legendre.hpp"
-#include "nurbs.hpp"
+#include "io/curve_file.hpp"
+#include "plan/reference_curves.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/gauss_legendre.hpp"
+#include "core/nurbs.hpp"
 #include "test_util.hpp"
 
 namespace test_curves {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "dxf_spline.hpp"
-#include "format.hpp"
+#include "io/dxf_spline.hpp"
+#include "io/format.hpp"
 #include "test_util.hpp" // point_w
 
 using namespace nurbs_interp;

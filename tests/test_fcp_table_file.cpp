@@ -6,9 +6,9 @@
 #include <cstring>
 #include <random>
 
-#include "FCP_init.hpp" // the compiled-in table, to copy
-#include "atomic_file.hpp"
-#include "fcp_table_file.hpp"
+#include "core/FCP_init.hpp" // the compiled-in table, to copy
+#include "io/atomic_file.hpp"
+#include "io/fcp_table_file.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

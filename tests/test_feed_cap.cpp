@@ -12,11 +12,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "arc_length.hpp"
-#include "feed_cap.hpp"
-#include "feed_ramp.hpp"
-#include "nurbs.hpp"
-#include "feed_profile.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/feed_cap.hpp"
+#include "plan/feed_ramp.hpp"
+#include "core/nurbs.hpp"
+#include "io/feed_profile.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

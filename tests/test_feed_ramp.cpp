@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "feed_ramp.hpp"
-#include "interpolate.hpp" // SERVO_PERIOD
+#include "plan/feed_ramp.hpp"
+#include "core/interpolate.hpp" // SERVO_PERIOD
 
 using namespace nurbs_interp;
 

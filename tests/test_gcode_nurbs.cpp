@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "format.hpp"
-#include "gcode_nurbs.hpp"
+#include "io/format.hpp"
+#include "io/gcode_nurbs.hpp"
 
 using namespace nurbs_interp;
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "geometric.hpp"
+#include "core/geometric.hpp"
 
 namespace {
 

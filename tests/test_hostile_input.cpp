@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -6,7 +6,7 @@
 #include <sys/stat.h> // mkfifo
 #include <thread>
 
-#include "input_file.hpp"
+#include "io/input_file.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "compare_report.hpp"
-#include "compare_methods.hpp"
-#include "compare_run.hpp"
-#include "compare_stats.hpp"
-#include "interpolate.hpp"
+#include "compare/report.hpp"
+#include "compare/methods.hpp"
+#include "compare/run.hpp"
+#include "compare/stats.hpp"
+#include "core/interpolate.hpp"
 #include "profile_util.hpp"
 #include "test_curves.hpp"
 #include "test_util.hpp"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "FCP_init.hpp" // the compiled-in table, for reference values
-#include "feed_profile.hpp"
-#include "interpolate.hpp"
+#include "core/FCP_init.hpp" // the compiled-in table, for reference values
+#include "io/feed_profile.hpp"
+#include "core/interpolate.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -7,11 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "arc_length.hpp"
-#include "feed_profile.hpp"
-#include "joints.hpp"
-#include "machine.hpp"
-#include "plan_check.hpp"
+#include "plan/arc_length.hpp"
+#include "io/feed_profile.hpp"
+#include "plan/joints.hpp"
+#include "plan/machine.hpp"
+#include "plan/plan_check.hpp"
 #include "test_curves.hpp"
 
 using namespace nurbs_interp;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "dxf_spline.hpp"
-#include "nurbs.hpp"
+#include "io/dxf_spline.hpp"
+#include "core/nurbs.hpp"
 #include "test_util.hpp"
 
 #ifdef NURBS_HAVE_DXFLIB

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "interpolate.hpp"
+#include "core/interpolate.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "suite_manifest.hpp"
+#include "io/suite_manifest.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <random>
 
-#include "arc_length.hpp"
-#include "suite_curves.hpp"
-#include "table_fit.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/suite_curves.hpp"
+#include "plan/table_fit.hpp"
 #include "test_curves.hpp"
 
 using namespace nurbs_interp;

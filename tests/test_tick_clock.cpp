@@ -1,7 +1,7 @@
 // The tick clock: conversion of ticks to whole microseconds, multiplication first.
 #include <gtest/gtest.h>
 
-#include "tick_clock.hpp"
+#include "io/tick_clock.hpp"
 
 using namespace nurbs_interp;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 namespace test_util {
 

@@ -1,6 +1,6 @@
-#include "machine_cli.hpp"
+#include "common/machine_cli.hpp"
 
-#include "tool_cli.hpp" // finite_in
+#include "common/tool_cli.hpp" // finite_in
 
 namespace nurbs_interp {
 

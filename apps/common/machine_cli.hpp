@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <vector>
 
-#include "machine.hpp"
+#include "plan/machine.hpp"
 
 namespace nurbs_interp {
 

@@ -1,4 +1,4 @@
-#include "tool_cli.hpp"
+#include "common/tool_cli.hpp"
 
 #include <cerrno> // strtol range errors
 #include <cmath>  // isfinite

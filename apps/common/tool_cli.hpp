@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "nurbs.hpp" // nurbs_curve
+#include "core/nurbs.hpp" // nurbs_curve
 
 namespace nurbs_interp {
 

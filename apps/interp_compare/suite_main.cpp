@@ -7,16 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
-#include "compare_methods.hpp"
-#include "compare_report.hpp"
-#include "compare_session.hpp"
-#include "curve_length.hpp"
-#include "curve_load.hpp"
-#include "feed_profile.hpp"
-#include "format.hpp"
-#include "suite_manifest.hpp"
-#include "tool_cli.hpp"
+#include "io/atomic_file.hpp"
+#include "compare/methods.hpp"
+#include "compare/report.hpp"
+#include "interp_compare/plot.hpp"
+#include "compare/session.hpp"
+#include "plan/curve_length.hpp"
+#include "io/curve_load.hpp"
+#include "io/feed_profile.hpp"
+#include "io/format.hpp"
+#include "io/suite_manifest.hpp"
+#include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 namespace fs = std::filesystem;

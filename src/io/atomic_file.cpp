@@ -1,4 +1,4 @@
-#include "atomic_file.hpp"
+#include "io/atomic_file.hpp"
 
 #include <cerrno>
 #include <csignal>    // the handlers of the signals that end a run

@@ -1,10 +1,10 @@
-#include "curve_file.hpp"
+#include "io/curve_file.hpp"
 
 #include <cmath>   // isfinite
 #include <cstdlib> // free of the memory stream
 #include <new>     // bad_alloc
 
-#include "nurbs.hpp" // knot_vector_problem, NURBS_MAX_DEGREE
+#include "core/nurbs.hpp" // knot_vector_problem, NURBS_MAX_DEGREE
 
 namespace nurbs_interp {
 

@@ -1,11 +1,11 @@
-#include "curve_load.hpp"
+#include "io/curve_load.hpp"
 
 #include <cmath>  // isfinite
 #include <cstdio> // printf for the driver's fixed line
 #include <filesystem>
 
-#include "format.hpp"
-#include "input_file.hpp"
+#include "io/format.hpp"
+#include "io/input_file.hpp"
 
 namespace nurbs_interp {
 

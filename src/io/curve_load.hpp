@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 namespace nurbs_interp {
 

@@ -16,7 +16,7 @@
 //  - it reports no line numbers, and DL_Dxf::in fails only when the file does not open.
 // Its writer (DL_WriterA::dxfReal) prints reals with 16 fixed decimals, which loses values
 // below 1e-16 and digits of values below 0.1, so the part generator writes its own groups too.
-#include "dxf_spline.hpp"
+#include "io/dxf_spline.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -24,9 +24,9 @@
 #include <cmath>
 #include <sstream>
 
-#include "format.hpp"
-#include "input_file.hpp"
-#include "nurbs.hpp" // NURBS_MAX_DEGREE
+#include "io/format.hpp"
+#include "io/input_file.hpp"
+#include "core/nurbs.hpp" // NURBS_MAX_DEGREE
 
 namespace nurbs_interp {
 

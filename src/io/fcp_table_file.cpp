@@ -1,12 +1,12 @@
-#include "fcp_table_file.hpp"
+#include "io/fcp_table_file.hpp"
 
 #include <cerrno>
 #include <cmath>   // isfinite
 #include <cstring> // strerror
 #include <filesystem>
 
-#include "input_file.hpp"
-#include "text_scan.hpp"
+#include "io/input_file.hpp"
+#include "core/text_scan.hpp"
 
 namespace nurbs_interp {
 

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "interpolate.hpp" // fcp_table
+#include "core/interpolate.hpp" // fcp_table
 
 namespace nurbs_interp {
 

@@ -1,4 +1,4 @@
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 
 #include <cerrno>
 #include <cmath>   // isfinite
@@ -9,9 +9,9 @@
 #include <new> // bad_alloc
 #include <sstream>
 
-#include "format.hpp"
-#include "input_file.hpp"
-#include "text_scan.hpp"
+#include "io/format.hpp"
+#include "io/input_file.hpp"
+#include "core/text_scan.hpp"
 
 namespace nurbs_interp {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "interpolate.hpp" // SERVO_PERIOD
+#include "core/interpolate.hpp" // SERVO_PERIOD
 
 namespace nurbs_interp {
 

@@ -1,13 +1,13 @@
-#include "gcode_nurbs.hpp"
+#include "io/gcode_nurbs.hpp"
 
 #include <array>
 #include <cctype>
 #include <charconv> // from_chars: exact and locale-independent
 #include <cmath>
 
-#include "format.hpp"
-#include "input_file.hpp"
-#include "nurbs.hpp" // knot_vector_problem
+#include "io/format.hpp"
+#include "io/input_file.hpp"
+#include "core/nurbs.hpp" // knot_vector_problem
 
 namespace nurbs_interp {
 

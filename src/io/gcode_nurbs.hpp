@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "curve_file.hpp"
-#include "import_error.hpp"
+#include "io/curve_file.hpp"
+#include "io/import_error.hpp"
 
 namespace nurbs_interp {
 

@@ -1,4 +1,4 @@
-#include "input_file.hpp"
+#include "io/input_file.hpp"
 
 #include <cerrno>
 #include <cstring> // strerror

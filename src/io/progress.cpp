@@ -1,4 +1,4 @@
-#include "progress.hpp"
+#include "io/progress.hpp"
 
 #include <cstdio>
 #include <unistd.h> // isatty

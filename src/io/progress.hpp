@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 namespace nurbs_interp {
 

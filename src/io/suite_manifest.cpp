@@ -1,4 +1,4 @@
-#include "suite_manifest.hpp"
+#include "io/suite_manifest.hpp"
 
 #include <cctype>     // isalnum
 #include <cstring>    // strchr
@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "input_file.hpp"
-#include "text_scan.hpp"
+#include "io/input_file.hpp"
+#include "core/text_scan.hpp"
 
 namespace nurbs_interp {
 

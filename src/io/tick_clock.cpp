@@ -1,4 +1,4 @@
-#include "tick_clock.hpp"
+#include "io/tick_clock.hpp"
 
 #include <chrono> // steady_clock
 

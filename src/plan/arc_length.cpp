@@ -1,9 +1,9 @@
-#include "arc_length.hpp"
+#include "plan/arc_length.hpp"
 
 #include <algorithm> // upper_bound, push_heap, sort
 #include <cmath>     // fabs, isfinite
 
-#include "gauss_kronrod.hpp"
+#include "plan/gauss_kronrod.hpp"
 
 namespace nurbs_interp {
 

@@ -22,7 +22,7 @@
 #include <limits>
 #include <vector>
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 namespace nurbs_interp {
 

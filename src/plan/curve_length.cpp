@@ -1,11 +1,11 @@
-#include "curve_length.hpp"
+#include "plan/curve_length.hpp"
 
 #include <cmath>  // isfinite, fabs
 #include <cstdio> // fprintf
 
-#include "curve_load.hpp" // curve_error
-#include "format.hpp"
-#include "progress.hpp"
+#include "io/curve_load.hpp" // curve_error
+#include "io/format.hpp"
+#include "io/progress.hpp"
 
 namespace nurbs_interp {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "arc_length.hpp"
+#include "plan/arc_length.hpp"
 
 namespace nurbs_interp {
 

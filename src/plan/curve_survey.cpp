@@ -1,9 +1,9 @@
-#include "curve_survey.hpp"
+#include "plan/curve_survey.hpp"
 
 #include <algorithm> // min, max
 #include <cmath>     // HUGE_VAL
 
-#include "arc_length.hpp"
+#include "plan/arc_length.hpp"
 
 namespace nurbs_interp {
 

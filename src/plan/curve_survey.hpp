@@ -2,7 +2,7 @@
 // of the radius of curvature and of the parameter speed, sampled evenly in every knot span.
 #pragma once
 
-#include "nurbs.hpp"
+#include "core/nurbs.hpp"
 
 namespace nurbs_interp {
 

@@ -1,11 +1,11 @@
-#include "feed_cap.hpp"
+#include "plan/feed_cap.hpp"
 
 #include <algorithm> // clamp, max, min
 #include <cmath>     // ceil, cbrt, cos, fabs, floor, sqrt
 #include <numbers>   // pi
 #include <stdexcept> // runtime_error when a capped move does not finish
 
-#include "format.hpp"
+#include "io/format.hpp"
 
 namespace nurbs_interp {
 

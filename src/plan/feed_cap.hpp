@@ -12,11 +12,11 @@
 #include <functional>
 #include <vector>
 
-#include "arc_length.hpp"   // arc_table: arc length at the knots
-#include "feed_profile.hpp" // feed_profile
-#include "interpolate.hpp"  // SERVO_PERIOD
-#include "machine.hpp"      // axis limits
-#include "nurbs.hpp"        // nurbs_curve
+#include "plan/arc_length.hpp"  // arc_table: arc length at the knots
+#include "io/feed_profile.hpp"  // feed_profile
+#include "core/interpolate.hpp" // SERVO_PERIOD
+#include "plan/machine.hpp"     // axis limits
+#include "core/nurbs.hpp"       // nurbs_curve
 
 namespace nurbs_interp {
 

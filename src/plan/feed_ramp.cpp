@@ -1,10 +1,10 @@
-#include "feed_ramp.hpp"
+#include "plan/feed_ramp.hpp"
 
 #include <cmath>     // ceil, fabs, sqrt
 #include <stdexcept> // length_error for a move too long to sample
 #include <string>
 
-#include "format.hpp"
+#include "io/format.hpp"
 
 namespace nurbs_interp {
 

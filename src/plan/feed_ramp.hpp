@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "feed_profile.hpp"
+#include "io/feed_profile.hpp"
 
 namespace nurbs_interp {
 

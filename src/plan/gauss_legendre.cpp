@@ -1,4 +1,4 @@
-#include "gauss_legendre.hpp"
+#include "plan/gauss_legendre.hpp"
 
 #include <cmath> // cos, fabs
 #include <map>

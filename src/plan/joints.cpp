@@ -1,4 +1,4 @@
-#include "joints.hpp"
+#include "plan/joints.hpp"
 
 #include <cmath> // cos
 

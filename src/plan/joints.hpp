@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "geometric.hpp"
-#include "nurbs.hpp"
+#include "core/geometric.hpp"
+#include "core/nurbs.hpp"
 
 namespace nurbs_interp {
 

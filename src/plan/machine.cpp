@@ -1,4 +1,4 @@
-#include "machine.hpp"
+#include "plan/machine.hpp"
 
 #include <algorithm> // min, max
 

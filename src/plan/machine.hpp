@@ -21,9 +21,9 @@
 #include <cmath> // HUGE_VAL
 #include <string>
 
-#include "arc_length.hpp"
-#include "geometric.hpp"
-#include "interpolate.hpp" // SERVO_PERIOD
+#include "plan/arc_length.hpp"
+#include "core/geometric.hpp"
+#include "core/interpolate.hpp" // SERVO_PERIOD
 
 namespace nurbs_interp {
 

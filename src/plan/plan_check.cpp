@@ -1,4 +1,4 @@
-#include "plan_check.hpp"
+#include "plan/plan_check.hpp"
 
 #include <algorithm> // sort
 #include <cmath>     // fabs, isfinite

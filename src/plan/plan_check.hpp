@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "arc_length.hpp"
-#include "feed_cap.hpp"
-#include "feed_profile.hpp"
-#include "machine.hpp"
+#include "plan/arc_length.hpp"
+#include "plan/feed_cap.hpp"
+#include "io/feed_profile.hpp"
+#include "plan/machine.hpp"
 
 namespace nurbs_interp {
 

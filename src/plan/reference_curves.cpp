@@ -1,4 +1,4 @@
-#include "reference_curves.hpp"
+#include "plan/reference_curves.hpp"
 
 #include <cmath>
 #include <iterator> // begin, end of the stadium's points

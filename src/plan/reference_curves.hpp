@@ -3,7 +3,7 @@
 // span of the highest degree.
 #pragma once
 
-#include "curve_file.hpp" // curve_def
+#include "io/curve_file.hpp" // curve_def
 
 namespace nurbs_interp {
 

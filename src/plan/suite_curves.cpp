@@ -1,4 +1,4 @@
-#include "suite_curves.hpp"
+#include "plan/suite_curves.hpp"
 
 #include <cmath>
 

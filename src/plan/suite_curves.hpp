@@ -3,7 +3,7 @@
 // (ellipse, parabola, hyperbola, circle) joined tangentially.
 #pragma once
 
-#include "curve_file.hpp" // curve_def
+#include "io/curve_file.hpp" // curve_def
 
 namespace nurbs_interp {
 

@@ -1,12 +1,12 @@
-#include "table_fit.hpp"
+#include "plan/table_fit.hpp"
 
 #include <algorithm> // max
 #include <cmath>     // fabs, pow, sqrt
 #include <stdexcept> // a curve no table can follow
 #include <string>
 
-#include "format.hpp"
-#include "joints.hpp"
+#include "io/format.hpp"
+#include "plan/joints.hpp"
 
 namespace nurbs_interp {
 

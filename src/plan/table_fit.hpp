@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "arc_length.hpp"
-#include "interpolate.hpp" // FCP_PIECE_COEFFS, fcp_horner
+#include "plan/arc_length.hpp"
+#include "core/interpolate.hpp" // FCP_PIECE_COEFFS, fcp_horner
 
 namespace nurbs_interp {
 

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "compare_run.hpp"
+#include "compare/run.hpp"
 
 namespace nurbs_interp {
 

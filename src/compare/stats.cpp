@@ -1,11 +1,11 @@
-#include "compare_stats.hpp"
+#include "compare/stats.hpp"
 
 #include <algorithm> // nth_element, max_element
 #include <cmath>     // ceil, isnan, sqrt
 #include <cstdint>
 #include <limits>
 
-#include "tick_clock.hpp"
+#include "io/tick_clock.hpp"
 
 namespace nurbs_interp {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "nurbs.hpp" // nurbs_curve
+#include "core/nurbs.hpp" // nurbs_curve
 
 namespace nurbs_interp {
 

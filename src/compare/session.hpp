@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "arc_length.hpp"
-#include "compare_run.hpp"
+#include "plan/arc_length.hpp"
+#include "compare/run.hpp"
 
 namespace nurbs_interp {
 

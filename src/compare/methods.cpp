@@ -1,9 +1,9 @@
-#include "compare_methods.hpp"
+#include "compare/methods.hpp"
 
 #include <array>
 #include <cctype> // tolower
 
-#include "interpolate.hpp"
+#include "core/interpolate.hpp"
 
 namespace nurbs_interp {
 

@@ -1,14 +1,14 @@
-#include "compare_replay.hpp"
+#include "compare/replay.hpp"
 
 #include <algorithm> // max_element, partial_sort, sort, unique
 #include <cstdint>
 #include <cstring> // memcmp: the replayed result bit for bit
 #include <vector>
 
-#include "compare_stats.hpp" // nearest_rank
-#include "format.hpp"
-#include "interpolate.hpp" // set_arc_length_integrand, interp_last_iterations
-#include "tick_clock.hpp"
+#include "compare/stats.hpp" // nearest_rank
+#include "io/format.hpp"
+#include "core/interpolate.hpp" // set_arc_length_integrand, interp_last_iterations
+#include "io/tick_clock.hpp"
 
 namespace nurbs_interp {
 

@@ -1,17 +1,17 @@
-#include "compare_session.hpp"
+#include "compare/session.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
 
-#include "arc_length.hpp"
-#include "compare_replay.hpp"
-#include "compare_stats.hpp"
-#include "fcp_table_file.hpp"
-#include "format.hpp"
-#include "progress.hpp"
-#include "table_fit.hpp"
+#include "plan/arc_length.hpp"
+#include "compare/replay.hpp"
+#include "compare/stats.hpp"
+#include "io/fcp_table_file.hpp"
+#include "io/format.hpp"
+#include "io/progress.hpp"
+#include "plan/table_fit.hpp"
 
 namespace nurbs_interp {
 

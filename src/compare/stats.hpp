@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "compare_run.hpp"
+#include "compare/run.hpp"
 
 namespace nurbs_interp {
 

@@ -1,13 +1,13 @@
-#include "compare_run.hpp"
+#include "compare/run.hpp"
 
 #include <algorithm> // clamp, max
 #include <cmath>     // isfinite, fabs
 #include <cstdint>
 #include <limits>
 
-#include "compare_stats.hpp"
-#include "format.hpp"
-#include "tick_clock.hpp"
+#include "compare/stats.hpp"
+#include "io/format.hpp"
+#include "io/tick_clock.hpp"
 
 namespace nurbs_interp {
 

@@ -1,21 +1,14 @@
-// The comparison's outputs: the summary table, the per-sample CSV and the gnuplot plot.
+// The comparison drawn with gnuplot: the relative feed error per method over time and the feed,
+// and the checks that keep a path from becoming a gnuplot command.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
-#include "compare_run.hpp"
+#include "compare/run.hpp"
+#include "io/atomic_file.hpp"
 
 namespace nurbs_interp {
-
-// Returns the aligned summary table, one row per result, units in the column headers.
-std::string format_summary(const std::vector<method_result> &results);
-
-// Writes the per-sample CSV: time_s, feed_mm_s, then per method <name>_rel_err and
-// <name>_call_ns, then per method <name>_chord_err_mm (empty where not scored or not run).
-void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_result> &res);
 
 // Draws the plot into the PNG file `png` (its final path `shown` named in messages), with the
 // plot data written to the (temporary, never committed) file `data`: per method the largest

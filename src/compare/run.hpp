@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "compare_methods.hpp"
-#include "feed_profile.hpp" // feed_profile
-#include "interpolate.hpp"  // SERVO_PERIOD
-#include "nurbs.hpp"        // nurbs_curve
+#include "compare/methods.hpp"
+#include "io/feed_profile.hpp"  // feed_profile
+#include "core/interpolate.hpp" // SERVO_PERIOD
+#include "core/nurbs.hpp"       // nurbs_curve
 
 namespace nurbs_interp {
 
