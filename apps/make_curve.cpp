@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "io/atomic_file.hpp"
+#include "io/curve_file.hpp"
 #include "io/curve_load.hpp"
 #include "plan/curve_survey.hpp"
 #include "plan/gauss_legendre.hpp"
@@ -107,12 +108,8 @@ template <class F> double gauss(F f, double a, double b, int sub) {
     return sum;
 }
 
-struct ctrl {
-    double x, y, w;
-};
-
-// Returns the control points of the flower.
-std::vector<ctrl> design() {
+// Returns the flower: its control points, clamped uniform knots (none given).
+curve_def design() {
     const std::vector<feature> fs = features();
     const int m = NCP - DEG; // knot spans
     const double span_per_petal = double(m) / PETALS;
@@ -151,7 +148,11 @@ std::vector<ctrl> design() {
         theta_prev = th;
     }
 
-    std::vector<ctrl> pts(NCP);
+    curve_def c;
+    c.deg = DEG;
+    c.dim = 2;
+    std::vector<nurbs_ctrl_pt> &pts = c.points;
+    pts.resize(NCP);
     double x = 0, y = 0;
     for (int i = 0; i < NCP; ++i) {
         if (i > 0) {
@@ -164,29 +165,17 @@ std::vector<ctrl> design() {
     }
     // Centre the flower on the origin, shifted by whole millimetres.
     double cx = 0, cy = 0;
-    for (const ctrl &c : pts) {
-        cx += c.x;
-        cy += c.y;
+    for (const nurbs_ctrl_pt &p : pts) {
+        cx += p.x;
+        cy += p.y;
     }
     cx = std::round(cx / NCP);
     cy = std::round(cy / NCP);
-    for (ctrl &c : pts) {
-        c.x -= cx;
-        c.y -= cy;
+    for (nurbs_ctrl_pt &p : pts) {
+        p.x -= cx;
+        p.y -= cy;
     }
-    return pts;
-}
-
-// Returns the text of the flower's curve file: the header and one line per control point.
-std::string flower_text(const std::vector<ctrl> &pts) {
-    char line[128];
-    std::snprintf(line, sizeof line, "N%d\tL%d\tD2\n", int(pts.size()), DEG);
-    std::string text = line;
-    for (const ctrl &c : pts) {
-        std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tP%.17g\n", c.x, c.y, c.w);
-        text += line;
-    }
-    return text;
+    return c;
 }
 
 // Prints the measured properties of `curve` (named `name`): weights, length, radius of
@@ -205,16 +194,16 @@ int report(nurbs_curve *curve, const std::string &name) {
     return EXIT_DONE;
 }
 
-// Writes the curve `shape` to `out` and reports on the text written, checked as a tool loads
-// a curve file (the output is not read back: it may be a device or a FIFO).
+// Writes the curve `shape` to `out` and reports on the curve written, checked in memory as a
+// tool loads a curve file (the output is not read back: it may be a device or a FIFO).
 int make(const std::string &shape, const std::string &out) {
-    const std::string text = shape == "flower"   ? flower_text(design())
-                             : shape == "circle" ? curve_file_text(suite_circle())
-                             : shape == "helix"  ? curve_file_text(suite_helix())
-                                                 : curve_file_text(suite_conics());
-    write_file_atomically(out, [&](std::FILE *f) { std::fputs(text.c_str(), f); });
+    const curve_def def = shape == "flower"   ? design()
+                          : shape == "circle" ? suite_circle()
+                          : shape == "helix"  ? suite_helix()
+                                              : suite_conics();
+    write_file_atomically(out, [&](std::FILE *f) { curve_file_write(f, def); });
     nurbs_curve curve;
-    load_curve_checked_text(text, out, &curve);
+    load_curve_checked_def(def, out, &curve);
     return report(&curve, out);
 }
 

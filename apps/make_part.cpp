@@ -46,12 +46,12 @@ struct outline {
 };
 
 // Returns the last control point of the outline (its current end).
-const curve_def::point &end_of(const outline &o) {
+const nurbs_ctrl_pt &end_of(const outline &o) {
     return o.curve.points.back();
 }
 
 // Appends a piece ending at `to` with middle control point `mid` of weight `w`, `len` long.
-void add_piece(outline &o, curve_def::point mid, double w, curve_def::point to, double len) {
+void add_piece(outline &o, nurbs_ctrl_pt mid, double w, nurbs_ctrl_pt to, double len) {
     mid.w = w;
     to.w = 1;
     o.curve.points.push_back(mid);
@@ -62,7 +62,7 @@ void add_piece(outline &o, curve_def::point mid, double w, curve_def::point to, 
 
 // Appends a straight edge to (x, y): its middle control point half-way along it.
 void add_line(outline &o, double x, double y) {
-    const curve_def::point &a = end_of(o);
+    const nurbs_ctrl_pt &a = end_of(o);
     const double len = std::hypot(x - a.x, y - a.y);
     add_piece(o, {(a.x + x) / 2, (a.y + y) / 2, 0, 1}, 1, {x, y, 0, 1}, len);
 }
@@ -123,7 +123,7 @@ void write_gcode(std::FILE *f, const outline &o) {
     std::fprintf(f, "N10 G21 G90 G17\nN20 G0 X60 Y0 Z5\nN30 G1 Z-2 F200\n");
     unsigned n = 40;
     for (std::size_t i = 0; i < c.points.size(); ++i, n += 10) {
-        const curve_def::point &p = c.points[i];
+        const nurbs_ctrl_pt &p = c.points[i];
         std::string block = "N" + std::to_string(n) + (i == 0 ? " G06.2 P3" : "");
         block += " K" + gcode_number(c.knots[i]);
         if (i == 0 || p.x != c.points[i - 1].x) block += " X" + gcode_number(p.x);
@@ -175,7 +175,7 @@ void write_dxf(std::FILE *f, const outline &o) {
     group(f, 43, "1e-10");
     for (double k : c.knots)
         group(f, 40, real(k));
-    for (const curve_def::point &p : c.points) {
+    for (const nurbs_ctrl_pt &p : c.points) {
         group(f, 10, real(p.x));
         group(f, 20, real(p.y));
         group(f, 30, real(p.z));

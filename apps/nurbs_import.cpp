@@ -12,7 +12,7 @@
 #include "io/format.hpp"
 #include "io/gcode_nurbs.hpp"
 #include "io/input_file.hpp"
-#include "core/nurbs.hpp"
+#include "core/curve_def.hpp"
 #include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
@@ -105,29 +105,18 @@ std::string output_path(const options &o) {
     return o.input.substr(0, o.input.size() - e.size()) + ".nurbs";
 }
 
-// Returns the text of the curve file of `c`, after loading it back as the bench will (from
-// memory, under the name `path` for the messages); throws tool_failure when it does not load.
-std::string checked_curve_text(const curve_def &c, const std::string &path) {
-    std::string text = curve_file_text(c);
-    std::FILE *in = fmemopen(text.data(), text.size(), "r");
-    if (!in) throw tool_failure("not enough memory to load back the curve file of " + path);
+// Writes `c` to `path` atomically once it loads as the bench will load the file (built in
+// memory from the same numbers, the same record): when it does not, nothing is written and
+// the output is left as it was.
+void write_checked(const curve_def &c, const std::string &path) {
     try {
         nurbs_curve loaded;
-        nurbs_curve_load_stream(in, path, &loaded);
-    } catch (const nurbs_file_error &e) {
-        std::fclose(in);
+        nurbs_curve_alloc_def(c, &loaded);
+    } catch (const curve_def_error &e) {
         throw tool_failure("the curve file written for " + path +
-                           " does not load back (nothing written): " + e.what());
+                           " does not load back (nothing written): " + path + ": " + e.what());
     }
-    std::fclose(in);
-    return text;
-}
-
-// Writes `c` to `path` atomically once its text loads back as the bench will load it: when
-// it does not, nothing is written and the output is left as it was.
-void write_checked(const curve_def &c, const std::string &path) {
-    const std::string text = checked_curve_text(c, path);
-    write_file_atomically(path, [&](std::FILE *f) { std::fwrite(text.data(), 1, text.size(), f); });
+    write_file_atomically(path, [&](std::FILE *f) { curve_file_write(f, c); });
 }
 
 // Runs the tool: lists the curves of the input, or writes the one --index picks. Notes on

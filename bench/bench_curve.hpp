@@ -1,45 +1,41 @@
 // The curves the micro-benchmarks run on: the bundled benchmark curve (2000 control points,
 // uniform knots), and a smooth 1000-point rational cubic (a seven-lobed rosette about 600 mm
 // across, weights in [0.7, 1.3]) with clamped uniform knots or with a non-uniform knot vector
-// of its own (span lengths varying 1:8, every 50th interior knot doubled), written to
-// temporary files.
+// of its own (span lengths varying 1:8, every 50th interior knot doubled), built in memory.
 #pragma once
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "core/curve_def.hpp"
 #include "core/nurbs.hpp"
 
 enum class bench_curve_kind { bundled, rosette_uniform, rosette_nonuniform };
 
-// Writes the rosette to `path`, with explicit knots when `nonuniform`.
-inline void write_rosette(const std::string &path, bool nonuniform) {
+// Returns the rosette, with knots of its own when `nonuniform`.
+inline nurbs_interp::curve_def rosette(bool nonuniform) {
     const int n = 1000, p = 3;
-    std::FILE *f = std::fopen(path.c_str(), "w");
-    std::fprintf(f, "N%d\tL%d\tD2\n", n, p);
+    nurbs_interp::curve_def c;
+    c.deg = p;
     if (nonuniform) {
-        std::vector<double> k(n + p + 1, 0.0);
+        c.knots.assign(n + p + 1, 0.0);
         double s = 0;
         for (int i = p + 1; i < n; ++i) {
             // Doubled knots repeat the one before; elsewhere spans of 1 .. 8 units.
             if ((i - p) % 50 != 0) s += 1 + 7 * (0.5 + 0.5 * std::sin(0.37 * i));
-            k[i] = s;
+            c.knots[i] = s;
         }
         s += 1;
         for (int i = n; i < n + p + 1; ++i)
-            k[i] = s;
-        for (double v : k)
-            std::fprintf(f, "K%.17g\n", v);
+            c.knots[i] = s;
     }
     for (int i = 0; i < n; ++i) {
         const double t = 2 * M_PI * i / (n - 1), r = 300 + 80 * std::sin(7 * t);
-        std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", r * std::cos(t), r * std::sin(t),
-                     1 + 0.3 * std::sin(3 * t));
+        c.points.push_back({r * std::cos(t), r * std::sin(t), 0, 1 + 0.3 * std::sin(3 * t)});
     }
-    std::fclose(f);
+    return c;
 }
 
 // Returns the loaded curve of that kind (loaded on the first call). Without the bundled data
@@ -55,14 +51,11 @@ inline nurbs_curve &bench_curve(bench_curve_kind kind = bench_curve_kind::bundle
         path = (source / "data" / "S1200X30quorbel.nurbs").string();
         if (!std::filesystem::exists(path)) path = "data/S1200X30quorbel.nurbs";
     }
-    if (path.empty() || !std::filesystem::exists(path)) {
-        const bool nonuniform = kind == bench_curve_kind::rosette_nonuniform;
-        path = (std::filesystem::temp_directory_path() /
-                (nonuniform ? "bench_rosette_nonuniform.nurbs" : "bench_rosette.nurbs"))
-                   .string();
-        write_rosette(path, nonuniform);
-    }
-    nurbs_curve_alloc_file(path.c_str(), &curves[i]);
+    if (!path.empty() && std::filesystem::exists(path))
+        nurbs_curve_alloc_file(path.c_str(), &curves[i]);
+    else
+        nurbs_interp::nurbs_curve_alloc_def(rosette(kind == bench_curve_kind::rosette_nonuniform),
+                                            &curves[i]);
     loaded[i] = true;
     return curves[i];
 }

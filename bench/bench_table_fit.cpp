@@ -4,15 +4,11 @@
 // points), 3 a single span of degree 25. A fit is 400 pieces for steps of up to 250 mm/s * T.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <string>
-
-#include "plan/arc_length.hpp"
 #include "bench_curve.hpp"
-#include "io/curve_file.hpp"
-#include "plan/reference_curves.hpp"
+#include "core/curve_def.hpp"
+#include "plan/arc_length.hpp"
 #include "plan/table_fit.hpp"
+#include "plan/reference_curves.hpp"
 
 using namespace nurbs_interp;
 
@@ -29,13 +25,7 @@ nurbs_curve &fit_curve(int which) {
         const curve_def d = which == 0   ? circle9(50)
                             : which == 1 ? random_cubic(40, 2)
                                          : degree25();
-        const std::string path =
-            (std::filesystem::temp_directory_path() / "bench_table_fit.nurbs").string();
-        std::FILE *f = std::fopen(path.c_str(), "w");
-        curve_file_write(f, d);
-        std::fclose(f);
-        nurbs_curve_alloc_file(path.c_str(), &curves[which]);
-        std::filesystem::remove(path);
+        nurbs_curve_alloc_def(d, &curves[which]);
     }
     loaded[which] = true;
     return curves[which];

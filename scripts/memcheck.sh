@@ -16,6 +16,8 @@ echo "== valgrind nurbs_bench (bundled curve, 2000 samples)"
 (cd "$run_dir" && "${vg[@]}" "$build/nurbs_bench")
 echo "== valgrind test_nurbs (loader tests)"
 "${vg[@]}" "$build/test_nurbs" --gtest_filter='Loader.*:PointArrays.*' --gtest_brief=1
+echo "== valgrind test_curve_def (the loader from memory)"
+"${vg[@]}" "$build/test_curve_def" --gtest_brief=1
 echo "== valgrind test_feed_profile (profile reader tests)"
 "${vg[@]}" "$build/test_feed_profile" --gtest_brief=1
 echo "memcheck: 0 errors, 0 leaks"

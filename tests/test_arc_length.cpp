@@ -33,10 +33,9 @@ double driver_length() {
 
 // Returns the accurate length of `c`.
 double length_of(const curve_def &c, nurbs_curve *curve = nullptr) {
-    test_util::temp_dir dir;
     nurbs_curve local;
     nurbs_curve *target = curve ? curve : &local;
-    load(dir, c, target);
+    load(c, target);
     arc_table tab;
     arc_table_build(target, &tab);
     EXPECT_EQ(tab.unconverged, 0u);
@@ -81,9 +80,8 @@ TEST(ArcLength, CirclesAndConicsMeasureTheirClosedForms) {
 TEST(ArcLength, TheDriversWholeCurveQuadratureIsFooledByTheCircleThisIsNot) {
     // The symmetric quarters of the usual nine-point circle make the first Simpson step over
     // [0, 1] agree with itself: the driver's quadrature stops at once, 10 % short.
-    test_util::temp_dir dir;
     nurbs_curve c;
-    load(dir, circle9(50), &c);
+    load(circle9(50), &c);
     EXPECT_NEAR(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30), 200 * std::sqrt(2.0),
                 1e-9);
     arc_table tab;
@@ -160,12 +158,9 @@ TEST(ArcLength, AgreesWithTheDriverQuadratureOnTheBundledCurve) {
 }
 
 TEST(ArcLength, ToolsRefuseACurveOfZeroLength) {
-    test_util::temp_dir dir;
-    test_util::write_file(
-        dir.file("dot.nurbs"),
-        test_util::curve_text(std::vector<test_util::point_w>(5, {3, 4, 0, 1}), 3));
     nurbs_curve dot;
-    load_curve_checked(dir.file("dot.nurbs"), &dot);
+    load_curve_checked_def({3, 2, std::vector<nurbs_ctrl_pt>(5, {3, 4, 0, 1}), {}}, "dot.nurbs",
+                           &dot);
     arc_table tab;
     try {
         tool_arc_table(&dot, "dot.nurbs", "test", &tab);

@@ -76,4 +76,24 @@ TEST(CurveLoad, ContentAfterTheLastControlPointIsRefusedWhereTheDriverIgnoresIt)
     EXPECT_EQ(c.ncp, 3u);
 }
 
+// Returns the message load_curve_checked_def throws for `def` named "made.nurbs" ("" when none).
+std::string def_error(const curve_def &def) {
+    nurbs_curve c;
+    try {
+        load_curve_checked_def(def, "made.nurbs", &c);
+    } catch (const curve_error &e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(CurveLoad, ACurveMadeInMemoryIsCheckedAsItsFileWouldBe) {
+    EXPECT_EQ(def_error({3, 2, straight_line(5, 3, 2.0), {}}), "");
+    EXPECT_EQ(def_error({3, 2, {{0, 0, 0, 1}, {1, 1, 0, -1}, {1, 2, 0, 1}, {2, 0, 0, 1}}, {}}),
+              "made.nurbs: control point 2 has a weight that is not positive");
+    EXPECT_EQ(def_error({3, 2, {{1e300, 0, 0, 1e10}, {0, 1, 0, 1}, {1, 1, 0, 1}, {2, 0, 0, 1}}, {}})
+                  .rfind("made.nurbs: homogeneous control point 1 is not finite", 0),
+              0u);
+}
+
 } // namespace

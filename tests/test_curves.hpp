@@ -7,35 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "io/curve_file.hpp"
-#include "plan/reference_curves.hpp"
+#include "core/curve_def.hpp"
+#include "core/nurbs.hpp"
 #include "plan/arc_length.hpp"
 #include "plan/gauss_legendre.hpp"
-#include "core/nurbs.hpp"
-#include "test_util.hpp"
+#include "plan/reference_curves.hpp"
 
 namespace test_curves {
 
 using namespace nurbs_interp;
 
-// Loads `c` into `curve` through a curve file written in `dir`.
-inline void load(const test_util::temp_dir &dir, const curve_def &c, nurbs_curve *curve,
-                 const std::string &name = "curve.nurbs") {
-    const std::string path = dir.file(name);
-    std::FILE *f = std::fopen(path.c_str(), "w");
-    nurbs_interp::curve_file_write(f, c);
-    std::fclose(f);
-    nurbs_curve_alloc_file(path.c_str(), curve);
+// Loads `c` into `curve`, in memory.
+inline void load(const curve_def &c, nurbs_curve *curve) {
+    nurbs_interp::nurbs_curve_alloc_def(c, curve);
 }
 
-// A curve made from a definition, loaded, and its arc table (a curve file in a directory of
-// its own, removed with the object).
+// A curve made from a definition, loaded, and its arc table.
 struct measured_curve {
-    test_util::temp_dir dir;
     nurbs_curve curve;
     arc_table arc;
     explicit measured_curve(const curve_def &d) {
-        load(dir, d, &curve);
+        load(d, &curve);
         arc_table_build(&curve, &arc);
     }
 };

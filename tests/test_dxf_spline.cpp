@@ -12,10 +12,8 @@
 
 #include "io/dxf_spline.hpp"
 #include "io/format.hpp"
-#include "test_util.hpp" // point_w
 
 using namespace nurbs_interp;
-using test_util::point_w;
 
 namespace {
 
@@ -39,7 +37,7 @@ std::string text_of(const group_list &g, const std::string &eol = "\n") {
 
 // Returns the groups of a SPLINE (no handle when `handle` is empty; weights when rational).
 group_list spline(const std::string &handle, int flags, int deg, const std::vector<double> &knots,
-                  const std::vector<point_w> &pts) {
+                  const std::vector<nurbs_ctrl_pt> &pts) {
     group_list g = {{0, "SPLINE"}};
     if (!handle.empty()) g.push_back({5, handle});
     g.insert(g.end(), {{100, "AcDbEntity"},
@@ -52,7 +50,7 @@ group_list spline(const std::string &handle, int flags, int deg, const std::vect
                        {74, "0"}});
     for (double k : knots)
         g.push_back({40, real(k)});
-    for (const point_w &p : pts) {
+    for (const nurbs_ctrl_pt &p : pts) {
         g.insert(g.end(), {{10, real(p.x)}, {20, real(p.y)}, {30, real(p.z)}});
         if (flags & 4) g.push_back({41, real(p.w)});
     }
@@ -77,10 +75,10 @@ group_list drawing(const group_list &entities, const group_list &blocks = {}) {
 const double H = std::sqrt(2.0) / 2;
 // The quarter circle of radius 10 about the origin, from (10, 0) to (0, 10).
 const std::vector<double> ARC_KNOTS = {0, 0, 0, 1, 1, 1};
-const std::vector<point_w> ARC = {{10, 0, 0, 1}, {10, 10, 0, H}, {0, 10, 0, 1}};
+const std::vector<nurbs_ctrl_pt> ARC = {{10, 0, 0, 1}, {10, 10, 0, H}, {0, 10, 0, 1}};
 // A cubic leaving the plane.
 const std::vector<double> CUBIC_KNOTS = {-1, -1, -1, -1, 0.25, 2, 2, 2, 2};
-const std::vector<point_w> CUBIC = {
+const std::vector<nurbs_ctrl_pt> CUBIC = {
     {0, 0, 0, 1}, {1, 2, 0.5, 1}, {2, -1, 1e-300, 1}, {3.5, 0.1, -7, 1}, {4, 4, 0, 1}};
 
 // The hand-written drawing: a LINE, the rational arc (handle 2F), the cubic (no handle), and a
@@ -98,7 +96,7 @@ group_list sample() {
 
 // Expects `c` to hold exactly the degree, dimension, knots and control points given.
 void expect_curve(const curve_def &c, unsigned deg, unsigned dim, const std::vector<double> &knots,
-                  const std::vector<point_w> &pts) {
+                  const std::vector<nurbs_ctrl_pt> &pts) {
     EXPECT_EQ(c.deg, deg);
     EXPECT_EQ(c.dim, dim);
     EXPECT_EQ(c.knots, knots);
@@ -233,8 +231,8 @@ group_list with_units(group_list g, const char *code) {
 TEST(DxfSpline, HeaderUnitsAreConvertedToMillimetresOrNamed) {
     const group_list arc = spline("2A", 12, 2, ARC_KNOTS, ARC);
     // Inches: the coordinates times 25.4, knots and weights as written, and a note.
-    std::vector<point_w> inch = ARC;
-    for (point_w &p : inch)
+    std::vector<nurbs_ctrl_pt> inch = ARC;
+    for (nurbs_ctrl_pt &p : inch)
         p.x *= 25.4, p.y *= 25.4;
     const std::vector<dxf_curve> in =
         read_dxf_splines_text(text_of(with_units(drawing(arc), "1")), "d.dxf");
@@ -242,8 +240,8 @@ TEST(DxfSpline, HeaderUnitsAreConvertedToMillimetresOrNamed) {
     expect_curve(in[0].curve, 2, 2, ARC_KNOTS, inch);
     EXPECT_EQ(in[0].note,
               "note: d.dxf: $INSUNITS 1 (inches): coordinates converted to millimetres (x25.4)");
-    std::vector<point_w> metres = ARC;
-    for (point_w &p : metres)
+    std::vector<nurbs_ctrl_pt> metres = ARC;
+    for (nurbs_ctrl_pt &p : metres)
         p.x *= 1000, p.y *= 1000;
     expect_curve(read_dxf_splines_text(text_of(with_units(drawing(arc), "6")), "d.dxf")[0].curve, 2,
                  2, ARC_KNOTS, metres);

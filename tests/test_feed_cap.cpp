@@ -187,10 +187,9 @@ TEST(CappedPlan, HoldsTheChordOrTheCentripetalCapOnACircle) {
     // A quarter circle of radius 100 mm (length 50 pi): the cap is constant, and the plan must
     // cruise exactly at it. delta = 1e-6 mm makes the chord cap bind (113.1 mm/s); with a large
     // delta and 100 mm/s^2 centripetal the centripetal cap does (100 mm/s).
-    test_util::temp_dir dir;
     nurbs_curve c;
     const double R = 100, w = std::sqrt(0.5);
-    test_util::load_curve(dir, {{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &c);
+    test_util::load_curve({{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &c);
     arc_table tab;
     arc_table_build(&c, &tab);
     ASSERT_NEAR(arc_table_length(tab), M_PI * R / 2, 1e-9);

@@ -29,7 +29,7 @@ std::string refusal(const std::string &program) {
 // Returns the control points of `c` as (x, y, z, w) rows, for comparing whole curves.
 std::vector<std::array<double, 4>> rows(const curve_def &c) {
     std::vector<std::array<double, 4>> r;
-    for (const curve_def::point &p : c.points)
+    for (const nurbs_ctrl_pt &p : c.points)
         r.push_back({p.x, p.y, p.z, p.w});
     return r;
 }

@@ -23,21 +23,10 @@ namespace {
 constexpr double T = 0.00025;
 const double NaN = std::nan(""), INF = HUGE_VAL;
 
-struct wpt {
-    double x, y, w;
-};
-
-// Loads a planar curve written to a curve file in a temporary directory of its own.
-std::unique_ptr<nurbs_curve> make_curve(const char *name, const std::vector<wpt> &pts, int deg) {
-    const test_util::temp_dir dir;
-    const std::string path = dir.file(std::string(name) + ".nurbs");
-    std::FILE *f = std::fopen(path.c_str(), "w");
-    std::fprintf(f, "N%zu\tL%d\tD2\n", pts.size(), deg);
-    for (const wpt &p : pts)
-        std::fprintf(f, "X%.17g\tY%.17g\tP%.17g\n", p.x, p.y, p.w);
-    std::fclose(f);
+// Returns the planar curve of degree `deg` over `pts`, loaded in memory.
+std::unique_ptr<nurbs_curve> make_curve(const std::vector<nurbs_ctrl_pt> &pts, int deg) {
     auto curve = std::make_unique<nurbs_curve>();
-    nurbs_curve_alloc_file(path.c_str(), curve.get());
+    test_util::load_curve(pts, unsigned(deg), curve.get());
     return curve;
 }
 
@@ -76,16 +65,16 @@ struct OnCurves : testing::Test {
     static inline std::unique_ptr<nurbs_curve> line, circle, lobed, bundled;
     static void SetUpTestSuite() {
         // C(u) = u*(30, 40): one Bezier segment with equally spaced points, speed 50.
-        line =
-            make_curve("line", {{0, 0, 1}, {10, 40.0 / 3, 1}, {20, 80.0 / 3, 1}, {30, 40, 1}}, 3);
-        circle = make_curve("circle", {{10, 0, 1}, {10, 10, std::sqrt(0.5)}, {0, 10, 1}}, 2);
+        line = make_curve(
+            {{0, 0, 0, 1}, {10, 40.0 / 3, 0, 1}, {20, 80.0 / 3, 0, 1}, {30, 40, 0, 1}}, 3);
+        circle = make_curve({{10, 0, 0, 1}, {10, 10, 0, std::sqrt(0.5)}, {0, 10, 0, 1}}, 2);
         // A smooth rational cubic of 300 points: a five-lobed loop, weights in [0.7, 1.3].
-        std::vector<wpt> pts;
+        std::vector<nurbs_ctrl_pt> pts;
         for (int i = 0; i < 300; ++i) {
             const double th = 1.9 * M_PI * i / 299, r = 60 + 25 * std::sin(5 * th);
-            pts.push_back({r * std::cos(th), r * std::sin(th), 1 + 0.3 * std::sin(3 * th)});
+            pts.push_back({r * std::cos(th), r * std::sin(th), 0, 1 + 0.3 * std::sin(3 * th)});
         }
-        lobed = make_curve("lobed", pts, 3);
+        lobed = make_curve(pts, 3);
         const std::string path = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
         if (std::filesystem::exists(path)) {
             bundled = std::make_unique<nurbs_curve>();

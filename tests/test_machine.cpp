@@ -13,6 +13,7 @@
 #include "plan/machine.hpp"
 #include "plan/plan_check.hpp"
 #include "test_curves.hpp"
+#include "test_util.hpp"
 
 using namespace nurbs_interp;
 

@@ -13,9 +13,9 @@ using namespace test_util;
 
 namespace {
 
-std::vector<point_w> cubic_x_points(unsigned n) {
+std::vector<nurbs_ctrl_pt> cubic_x_points(unsigned n) {
     // x = i^3 so that every derivative level has non-zero differences; weights 1.
-    std::vector<point_w> pts;
+    std::vector<nurbs_ctrl_pt> pts;
     for (unsigned i = 0; i < n; ++i)
         pts.push_back({double(i * i * i), double(i), 0.0, 1.0});
     return pts;
@@ -28,9 +28,8 @@ double factor(const std::vector<nurbs_ctrl_pt> &src, const std::vector<nurbs_ctr
 }
 
 TEST(Loader, SevenPointCubicKnotsAndFactors) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, cubic_x_points(7), 3, &c);
+    load_curve(cubic_x_points(7), 3, &c);
     EXPECT_EQ(c.nk, 11u);
     EXPECT_EQ(c.nsubk, 4001u);
     EXPECT_EQ(c.knots, (std::vector<double>{0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1}));
@@ -52,9 +51,8 @@ TEST(Loader, SevenPointCubicKnotsAndFactors) {
 }
 
 TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
-    temp_dir dir;
     nurbs_curve one;
-    load_curve(dir, cubic_x_points(4), 3, &one);
+    load_curve(cubic_x_points(4), 3, &one);
     EXPECT_EQ(one.knots, (std::vector<double>{0, 0, 0, 0, 1, 1, 1, 1}));
     EXPECT_EQ(one.nsubk, 1001u);
     for (unsigned i = 0; i < 3; ++i)
@@ -66,14 +64,14 @@ TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
 
     // Interior knots come from one division each, not from a running sum of a step.
     nurbs_curve six;
-    load_curve(dir, cubic_x_points(6), 3, &six);
+    load_curve(cubic_x_points(6), 3, &six);
     EXPECT_EQ(six.knots[4], 1.0 / 3.0);
     EXPECT_EQ(six.knots[5], 2.0 / 3.0);
     EXPECT_EQ(six.nsubk, 3001u);
 
     // Degree 2: the third-derivative factor is 0/0, so that polygon is NaN throughout.
     nurbs_curve quad;
-    load_curve(dir, cubic_x_points(5), 2, &quad);
+    load_curve(cubic_x_points(5), 2, &quad);
     ASSERT_EQ(quad.control_points_3d.size(), 2u);
     for (const nurbs_ctrl_pt &p : quad.control_points_3d)
         EXPECT_TRUE(std::isnan(p.x) && std::isnan(p.y) && std::isnan(p.z) && std::isnan(p.w));
@@ -83,11 +81,10 @@ TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
 }
 
 TEST(Loader, HomogeneousPointsAndDerivativeWeights) {
-    temp_dir dir;
     nurbs_curve c;
-    std::vector<point_w> pts = {
+    std::vector<nurbs_ctrl_pt> pts = {
         {1.5, -2, 0, 2}, {3, 1, 0, 2}, {4, 4, 0, 2}, {6, 2, 0, 2}, {7, 0, 0, 2}};
-    load_curve(dir, pts, 3, &c);
+    load_curve(pts, 3, &c);
     EXPECT_EQ(c.control_points[0].x, 3.0);
     EXPECT_EQ(c.control_points[0].y, -4.0);
     EXPECT_EQ(c.control_points[0].z, 0.0);
@@ -208,9 +205,8 @@ TEST(Loader, MissingFileReportsTheFixedLine) {
 }
 
 TEST(Loader, ReleaseFreesArraysAndKeepsCounts) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, cubic_x_points(6), 3, &c);
+    load_curve(cubic_x_points(6), 3, &c);
     nurbs_curve_free(&c);
     EXPECT_TRUE(c.control_points.empty() && c.knots_3d.empty() && c.tmp_pts.empty());
     EXPECT_EQ(c.subku, nullptr);
@@ -264,15 +260,14 @@ TEST(SpanSearch, FindsTheSpanAndEnds) {
 }
 
 // Exact rational quarter circle of radius R.
-std::vector<point_w> quarter_circle(double R) {
+std::vector<nurbs_ctrl_pt> quarter_circle(double R) {
     return {{R, 0, 0, 1}, {R, R, 0, std::sqrt(2.0) / 2}, {0, R, 0, 1}};
 }
 
 TEST(Evaluator, QuarterCircleStaysOnTheCircle) {
-    temp_dir dir;
     nurbs_curve c;
     const double R = 7.5;
-    load_curve(dir, quarter_circle(R), 2, &c);
+    load_curve(quarter_circle(R), 2, &c);
     for (int i = 0; i <= 200; ++i) {
         const double u = i / 200.0;
         cart_point P, d, dd;
@@ -283,9 +278,8 @@ TEST(Evaluator, QuarterCircleStaysOnTheCircle) {
 }
 
 TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, straight_line(9, 3, 12.0), 3, &c);
+    load_curve(straight_line(9, 3, 12.0), 3, &c);
     for (int i = 0; i <= 100; ++i) {
         const double u = i / 100.0;
         cart_point P, d, dd, ddd;
@@ -299,19 +293,18 @@ TEST(Evaluator, GrevillePointsGiveAStraightLineAtConstantSpeed) {
     EXPECT_NEAR(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30), 12.0, 1e-12);
 }
 
-std::vector<point_w> random_rational_cubic(unsigned n, unsigned seed) {
+std::vector<nurbs_ctrl_pt> random_rational_cubic(unsigned n, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> coord(-10, 10), weight(0.5, 2.0);
-    std::vector<point_w> pts;
+    std::vector<nurbs_ctrl_pt> pts;
     for (unsigned i = 0; i < n; ++i)
         pts.push_back({coord(gen), coord(gen), coord(gen), weight(gen)});
     return pts;
 }
 
 TEST(Evaluator, DerivativesMatchFiniteDifferences) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, random_rational_cubic(12, 42), 3, &c, 3);
+    load_curve(random_rational_cubic(12, 42), 3, &c, 3);
     const double h = 1e-6;
     for (double u : {0.013, 0.2, 0.37, 0.5, 0.61, 0.88, 0.995}) {
         cart_point P, d, dd, ddd, Pp, dp, ddp, Pm, dm, ddm;
@@ -331,11 +324,10 @@ TEST(Evaluator, DerivativesMatchFiniteDifferences) {
 }
 
 TEST(Evaluator, EndAndStartRules) {
-    temp_dir dir;
     nurbs_curve c;
     auto pts = random_rational_cubic(8, 7);
     pts[7].w = pts[6].w; // last two weights equal: w1 = 0 at the end
-    load_curve(dir, pts, 3, &c, 3);
+    load_curve(pts, 3, &c, 3);
     cart_point P1, d1, dd1, ddd1;
     nurbs_deBoor_eval(1.0, -1, &c, &P1, &d1, &dd1, &ddd1);
     EXPECT_DOUBLE_EQ(P1.x, pts[7].x);
@@ -367,9 +359,8 @@ TEST(Evaluator, EndAndStartRules) {
 }
 
 TEST(Evaluator, NanGivesNanEvenOnASingleSpan) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, random_rational_cubic(4, 3), 3, &c);
+    load_curve(random_rational_cubic(4, 3), 3, &c);
     cart_point P, d, dd, ddd;
     nurbs_deBoor_eval(NAN, -1, &c, &P, &d, &dd, &ddd);
     EXPECT_TRUE(std::isnan(P.x) && std::isnan(d.y) && std::isnan(dd.x) && std::isnan(ddd.x));
@@ -377,9 +368,8 @@ TEST(Evaluator, NanGivesNanEvenOnASingleSpan) {
 }
 
 TEST(Evaluator, OnlyRequestedLevelsRun) {
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, random_rational_cubic(10, 5), 3, &c);
+    load_curve(random_rational_cubic(10, 5), 3, &c);
     for (auto *scratch : {&c.tmp_pts_1d, &c.tmp_pts_2d, &c.tmp_pts_3d})
         for (nurbs_ctrl_pt &p : *scratch)
             p = {123, 123, 123, 123};
@@ -398,9 +388,8 @@ TEST(Evaluator, OnlyRequestedLevelsRun) {
 
 TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveFollowsFromAZeroHomogeneousOne) {
     // A rational quadratic has a third derivative: it matches finite differences of C''.
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, quarter_circle(1.0), 2, &c);
+    load_curve(quarter_circle(1.0), 2, &c);
     const double h = 1e-5;
     for (double u : {0.1, 0.5, 0.77}) {
         cart_point P, d, dd, ddd, Pp, dp, ddp, Pm, dm, ddm;
@@ -422,24 +411,16 @@ TEST(Evaluator, ThirdDerivativeOfADegreeTwoCurveFollowsFromAZeroHomogeneousOne) 
 
 // ---------------------------------------------------------------- explicit knot vectors
 
-// The text of a curve file with explicit knots `k` (printed to round-trip exactly).
-std::string curve_text_with_knots(const std::vector<point_w> &pts, unsigned deg,
+// The text of a curve file with explicit knots `k`: the curve-file writer's.
+std::string curve_text_with_knots(const std::vector<nurbs_ctrl_pt> &pts, unsigned deg,
                                   const std::vector<double> &k, unsigned dim = 2) {
-    std::string text = curve_text(pts, deg, dim);
-    const std::size_t eol = text.find('\n') + 1;
-    std::string knots;
-    char line[64];
-    for (double v : k) {
-        std::snprintf(line, sizeof line, "K%.17g\n", v);
-        knots += line;
-    }
-    return text.substr(0, eol) + knots + text.substr(eol);
+    return curve_file_text({deg, dim, pts, k});
 }
 
 // An evaluator written differently: Cox-de Boor basis functions on the raw knots, rational sum.
 // Returns C(t) for t in the raw knot range (t at the last knot: the last control point).
-cart_point cox_de_boor(const std::vector<point_w> &pts, unsigned p, const std::vector<double> &k,
-                       double t) {
+cart_point cox_de_boor(const std::vector<nurbs_ctrl_pt> &pts, unsigned p,
+                       const std::vector<double> &k, double t) {
     const std::size_t n = pts.size();
     if (t >= k.back()) return {pts.back().x, pts.back().y, pts.back().z};
     std::vector<double> N(k.size() - 1, 0.0);
@@ -479,15 +460,12 @@ std::string load_message(const temp_dir &dir, const std::string &name, const std
 TEST(KnotVector, FullCircleFromNinePointsWithDoubledKnotsIsExact) {
     // The classic rational circle: degree 2, knots 0,0,0,1,1,2,2,3,3,4,4,4 (written unscaled),
     // weights 1 and sqrt(2)/2 alternating, the odd points at the square's corners.
-    temp_dir dir;
     const double R = 7.5, w = std::sqrt(0.5);
-    const std::vector<point_w> pts = {{R, 0, 0, 1},  {R, R, 0, w},  {0, R, 0, 1},
-                                      {-R, R, 0, w}, {-R, 0, 0, 1}, {-R, -R, 0, w},
-                                      {0, -R, 0, 1}, {R, -R, 0, w}, {R, 0, 0, 1}};
-    write_file(dir.file("circle.nurbs"),
-               curve_text_with_knots(pts, 2, {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}));
+    const std::vector<nurbs_ctrl_pt> pts = {{R, 0, 0, 1},  {R, R, 0, w},  {0, R, 0, 1},
+                                            {-R, R, 0, w}, {-R, 0, 0, 1}, {-R, -R, 0, w},
+                                            {0, -R, 0, 1}, {R, -R, 0, w}, {R, 0, 0, 1}};
     nurbs_curve c;
-    nurbs_curve_alloc_file(dir.file("circle.nurbs").c_str(), &c);
+    nurbs_curve_alloc_def({2, 2, pts, {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}}, &c);
     EXPECT_EQ(c.knots, (std::vector<double>{0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1}));
     double worst = 0;
     for (int i = 0; i <= 4000; ++i) {
@@ -511,7 +489,6 @@ TEST(KnotVector, FullCircleFromNinePointsWithDoubledKnotsIsExact) {
 }
 
 TEST(KnotVector, NonUniformCurvesAgreeWithAnIndependentEvaluator) {
-    temp_dir dir;
     struct case_t {
         unsigned deg;
         std::vector<double> k; // raw knots
@@ -522,10 +499,9 @@ TEST(KnotVector, NonUniformCurvesAgreeWithAnIndependentEvaluator) {
     };
     for (const case_t &cs : cases) {
         const std::size_t n = cs.k.size() - cs.deg - 1;
-        const std::vector<point_w> pts = random_rational_cubic(unsigned(n), 7 + cs.deg);
-        write_file(dir.file("c.nurbs"), curve_text_with_knots(pts, cs.deg, cs.k, 3));
+        const std::vector<nurbs_ctrl_pt> pts = random_rational_cubic(unsigned(n), 7 + cs.deg);
         nurbs_curve c;
-        nurbs_curve_alloc_file(dir.file("c.nurbs").c_str(), &c);
+        nurbs_curve_alloc_def({cs.deg, 3, pts, cs.k}, &c);
         const double k0 = cs.k.front(), range = cs.k.back() - cs.k.front();
         for (int i = 0; i <= 200; ++i) {
             const double u = i / 200.0;
@@ -556,7 +532,7 @@ TEST(KnotVector, NonUniformCurvesAgreeWithAnIndependentEvaluator) {
 
 TEST(KnotVector, ExplicitUniformKnotsLoadBitForBitLikeImplicitOnes) {
     temp_dir dir;
-    const std::vector<point_w> pts = random_rational_cubic(11, 3);
+    const std::vector<nurbs_ctrl_pt> pts = random_rational_cubic(11, 3);
     std::vector<double> k;
     for (unsigned i = 0; i < 11 + 3 + 1; ++i)
         k.push_back(i <= 3 ? 0.0 : i >= 11 ? 1.0 : double(i - 3) / double(11 - 3));
@@ -584,13 +560,10 @@ TEST(KnotVector, ExplicitUniformKnotsLoadBitForBitLikeImplicitOnes) {
 
 TEST(KnotVector, AtACornerKnotTheDerivativesAreThoseFromTheRight) {
     // A cubic with an interior knot of multiplicity 3: C0 only, a corner at the control point.
-    temp_dir dir;
-    const std::vector<point_w> pts = {{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1},
-                                      {3, 1, 0, 1}, {3, 2, 0, 1}, {3, 3, 0, 1}};
-    write_file(dir.file("corner.nurbs"),
-               curve_text_with_knots(pts, 3, {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}));
+    const std::vector<nurbs_ctrl_pt> pts = {{0, 0, 0, 1}, {1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1},
+                                            {3, 1, 0, 1}, {3, 2, 0, 1}, {3, 3, 0, 1}};
     nurbs_curve c;
-    nurbs_curve_alloc_file(dir.file("corner.nurbs").c_str(), &c);
+    nurbs_curve_alloc_def({3, 2, pts, {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}}, &c);
     cart_point P, d, Pl, dl;
     nurbs_deBoor_eval(0.5, -1, &c, &P, &d, nullptr, nullptr);
     nurbs_deBoor_eval(std::nextafter(0.5, 0.0), -1, &c, &Pl, &dl, nullptr, nullptr);
@@ -606,7 +579,7 @@ TEST(KnotVector, AtACornerKnotTheDerivativesAreThoseFromTheRight) {
 
 TEST(KnotVector, EveryMalformedKnotVectorIsRefusedWithFileAndLine) {
     temp_dir dir;
-    const std::vector<point_w> six = random_rational_cubic(6, 1); // degree 3: 10 knots
+    const std::vector<nurbs_ctrl_pt> six = random_rational_cubic(6, 1); // degree 3: 10 knots
     struct bad {
         std::vector<double> k;
         const char *what;
@@ -631,7 +604,7 @@ TEST(KnotVector, EveryMalformedKnotVectorIsRefusedWithFileAndLine) {
         EXPECT_NE(msg.find(b.what), std::string::npos) << msg;
     }
     // An interior knot repeated more than the degree; too few K lines; a K that is no number.
-    const std::vector<point_w> eight = random_rational_cubic(8, 2); // 12 knots
+    const std::vector<nurbs_ctrl_pt> eight = random_rational_cubic(8, 2); // 12 knots
     EXPECT_NE(load_message(dir, "m.nurbs",
                            curve_text_with_knots(eight, 3, {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}))
                   .find(":9: knot value 1 is repeated 4 times inside the vector"),
@@ -700,10 +673,9 @@ TEST(Quadrature, NanIntegrandStopsAtOnce) {
 }
 
 TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd) {
-    temp_dir dir;
     nurbs_curve c;
     const double R = 3.0;
-    load_curve(dir, quarter_circle(R), 2, &c);
+    load_curve(quarter_circle(R), 2, &c);
     const double len = adaptiveSimpsons(nurbs_arc_len, &c, 0.0, 1.0, 1e-12, 30);
     EXPECT_NEAR(len, M_PI * R / 2, 1e-12 * M_PI * R / 2);
     // Beyond u = 1 the end speed is integrated as a constant.
@@ -715,9 +687,8 @@ TEST(Quadrature, ArcLengthOfTheQuarterCircleAndPastTheEnd) {
 TEST(Quadrature, CurveIntegrandTakesTheSameCallsThroughAnyPointer) {
     // The quadrature calls the curve's speed directly; a wrapper integrand goes through the
     // generic path. Both must give the same bits.
-    temp_dir dir;
     nurbs_curve c;
-    load_curve(dir, random_rational_cubic(40, 11), 3, &c);
+    load_curve(random_rational_cubic(40, 11), 3, &c);
     auto wrapped = [](double u, void *data) { return nurbs_arc_len(u, data); };
     for (double b : {0.001, 0.3, 1.0}) {
         EXPECT_EQ(adaptiveSimpsons(nurbs_arc_len, &c, 0.0, b, 1e-12, 30),

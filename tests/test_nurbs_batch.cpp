@@ -23,32 +23,26 @@ bool same(double a, double b) {
 
 // Curves of several degrees, with uniform and with explicit non-uniform knots.
 struct batch_curves : ::testing::TestWithParam<batch_isa> {
-    temp_dir dir;
     std::vector<std::unique_ptr<nurbs_curve>> curves;
     void SetUp() override {
         if (!set_batch_kernel(GetParam())) GTEST_SKIP() << "this CPU has no AVX2";
         std::mt19937_64 gen(11);
         std::uniform_real_distribution<double> xy(-50, 50), w(0.5, 2);
         auto points = [&](unsigned n) {
-            std::vector<point_w> p;
+            std::vector<nurbs_ctrl_pt> p;
             for (unsigned i = 0; i < n; ++i)
                 p.push_back({xy(gen), xy(gen), xy(gen), w(gen)});
             return p;
         };
         for (unsigned deg : {2u, 3u, 5u, 9u}) {
             auto c = std::make_unique<nurbs_curve>();
-            load_curve(dir, points(deg + 12), deg, c.get(), 3);
+            load_curve(points(deg + 12), deg, c.get(), 3);
             curves.push_back(std::move(c));
         }
         // A cubic with repeated interior knots (a corner and a doubled knot).
-        std::string text = curve_text(points(10), 3, 3);
-        std::string knots;
-        for (double k : {0.0, 0.0, 0.0, 0.0, 0.5, 2.0, 2.0, 2.0, 3.0, 3.0, 7.0, 7.0, 7.0, 7.0})
-            knots += "K" + std::to_string(k) + "\n";
-        text.insert(text.find('\n') + 1, knots);
-        write_file(dir.file("k.nurbs"), text);
         auto c = std::make_unique<nurbs_curve>();
-        nurbs_curve_alloc_file(dir.file("k.nurbs").c_str(), c.get());
+        nurbs_curve_alloc_def({3, 3, points(10), {0, 0, 0, 0, 0.5, 2, 2, 2, 3, 3, 7, 7, 7, 7}},
+                              c.get());
         curves.push_back(std::move(c));
     }
     void TearDown() override { set_batch_kernel(batch_isa::automatic); }

@@ -129,7 +129,7 @@ TEST(NurbsImport, PartOutlineFromGcodeAndDxfIsOneCurveOnItsDesign) {
     const nurbs_interp::curve_def c =
         nurbs_interp::read_dxf_splines(dir.file("part_outline.dxf")).at(0).curve;
     std::vector<double> ours;
-    for (const nurbs_interp::curve_def::point &p : c.points)
+    for (const nurbs_ctrl_pt &p : c.points)
         ours.insert(ours.end(), {p.x, p.y, p.w});
     ours.insert(ours.end(), c.knots.begin(), c.knots.end());
     EXPECT_EQ(theirs.values, ours);

@@ -23,8 +23,8 @@ const double hostile_T[] = {0.00025, 0.0, -0.00025};
 
 // A smooth rational cubic, and two whose speed vanishes: a control point repeated three times
 // (|C'| = 0 at one knot) and four times (a whole span standing still).
-std::vector<point_w> test_curve(int repeats) {
-    std::vector<point_w> pts;
+std::vector<nurbs_ctrl_pt> test_curve(int repeats) {
+    std::vector<nurbs_ctrl_pt> pts;
     for (int i = 0; i < 12; ++i)
         pts.push_back(
             {10.0 * std::cos(0.5 * i), 8.0 * std::sin(0.7 * i), 0.0, 1.0 + 0.3 * std::sin(i)});
@@ -41,10 +41,9 @@ bool clamped(double u) {
 class HostileValues : public ::testing::TestWithParam<int> {
   protected:
     void SetUp() override {
-        load_curve(dir, test_curve(GetParam()), 3, &curve);
+        load_curve(test_curve(GetParam()), 3, &curve);
         set_global_nurbs_curve(&curve);
     }
-    temp_dir dir;
     nurbs_curve curve;
 };
 
@@ -107,9 +106,8 @@ INSTANTIATE_TEST_SUITE_P(Curves, HostileValues, ::testing::Values(1, 3, 4), [](c
 });
 
 TEST(HostileValues, ClampIsExactlyOneFromFarBeyond) {
-    temp_dir dir;
     nurbs_curve curve;
-    load_curve(dir, test_curve(1), 3, &curve);
+    load_curve(test_curve(1), 3, &curve);
     cart_point P, d, dd, ddd;
     nurbs_deBoor_eval(0.99, -1, &curve, &P, &d, &dd, &ddd);
     const double v = 1e6, T = 0.25; // a step of 250 km from u = 0.99

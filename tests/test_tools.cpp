@@ -55,8 +55,8 @@ std::vector<std::string> strays(const temp_dir &dir, const std::vector<std::stri
 }
 
 // A small planar cubic, and the same in 3D with z bending out of the plane.
-std::vector<point_w> bent(bool with_z) {
-    std::vector<point_w> pts;
+std::vector<nurbs_ctrl_pt> bent(bool with_z) {
+    std::vector<nurbs_ctrl_pt> pts;
     for (int i = 0; i < 12; ++i)
         pts.push_back({20.0 * std::cos(0.4 * i), 15.0 * std::sin(0.4 * i),
                        with_z ? 6.0 * std::sin(0.9 * i) : 0.0, 1.0});
@@ -296,17 +296,17 @@ TEST(ToolOutputs, LinksPermissionsAndHardLinksOfAnOutputSurvive) {
 
 TEST(ToolCurves, CurvesWhoseNumbersOverflowAreRefusedAndNothingNonFiniteIsWritten) {
     temp_dir dir;
-    std::vector<point_w> huge = bent(false);
-    for (point_w &p : huge) {
+    std::vector<nurbs_ctrl_pt> huge = bent(false);
+    for (nurbs_ctrl_pt &p : huge) {
         p.x *= 1e299;
         p.y *= 1e299;
     }
     write_file(dir.file("huge.nurbs"), curve_text(huge, 3));
-    std::vector<point_w> weights = bent(false);
+    std::vector<nurbs_ctrl_pt> weights = bent(false);
     for (std::size_t i = 0; i < weights.size(); ++i)
         weights[i].w = i % 2 ? 1e300 : 1e-300; // a light end beside a heavy neighbour
     write_file(dir.file("weights.nurbs"), curve_text(weights, 3));
-    std::vector<point_w> dot(6, point_w{1, 2, 0, 1});
+    std::vector<nurbs_ctrl_pt> dot(6, nurbs_ctrl_pt{1, 2, 0, 1});
     write_file(dir.file("dot.nurbs"), curve_text(dot, 3));
     for (const char *c : {"huge.nurbs", "weights.nurbs"})
         for (const std::string t : {"curve_info ", "fcp_fit -o t.hpp ",
@@ -426,7 +426,7 @@ TEST(ToolCusps, CurvatureLimitedPlanStopsAtAReversal) {
     // A straight path out along x and back: a cubic through (0..20, 0) and back to 0, with the
     // reversal at a repeated control point, where C' vanishes and the radius formula sees a line.
     temp_dir dir;
-    std::vector<point_w> pts;
+    std::vector<nurbs_ctrl_pt> pts;
     for (double x : {0.0, 5.0, 10.0, 15.0, 20.0, 20.0, 20.0, 15.0, 10.0, 5.0, 0.0})
         pts.push_back({x, 0.0, 0.0, 1.0});
     write_file(dir.file("back.nurbs"), curve_text(pts, 3));

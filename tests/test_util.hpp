@@ -1,4 +1,5 @@
-// Helpers shared by the test suites: temporary files and curve files written on the fly.
+// Helpers shared by the test suites: temporary files, curves built in memory and curve-file
+// texts.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "core/curve_def.hpp"
 #include "core/nurbs.hpp"
+#include "io/curve_file.hpp" // curve_text
 
 namespace test_util {
 
@@ -38,43 +41,35 @@ inline std::string read_file(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Cartesian control point with weight, as written in a curve file.
-struct point_w {
-    double x, y, z, w;
-};
-
-// Returns the text of a curve file of degree `deg` and dimension `dim` (2 or 3).
-inline std::string curve_text(const std::vector<point_w> &pts, unsigned deg, unsigned dim = 2) {
-    std::string text = "N" + std::to_string(pts.size()) + "\tL" + std::to_string(deg) + "\tD" +
-                       std::to_string(dim) + "\n";
-    char line[160];
-    for (const point_w &p : pts) {
-        if (dim == 3)
-            std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tZ%.17g\tP%.17g\n", p.x, p.y, p.z,
-                          p.w);
-        else
-            std::snprintf(line, sizeof line, "X%.17g\tY%.17g\tP%.17g\n", p.x, p.y, p.w);
-        text += line;
-    }
-    return text;
+// Returns the text of a curve file of degree `deg` and dimension `dim` (2 or 3) over `pts`
+// (Cartesian, with weights), clamped uniform: the curve-file writer's text, for tests of the
+// file format and of programs that read one.
+inline std::string curve_text(const std::vector<nurbs_ctrl_pt> &pts, unsigned deg,
+                              unsigned dim = 2) {
+    return nurbs_interp::curve_file_text({deg, dim, pts, {}});
 }
 
-// Writes a curve file into `dir` and loads it into `curve`.
-inline void load_curve(const temp_dir &dir, const std::vector<point_w> &pts, unsigned deg,
+// Loads the clamped uniform curve of degree `deg` and dimension `dim` over `pts` into `curve`,
+// in memory.
+inline void load_curve(const std::vector<nurbs_ctrl_pt> &pts, unsigned deg, nurbs_curve *curve,
+                       unsigned dim = 2) {
+    nurbs_interp::nurbs_curve_alloc_def({deg, dim, pts, {}}, curve);
+}
+
+// As above; the directory, where a curve file used to be written, is not used.
+inline void load_curve(const temp_dir &, const std::vector<nurbs_ctrl_pt> &pts, unsigned deg,
                        nurbs_curve *curve, unsigned dim = 2) {
-    const std::string path = dir.file("curve.nurbs");
-    write_file(path, curve_text(pts, deg, dim));
-    nurbs_curve_alloc_file(path.c_str(), curve);
+    load_curve(pts, deg, curve, dim);
 }
 
 // Control points that make a clamped uniform curve of degree `deg` with `ncp` points the
 // straight line C(u) = (len*u, 0): the points sit at the Greville abscissae of the knots.
-inline std::vector<point_w> straight_line(unsigned ncp, unsigned deg, double len) {
+inline std::vector<nurbs_ctrl_pt> straight_line(unsigned ncp, unsigned deg, double len) {
     const unsigned nk = ncp + deg + 1;
     std::vector<double> knots(nk);
     for (unsigned i = 0; i < nk; ++i)
         knots[i] = i <= deg ? 0.0 : i >= ncp ? 1.0 : double(i - deg) / double(ncp - deg);
-    std::vector<point_w> pts;
+    std::vector<nurbs_ctrl_pt> pts;
     for (unsigned i = 0; i < ncp; ++i) {
         double g = 0;
         for (unsigned k = 1; k <= deg; ++k)

@@ -6,6 +6,7 @@
 #include <new>     // bad_alloc
 #include <utility> // move
 
+#include "curve_def.hpp"
 #include "text_scan.hpp"
 
 using namespace nurbs_interp;
@@ -31,9 +32,10 @@ struct file_closer {
     ~file_closer() { std::fclose(f); }
 };
 
-// Reads "N%u\tL%u\tD%u\n" and checks the counts against the limits of the record.
-void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, std::uint32_t *deg,
-                 std::uint32_t *dim) {
+// Reads "N%u\tL%u\tD%u\n" into `*ncp` and the definition's degree and dimension, and checks
+// them against the limits of the record.
+void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, curve_def *def) {
+    std::uint32_t *deg = &def->deg, *dim = &def->dim;
     const bool ok = scan_literal(in, 'N') && scan_u32(in, ncp) && scan_space(in) &&
                     scan_literal(in, 'L') && scan_u32(in, deg) && scan_space(in) &&
                     scan_literal(in, 'D') && scan_u32(in, dim) && scan_at_separator(in);
@@ -52,12 +54,8 @@ void read_header(text_scan &in, const std::string &path, std::uint32_t *ncp, std
         reject(path, 1,
                std::to_string(*ncp) +
                    " control points are fewer than degree + 1 = " + std::to_string(*deg + 1ULL));
-    // nk = n + p + 1, nsubk = 1000*(n - p) + 1 and the 4*n doubles of ctp_u must fit in 32 bits.
-    const std::uint64_t n = *ncp, p = *deg;
-    if (n + p + 1 > UINT32_MAX || NUM_SUBKL * (n - p) + 1 > UINT32_MAX || 4 * n > UINT32_MAX)
-        reject(path, 1,
-               std::to_string(n) + " control points of degree " + std::to_string(p) +
-                   " are too many: 1000*(points - degree) + 1 must fit in 32 bits");
+    if (const std::string too_many = record_size_problem(*ncp, *deg); !too_many.empty())
+        reject(path, 1, too_many);
     if (*dim != 2 && *dim != 3)
         reject(path, 1, "dimension " + std::to_string(*dim) + " is not 2 or 3");
 }
@@ -173,11 +171,49 @@ void refuse_trailing(text_scan &in, const std::string &name, std::uint32_t ncp) 
     reject(name, scan_line(in), "text after the last control point (" + header + ")");
 }
 
-// Returns the curve of degree `deg` over `points` (Cartesian, as read), with all its arrays:
-// homogeneous points, the knots (`unit`, or clamped uniform when empty) and the derivative
-// polygons.
-nurbs_curve build_curve(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
-                        const std::vector<double> &unit) {
+} // namespace
+
+void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
+    const std::string name = path ? path : DEFAULT_CURVE_PATH;
+    std::FILE *f = std::fopen(name.c_str(), "r");
+    if (!f)
+        throw nurbs_file_error(nurbs_file_error::open_failed, nurbs_interp::NURBS_OPEN_ERROR, name,
+                               errno);
+    file_closer closer{f};
+    nurbs_interp::nurbs_curve_load_stream(f, name, curve);
+}
+
+void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
+                                           nurbs_curve *curve, nurbs_trailing trailing) {
+    text_scan in = text_scan_open(f);
+
+    curve_def def;
+    std::uint32_t ncp = 0;
+    read_header(in, name, &ncp, &def);
+    std::vector<unsigned> knot_lines;
+    def.knots = read_knots(in, name, ncp + def.deg + 1, &knot_lines);
+    std::vector<double> unit;
+    if (!def.knots.empty()) {
+        std::size_t at = 0;
+        const std::string problem = knot_vector_problem(def.knots, def.deg, &at);
+        if (!problem.empty()) reject(name, knot_lines[at], problem);
+        unit = knots_on_unit_interval(def.knots, def.deg);
+        if (!knot_vector_problem(unit, def.deg, &at).empty())
+            reject(name, knot_lines[at], KNOTS_MERGED_ON_UNIT);
+    }
+    try {
+        def.points = read_points(in, name, ncp, def.dim);
+        if (trailing == nurbs_trailing::refused) refuse_trailing(in, name, ncp);
+        *curve = nurbs_curve_prepare(std::move(def.points), def.deg, unit);
+    } catch (const std::bad_alloc &) {
+        reject(name, scan_line(in),
+               "not enough memory for " + std::to_string(ncp) + " control points of degree " +
+                   std::to_string(def.deg));
+    }
+}
+
+nurbs_curve nurbs_interp::nurbs_curve_prepare(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
+                                              const std::vector<double> &unit) {
     const std::uint32_t ncp = static_cast<std::uint32_t>(points.size());
     const std::uint32_t nk = ncp + deg + 1;
     const std::uint32_t nsubk = NUM_SUBKL * (nk - 2 * deg) - (NUM_SUBKL - 1);
@@ -214,47 +250,6 @@ nurbs_curve build_curve(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
     derivative_polygon(c.control_points_1d, c.knots_1d, deg - 1, deg, c.control_points_2d);
     derivative_polygon(c.control_points_2d, c.knots_2d, deg - 2, deg - 1, c.control_points_3d);
     return c;
-}
-
-} // namespace
-
-void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
-    const std::string name = path ? path : DEFAULT_CURVE_PATH;
-    std::FILE *f = std::fopen(name.c_str(), "r");
-    if (!f)
-        throw nurbs_file_error(nurbs_file_error::open_failed, nurbs_interp::NURBS_OPEN_ERROR, name,
-                               errno);
-    file_closer closer{f};
-    nurbs_interp::nurbs_curve_load_stream(f, name, curve);
-}
-
-void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
-                                           nurbs_curve *curve, nurbs_trailing trailing) {
-    text_scan in = text_scan_open(f);
-
-    std::uint32_t ncp = 0, deg = 0, dim = 0;
-    read_header(in, name, &ncp, &deg, &dim);
-    std::vector<unsigned> knot_lines;
-    std::vector<double> given = read_knots(in, name, ncp + deg + 1, &knot_lines);
-    if (!given.empty()) {
-        std::size_t at = 0;
-        const std::string problem = knot_vector_problem(given, deg, &at);
-        if (!problem.empty()) reject(name, knot_lines[at], problem);
-        given = knots_on_unit_interval(given, deg);
-        std::size_t at_unit = 0;
-        if (!knot_vector_problem(given, deg, &at_unit).empty())
-            reject(name, knot_lines[at_unit],
-                   "knots too close to tell apart once mapped onto [0, 1]");
-    }
-    try {
-        std::vector<nurbs_ctrl_pt> points = read_points(in, name, ncp, dim);
-        if (trailing == nurbs_trailing::refused) refuse_trailing(in, name, ncp);
-        *curve = build_curve(std::move(points), deg, given);
-    } catch (const std::bad_alloc &) {
-        reject(name, scan_line(in),
-               "not enough memory for " + std::to_string(ncp) + " control points of degree " +
-                   std::to_string(deg));
-    }
 }
 
 void nurbs_curve_free(nurbs_curve *curve) {
@@ -362,6 +357,15 @@ void nurbs_interp::knot_setup_given(nurbs_curve *curve, const std::vector<double
         if (1 < i && i < nk - 2) curve->knots_2d[i - 2] = unit[i];
         if (2 < i && i < nk - 3) curve->knots_3d[i - 3] = unit[i];
     }
+}
+
+std::string nurbs_interp::record_size_problem(std::uint64_t ncp, std::uint64_t deg) {
+    // nk = n + p + 1, nsubk = 1000*(n - p) + 1 and the 4*n doubles of ctp_u must fit in 32 bits.
+    const std::uint64_t n = ncp, p = deg;
+    if (n + p + 1 > UINT32_MAX || NUM_SUBKL * (n - p) + 1 > UINT32_MAX || 4 * n > UINT32_MAX)
+        return std::to_string(n) + " control points of degree " + std::to_string(p) +
+               " are too many: 1000*(points - degree) + 1 must fit in 32 bits";
+    return "";
 }
 
 void cart2homo_vect(const nurbs_ctrl_pt *cart, nurbs_ctrl_pt *homo, std::uint32_t len) {

@@ -105,6 +105,21 @@ std::vector<double> knots_on_unit_interval(const std::vector<double> &k, std::ui
 // vectors knots_1d, knots_2d, knots_3d as knot_setup_uniform does (arrays already sized).
 void knot_setup_given(nurbs_curve *curve, const std::vector<double> &unit);
 
+// The refusal of knots that pass knot_vector_problem but not once mapped onto [0, 1].
+inline constexpr const char *KNOTS_MERGED_ON_UNIT =
+    "knots too close to tell apart once mapped onto [0, 1]";
+
+// Returns why the record cannot hold `ncp` points of degree `deg` (its 32-bit counts nk,
+// nsubk and the 4*ncp values of ctp_u would overflow), or "" when it can.
+std::string record_size_problem(std::uint64_t ncp, std::uint64_t deg);
+
+// Returns the loaded record of the degree-`deg` curve over `points` (Cartesian, as read):
+// counts, homogeneous points, the knots (`unit`, as knots_on_unit_interval gives them, or
+// clamped uniform when empty), the derivative polygons and every other array. Both ways of
+// loading, from a file and from a definition, end here. Assumes a curve the loaders checked.
+nurbs_curve nurbs_curve_prepare(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
+                                const std::vector<double> &unit);
+
 } // namespace nurbs_interp
 
 // Loads the curve file at `path` (null: "./../curve.nurbs") into `curve`, allocating and

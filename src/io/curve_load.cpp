@@ -2,7 +2,6 @@
 
 #include <cmath>  // isfinite
 #include <cstdio> // printf for the driver's fixed line
-#include <filesystem>
 
 #include "io/format.hpp"
 #include "io/input_file.hpp"
@@ -54,6 +53,17 @@ void check_evaluation(nurbs_curve *curve, const std::string &path) {
     probe(1.0);
 }
 
+// Throws when the loaded `curve` (named `name`) has a point that is not finite in a polygon the
+// evaluator reads, or evaluates to one.
+void check_loaded(nurbs_curve *curve, const std::string &name) {
+    check_polygon(curve->control_points, name, "homogeneous control point");
+    check_polygon(curve->control_points_1d, name, "first-derivative polygon point");
+    check_polygon(curve->control_points_2d, name, "second-derivative polygon point");
+    if (curve->deg >= 3)
+        check_polygon(curve->control_points_3d, name, "third-derivative polygon point");
+    check_evaluation(curve, name);
+}
+
 } // namespace
 
 void report_load_error(const nurbs_file_error &error) {
@@ -65,37 +75,25 @@ void report_load_error(const nurbs_file_error &error) {
     }
 }
 
-namespace {
-
-// Loads the curve file open as `f` (named `name`) as load_curve_checked does.
-void load_checked_stream(std::FILE *f, const std::string &name, nurbs_curve *curve) {
-    try {
-        nurbs_curve_load_stream(f, name, curve, nurbs_trailing::refused);
-    } catch (const nurbs_file_error &e) {
-        throw curve_error(e.what());
-    }
-    check_polygon(curve->control_points, name, "homogeneous control point");
-    check_polygon(curve->control_points_1d, name, "first-derivative polygon point");
-    check_polygon(curve->control_points_2d, name, "second-derivative polygon point");
-    if (curve->deg >= 3)
-        check_polygon(curve->control_points_3d, name, "third-derivative polygon point");
-    check_evaluation(curve, name);
-}
-
-} // namespace
-
 void load_curve_checked(const std::string &path, nurbs_curve *curve) {
     std::string error;
     const input_file f = open_input(path, "curve file", &error); // opened once: a FIFO works
     if (!f) throw curve_error(error);
-    load_checked_stream(f.get(), path, curve);
+    try {
+        nurbs_curve_load_stream(f.get(), path, curve, nurbs_trailing::refused);
+    } catch (const nurbs_file_error &e) {
+        throw curve_error(e.what());
+    }
+    check_loaded(curve, path);
 }
 
-void load_curve_checked_text(const std::string &text, const std::string &name, nurbs_curve *curve) {
-    std::string copy = text; // fmemopen wants writable storage
-    const input_file f(fmemopen(copy.data(), copy.size(), "r"));
-    if (!f) throw curve_error(name + ": not enough memory to read the curve back");
-    load_checked_stream(f.get(), name, curve);
+void load_curve_checked_def(const curve_def &def, const std::string &name, nurbs_curve *curve) {
+    try {
+        nurbs_curve_alloc_def(def, curve);
+    } catch (const curve_def_error &e) {
+        throw curve_error(name + ": " + e.what());
+    }
+    check_loaded(curve, name);
 }
 
 } // namespace nurbs_interp

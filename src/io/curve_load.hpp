@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/curve_def.hpp"
 #include "core/nurbs.hpp"
 
 namespace nurbs_interp {
@@ -27,8 +28,9 @@ struct curve_error : std::runtime_error {
 // middle of a knot span (probed, about 2*10^5 evaluations at most).
 void load_curve_checked(const std::string &path, nurbs_curve *curve);
 
-// Loads the curve file text `text` as load_curve_checked loads a file (a file just written,
-// checked as the tools will read it without reading the output back); `name` names it.
-void load_curve_checked_text(const std::string &text, const std::string &name, nurbs_curve *curve);
+// Loads `def` as load_curve_checked loads a file stating it (a curve a tool made, checked as
+// the tools will read the file it writes, without reading the output back); `name` names it in
+// the messages ("<name>: <what is wrong>").
+void load_curve_checked_def(const curve_def &def, const std::string &name, nurbs_curve *curve);
 
 } // namespace nurbs_interp

@@ -113,7 +113,7 @@ struct spline_groups {
     std::string entity;
     long flags = 0, degree = -1, n_knots = -1, n_control = -1, n_fit = -1;
     std::vector<double> knots, weights;
-    std::vector<curve_def::point> points;
+    std::vector<nurbs_ctrl_pt> points;
     std::vector<bool> has_y;
     std::size_t fit_points = 0;
 };
@@ -270,7 +270,7 @@ curve_def spline_curve(const dxf_reader &r, spline_groups &s) {
     for (std::size_t i = 0; i < s.weights.size(); ++i)
         c.points[i].w = s.weights[i];
     c.dim = std::any_of(c.points.begin(), c.points.end(),
-                        [](const curve_def::point &q) { return q.z != 0; })
+                        [](const nurbs_ctrl_pt &q) { return q.z != 0; })
                 ? 3
                 : 2;
     c.knots = std::move(s.knots);
@@ -382,7 +382,7 @@ void apply_units(const dxf_reader &r, const std::string &code, std::vector<dxf_c
     }
     const double f = DXF_UNITS[u].mm;
     for (dxf_curve &c : curves) {
-        for (curve_def::point &q : c.curve.points) {
+        for (nurbs_ctrl_pt &q : c.curve.points) {
             q.x *= f, q.y *= f, q.z *= f;
             if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z))
                 throw import_error(r.name + ": " + c.entity + ": " + what +

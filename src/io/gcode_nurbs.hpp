@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "io/curve_file.hpp"
+#include "core/curve_def.hpp"
 #include "io/import_error.hpp"
 
 namespace nurbs_interp {

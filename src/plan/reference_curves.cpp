@@ -21,7 +21,7 @@ curve_def circle9(double R, double tilt) {
 
 curve_def ellipse9(double a, double b) {
     curve_def c = circle9(1);
-    for (curve_def::point &p : c.points) {
+    for (nurbs_ctrl_pt &p : c.points) {
         p.x *= a;
         p.y *= b;
     }
@@ -46,7 +46,7 @@ curve_def stadium(double R, double L) {
     c.deg = 2;
     const double w = std::sqrt(0.5);
     // Quarter arcs about (L, R) and (0, R), edges along y = 0 and y = 2R.
-    const curve_def::point pts[] = {{0, 0, 0, 1},      {L / 2, 0, 0, 1},     {L, 0, 0, 1},
+    const nurbs_ctrl_pt pts[] = {{0, 0, 0, 1},      {L / 2, 0, 0, 1},     {L, 0, 0, 1},
                                     {L + R, 0, 0, w},  {L + R, R, 0, 1},     {L + R, 2 * R, 0, w},
                                     {L, 2 * R, 0, 1},  {L / 2, 2 * R, 0, 1}, {0, 2 * R, 0, 1},
                                     {-R, 2 * R, 0, w}, {-R, R, 0, 1},        {-R, 0, 0, w},

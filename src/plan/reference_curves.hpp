@@ -3,7 +3,7 @@
 // span of the highest degree.
 #pragma once
 
-#include "io/curve_file.hpp" // curve_def
+#include "core/curve_def.hpp"
 
 namespace nurbs_interp {
 

@@ -10,7 +10,7 @@ constexpr double PI = 3.14159265358979323846;
 
 // Appends the arc P0 P1 P2 with middle weight w to a chain of degree-2 spans: P0 must be the
 // chain's last point (or the chain empty); the span gets the raw knot length `len`.
-void add_arc(curve_def &c, curve_def::point p0, curve_def::point p1, curve_def::point p2,
+void add_arc(curve_def &c, nurbs_ctrl_pt p0, nurbs_ctrl_pt p1, nurbs_ctrl_pt p2,
              double len) {
     if (c.points.empty()) {
         c.points.push_back(p0);
@@ -62,7 +62,7 @@ curve_def suite_helix() {
 curve_def suite_conics() {
     curve_def c;
     c.deg = 2;
-    using P = curve_def::point;
+    using P = nurbs_ctrl_pt;
     auto chord = [](const P &a, const P &b) { return std::hypot(b.x - a.x, b.y - a.y); };
     const double h = std::sqrt(0.5);
     // Ellipse quarter from (60, 0) to (0, 30): the affine image of the circular quarter.
