@@ -1,16 +1,14 @@
 // nurbs_import: reads the NURBS curves of a G-code program (G06.2 blocks) or a DXF drawing
 // (SPLINE entities), lists them, and writes one as a curve file.
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "io/atomic_file.hpp"
 #include "io/curve_file.hpp"
-#include "io/dxf_spline.hpp"
+#include "io/curve_import.hpp"
 #include "io/format.hpp"
-#include "io/gcode_nurbs.hpp"
+#include "io/import_error.hpp"
 #include "io/input_file.hpp"
 #include "core/curve_def.hpp"
 #include "common/tool_cli.hpp"
@@ -25,70 +23,8 @@ struct options {
     long index = 0;
 };
 
-// A curve read from the input, where it came from (as --list shows it), and the reader's note
-// on it.
-struct imported {
-    curve_def curve;
-    std::string kind, origin, note;
-};
-
-// Returns the extension of `path` in lower case, with its dot ("" when it has none).
-std::string extension(const std::string &path) {
-    const std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string e = path.substr(dot);
-    for (char &c : e)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return e;
-}
-
-// Returns "gcode" or "dxf" as --format or the extension of INPUT says; "" when neither does.
-std::string named_format(const options &o) {
-    if (!o.format.empty()) return o.format;
-    const std::string e = extension(o.input);
-    if (e == ".dxf") return "dxf";
-    for (const char *g : {".ngc", ".nc", ".gcode", ".tap", ".cnc"})
-        if (e == g) return "gcode";
-    return "";
-}
-
-// The curves of an input and the notes of its reader.
-struct read_curves {
-    std::vector<imported> curves;
-    std::vector<std::string> notes; // each distinct note once
-};
-
-// Returns the curves of INPUT. The input is read once, whole, into memory (so that a pipe or
-// a FIFO works); its format is named_format, else DXF when its content begins like a DXF
-// drawing, else G-code; it is parsed from the same bytes.
-read_curves read_input(const options &o) {
-    const std::string named = named_format(o);
-    const std::string what = named == "dxf"     ? "DXF drawing"
-                             : named == "gcode" ? "G-code program"
-                                                : "input";
-    std::string content, error;
-    if (!read_input_whole(o.input, what, IMPORT_MAX_BYTES, &content, &error))
-        throw tool_failure(error);
-    const std::string format = !named.empty() ? named : dxf_signature(content) ? "dxf" : "gcode";
-    read_curves out;
-    auto add = [&](curve_def &&c, const char *kind, const std::string &origin,
-                   const std::string &note) {
-        out.curves.push_back({std::move(c), kind, origin, note});
-        if (!note.empty() && std::find(out.notes.begin(), out.notes.end(), note) == out.notes.end())
-            out.notes.push_back(note);
-    };
-    if (format == "dxf") {
-        for (dxf_curve &c : read_dxf_splines_text(content, o.input))
-            add(std::move(c.curve), "DXF SPLINE", c.entity, c.note);
-    } else {
-        for (gcode_curve &c : read_gcode_nurbs_text(content, o.input))
-            add(std::move(c.curve), "G06.2 NURBS", "line " + std::to_string(c.line), c.note);
-    }
-    return out;
-}
-
 // Prints one line per curve: index, kind, degree, points, dimension, knot range, origin.
-void list_curves(const std::vector<imported> &curves) {
+void list_curves(const std::vector<imported_curve> &curves) {
     for (std::size_t i = 0; i < curves.size(); ++i) {
         const curve_def &c = curves[i].curve;
         std::printf("%zu\t%s\tdegree %u\t%zu points\t%uD\tknots %s .. %s\t%s\n", i,
@@ -96,13 +32,6 @@ void list_curves(const std::vector<imported> &curves) {
                     fmt("%.17g", c.knots.front()).c_str(), fmt("%.17g", c.knots.back()).c_str(),
                     curves[i].origin.c_str());
     }
-}
-
-// Returns the output path: -o, else the input with its extension replaced by ".nurbs".
-std::string output_path(const options &o) {
-    if (!o.out.empty()) return o.out;
-    const std::string e = extension(o.input);
-    return o.input.substr(0, o.input.size() - e.size()) + ".nurbs";
 }
 
 // Writes `c` to `path` atomically once it loads as the bench will load the file (built in
@@ -122,8 +51,8 @@ void write_checked(const curve_def &c, const std::string &path) {
 // Runs the tool: lists the curves of the input, or writes the one --index picks. Notes on
 // what was converted (or taken as millimetres) go to standard error.
 int run(const options &o) {
-    const read_curves input = read_input(o);
-    const std::vector<imported> &curves = input.curves;
+    const imported_curves input = import_curves(o.input, o.format);
+    const std::vector<imported_curve> &curves = input.curves;
     if (o.list) {
         for (const std::string &note : input.notes)
             std::fprintf(stderr, "nurbs_import: %s\n", note.c_str());
@@ -135,9 +64,9 @@ int run(const options &o) {
                            (curves.size() == 1 ? " curve" : " curves") + "; --index " +
                            std::to_string(o.index) + " is outside 0.." +
                            std::to_string(curves.size() - 1));
-    const imported &c = curves[static_cast<std::size_t>(o.index)];
+    const imported_curve &c = curves[static_cast<std::size_t>(o.index)];
     if (!c.note.empty()) std::fprintf(stderr, "nurbs_import: %s\n", c.note.c_str());
-    const std::string path = output_path(o);
+    const std::string path = o.out.empty() ? import_output_path(o.input) : o.out;
     refuse_output_over_inputs(path, "-o", {o.input});
     remove_temporaries_on_signal();
     write_checked(c.curve, path);

@@ -8,7 +8,7 @@
 #include "core/curve_def.hpp"
 #include "plan/arc_length.hpp"
 #include "plan/table_fit.hpp"
-#include "plan/reference_curves.hpp"
+#include "shapes/reference_curves.hpp"
 
 using namespace nurbs_interp;
 

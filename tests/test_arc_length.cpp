@@ -8,7 +8,7 @@
 #include "plan/curve_length.hpp"
 #include "io/curve_load.hpp"
 #include "core/nurbs.hpp"
-#include "plan/suite_curves.hpp"
+#include "shapes/suite_curves.hpp"
 #include "test_curves.hpp"
 
 using namespace nurbs_interp;

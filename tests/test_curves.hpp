@@ -11,7 +11,7 @@
 #include "core/nurbs.hpp"
 #include "plan/arc_length.hpp"
 #include "plan/gauss_legendre.hpp"
-#include "plan/reference_curves.hpp"
+#include "shapes/reference_curves.hpp"
 
 namespace test_curves {
 

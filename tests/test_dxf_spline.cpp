@@ -1,11 +1,13 @@
 // The DXF reader: hand-written drawings give exactly the values written; splines the curve file
 // cannot hold, and files that are not drawings, are refused with a message naming the file and the
-// entity.
+// entity. The writer: what it writes reads back exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib> // free of the memory stream
 #include <string>
 #include <utility>
 #include <vector>
@@ -284,6 +286,47 @@ TEST(DxfSpline, AByteOrderMarkIsSkippedAndTheImportBoundIsCheckedWhenDeclared) {
     EXPECT_NE(refusal(text_of(drawing(with(arc, 73, "4000000"))))
                   .find("group 73 declares 4000000 control points but the entity gives 3"),
               std::string::npos);
+}
+
+// Returns the drawing dxf_spline_write writes for `c` and `d`.
+std::string drawing_of(const curve_def &c, const dxf_drawing &d) {
+    char *buf = nullptr;
+    std::size_t size = 0;
+    std::FILE *f = open_memstream(&buf, &size);
+    EXPECT_TRUE(dxf_spline_write(f, c, d));
+    std::fclose(f);
+    std::string text(buf, size);
+    std::free(buf);
+    return text;
+}
+
+TEST(DxfSpline, WrittenDrawingsReadBackExactly) {
+    // The cubic leaving the plane: rational only (flag 4), its groups as a drawing states them.
+    const curve_def cubic{3, 3, CUBIC, CUBIC_KNOTS};
+    const std::string text = drawing_of(cubic, {"a test", "PATHS", "A1"});
+    EXPECT_EQ(
+        text.rfind(
+            text_of({{999, "a test"},     {0, "SECTION"},   {2, "HEADER"},       {9, "$ACADVER"},
+                     {1, "AC1015"},       {9, "$INSUNITS"}, {70, "4"},           {0, "ENDSEC"},
+                     {0, "SECTION"},      {2, "ENTITIES"},  {0, "SPLINE"},       {5, "A1"},
+                     {100, "AcDbEntity"}, {8, "PATHS"},     {100, "AcDbSpline"}, {210, "0.0"},
+                     {220, "0.0"},        {230, "1.0"},     {70, "4"},           {71, "3"},
+                     {72, "9"},           {73, "5"}}),
+            0),
+        0u)
+        << text;
+    const std::vector<dxf_curve> back = read_dxf_splines_text(text, "w.dxf");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].entity, "SPLINE 1 (handle A1)");
+    expect_curve(back[0].curve, 3, 3, CUBIC_KNOTS, CUBIC);
+    // A planar curve with clamped uniform knots: planar and rational (12), the knots stated,
+    // no comment group when there is no comment; z is 0 whatever the definition holds.
+    std::vector<nurbs_ctrl_pt> arc = ARC;
+    arc[1].z = 5;
+    const std::string flat = drawing_of({2, 2, arc, {}}, {});
+    EXPECT_EQ(flat.rfind(text_of({{0, "SECTION"}}), 0), 0u) << flat;
+    EXPECT_NE(flat.find(text_of({{70, "12"}})), std::string::npos) << flat;
+    expect_curve(read_dxf_splines_text(flat, "f.dxf").at(0).curve, 2, 2, ARC_KNOTS, ARC);
 }
 
 } // namespace

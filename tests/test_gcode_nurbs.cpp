@@ -1,10 +1,13 @@
 // The G-code reader: a hand-written program as a CNC programmer would write it (comments, block
 // numbers, lower case, modal axes, default weights, two curves) gives exactly the values
-// programmed; every malformed program is refused naming the file, the line and the fault.
+// programmed; every malformed program is refused naming the file, the line and the fault. The
+// writer: what it writes reads back exactly.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib> // free of the memory stream
 #include <string>
 #include <utility>
 #include <vector>
@@ -196,6 +199,56 @@ TEST(GcodeNurbs, InchesAreConvertedToMillimetresAndAByteOrderMarkIsSkipped) {
                   .find("prog.ngc:1: X9.9999999999999999e+306 leaves the range of a double in "
                         "millimetres"),
               std::string::npos);
+}
+
+// Returns the program gcode_nurbs_write writes for `c` and `job`.
+std::string program_of(const curve_def &c, const gcode_job &job) {
+    char *buf = nullptr;
+    std::size_t size = 0;
+    std::FILE *f = open_memstream(&buf, &size);
+    EXPECT_TRUE(gcode_nurbs_write(f, c, job));
+    std::fclose(f);
+    std::string text(buf, size);
+    std::free(buf);
+    return text;
+}
+
+TEST(GcodeNurbs, WrittenProgramsReadBackExactly) {
+    // In 3D with knots of its own, values %.17g prints with an exponent, axes that repeat.
+    const curve_def spatial{3,
+                            3,
+                            {{1e-20, 2, 5, 1},
+                             {1e-20, -3.0000000000000004e-7, 5, 0.5},
+                             {1.2345678901234568e17, -3.0000000000000004e-7, -1, 1},
+                             {4, 1, -1, 2.5},
+                             {5, 0, 3, 1}},
+                            {-2, -2, -2, -2, 0.1, 7, 7, 7, 7}};
+    const gcode_job job{{"O7 (TEST)", "(two lines of heading)"}, 10, -1, 100, 900};
+    const std::string text = program_of(spatial, job);
+    EXPECT_EQ(text.rfind("%\nO7 (TEST)\n(two lines of heading)\nN10 G21 G90 G17\n"
+                         "N20 G0 X0.00000000000000000001 Y2 Z10\nN30 G1 Z-1 F100\n"
+                         "N40 G06.2 P4 K-2 X0.00000000000000000001 Y2 Z5 F900\n"
+                         "N50 K-2 Y-0.00000030000000000000004 R0.5\n",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("\nN120 K7\nN130 G0 Z10\nN140 M30\n%\n"), std::string::npos) << text;
+    const std::vector<gcode_curve> back = read_gcode_nurbs_text(text, "w.ngc");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].curve.deg, 3u);
+    EXPECT_EQ(back[0].curve.dim, 3u);
+    EXPECT_EQ(rows(back[0].curve), rows(spatial));
+    EXPECT_EQ(back[0].curve.knots, spatial.knots);
+    // Planar with clamped uniform knots: the program states them; z is the program's modal Z.
+    const curve_def planar{2, 2, {{0, 0, 0, 1}, {1, 2, 0, 0.5}, {2, 0, 0, 1}, {3, 1, 0, 1}}, {}};
+    const curve_def flat = read_gcode_nurbs_text(program_of(planar, {}), "p.ngc").at(0).curve;
+    EXPECT_EQ(flat.dim, 2u);
+    EXPECT_EQ(flat.knots, curve_def_knots(planar));
+    for (std::size_t i = 0; i < planar.points.size(); ++i) {
+        EXPECT_EQ(flat.points[i].x, planar.points[i].x);
+        EXPECT_EQ(flat.points[i].y, planar.points[i].y);
+        EXPECT_EQ(flat.points[i].w, planar.points[i].w);
+    }
 }
 
 } // namespace

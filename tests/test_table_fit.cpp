@@ -8,7 +8,7 @@
 #include <random>
 
 #include "plan/arc_length.hpp"
-#include "plan/suite_curves.hpp"
+#include "shapes/suite_curves.hpp"
 #include "plan/table_fit.hpp"
 #include "test_curves.hpp"
 

@@ -15,7 +15,7 @@
 //    FILE* reader split the line, taking the rest as the next group code;
 //  - it reports no line numbers, and DL_Dxf::in fails only when the file does not open.
 // Its writer (DL_WriterA::dxfReal) prints reals with 16 fixed decimals, which loses values
-// below 1e-16 and digits of values below 0.1, so the part generator writes its own groups too.
+// below 1e-16 and digits of values below 0.1, so the writer here prints its own groups too.
 #include "io/dxf_spline.hpp"
 
 #include <algorithm>
@@ -393,7 +393,58 @@ void apply_units(const dxf_reader &r, const std::string &code, std::vector<dxf_c
     }
 }
 
+// Writes one DXF group: the code right-aligned in three columns, then the value.
+void group(std::FILE *f, int code, const std::string &value) {
+    std::fprintf(f, "%3d\n%s\n", code, value.c_str());
+}
+
+// Writes the SPLINE entity's groups up to its knots and control points.
+void spline_head(std::FILE *f, const curve_def &c, const dxf_drawing &d, std::size_t n_knots) {
+    group(f, 0, "SPLINE");
+    group(f, 5, d.handle);
+    group(f, 100, "AcDbEntity");
+    group(f, 8, d.layer);
+    group(f, 100, "AcDbSpline");
+    group(f, 210, "0.0");
+    group(f, 220, "0.0");
+    group(f, 230, "1.0");
+    group(f, 70, c.dim == 2 ? "12" : "4");
+    group(f, 71, std::to_string(c.deg));
+    group(f, 72, std::to_string(n_knots));
+    group(f, 73, std::to_string(c.points.size()));
+    group(f, 74, "0");
+    group(f, 42, "1e-10");
+    group(f, 43, "1e-10");
+}
+
 } // namespace
+
+bool dxf_spline_write(std::FILE *f, const curve_def &c, const dxf_drawing &d) {
+    const std::vector<double> knots = curve_def_knots(c);
+    const auto real = [](double x) { return fmt("%.17g", x); };
+    if (!d.comment.empty()) group(f, 999, d.comment);
+    group(f, 0, "SECTION");
+    group(f, 2, "HEADER");
+    group(f, 9, "$ACADVER");
+    group(f, 1, "AC1015");
+    group(f, 9, "$INSUNITS");
+    group(f, 70, "4");
+    group(f, 0, "ENDSEC");
+    group(f, 0, "SECTION");
+    group(f, 2, "ENTITIES");
+    spline_head(f, c, d, knots.size());
+    for (double k : knots)
+        group(f, 40, real(k));
+    for (const nurbs_ctrl_pt &p : c.points) {
+        group(f, 10, real(p.x));
+        group(f, 20, real(p.y));
+        group(f, 30, real(c.dim == 3 ? p.z : 0.0));
+        group(f, 41, real(p.w));
+    }
+    group(f, 0, "ENDSEC");
+    group(f, 0, "EOF");
+    return !std::ferror(f);
+}
 
 std::vector<dxf_curve> read_dxf_splines(std::istream &in, const std::string &name) {
     dxf_reader r{in, name};

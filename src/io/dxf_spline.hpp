@@ -8,6 +8,7 @@
 // millimetres with a warning; a drawing without $INSUNITS is taken as millimetres.
 #pragma once
 
+#include <cstdio>
 #include <istream>
 #include <string>
 #include <vector>
@@ -50,5 +51,19 @@ std::vector<dxf_curve> read_dxf_splines(const std::string &path);
 // DXF drawing: a group code 0 line followed by SECTION, a 999 comment line, or the binary DXF
 // sentinel, after a byte-order mark if there is one.
 bool dxf_signature(const std::string &bytes);
+
+// What a drawing states beside its spline: a comment (group 999, left out when empty), the
+// layer and the handle.
+struct dxf_drawing {
+    std::string comment;
+    std::string layer = "0";
+    std::string handle = "2F";
+};
+
+// Writes `c` (curve_def_problem found nothing) as a drawing: a header (AutoCAD 2000 format,
+// millimetres) and one SPLINE, rational (flag 4) and, in dimension 2, planar (flag 8), with
+// every real printed with %.17g so that read_dxf_splines gives the curve back exactly. False
+// on a write error.
+bool dxf_spline_write(std::FILE *f, const curve_def &c, const dxf_drawing &d);
 
 } // namespace nurbs_interp

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv> // from_chars: exact and locale-independent
 #include <cmath>
+#include <cstdlib> // strtod of the written numbers
 
 #include "io/format.hpp"
 #include "io/input_file.hpp"
@@ -324,7 +325,52 @@ void curve_block(gcode_state &s, const block_words &b) {
     if (++s.trailing == s.rank) finish_curve(s);
 }
 
+// Returns `x` as a G-code number that reads back to the same double: %.17g, or fixed-point
+// digits where %.17g would use an exponent (G-code numbers have none).
+std::string gcode_number(double x) {
+    std::string s = fmt("%.17g", x);
+    if (s.find_first_of("eE") == std::string::npos) return s;
+    for (int digits = 17; digits < 400; ++digits) {
+        char buf[512];
+        std::snprintf(buf, sizeof buf, "%.*f", digits, x);
+        if (std::strtod(buf, nullptr) == x) return buf;
+    }
+    return s;
+}
+
+// Returns the G06.2 block of control point i of `c` with knot k, numbered n.
+std::string nurbs_block(const curve_def &c, std::size_t i, double k, unsigned n, double feed) {
+    const nurbs_ctrl_pt &p = c.points[i];
+    std::string block = "N" + std::to_string(n);
+    if (i == 0) block += " G06.2 P" + std::to_string(c.deg + 1);
+    block += " K" + gcode_number(k);
+    if (i == 0 || p.x != c.points[i - 1].x) block += " X" + gcode_number(p.x);
+    if (i == 0 || p.y != c.points[i - 1].y) block += " Y" + gcode_number(p.y);
+    if (c.dim == 3 && (i == 0 || p.z != c.points[i - 1].z)) block += " Z" + gcode_number(p.z);
+    if (p.w != 1) block += " R" + gcode_number(p.w);
+    if (i == 0) block += " F" + gcode_number(feed);
+    return block;
+}
+
 } // namespace
+
+bool gcode_nurbs_write(std::FILE *f, const curve_def &c, const gcode_job &job) {
+    const std::vector<double> knots = curve_def_knots(c);
+    std::fprintf(f, "%%\n");
+    for (const std::string &line : job.heading)
+        std::fprintf(f, "%s\n", line.c_str());
+    std::fprintf(f, "N10 G21 G90 G17\nN20 G0 X%s Y%s Z%s\nN30 G1 Z%s F%s\n",
+                 gcode_number(c.points[0].x).c_str(), gcode_number(c.points[0].y).c_str(),
+                 gcode_number(job.safe_z).c_str(), gcode_number(job.cut_z).c_str(),
+                 gcode_number(job.plunge_feed).c_str());
+    unsigned n = 40;
+    for (std::size_t i = 0; i < c.points.size(); ++i, n += 10)
+        std::fprintf(f, "%s\n", nurbs_block(c, i, knots[i], n, job.feed).c_str());
+    for (std::size_t i = c.points.size(); i < knots.size(); ++i, n += 10)
+        std::fprintf(f, "N%u K%s\n", n, gcode_number(knots[i]).c_str());
+    std::fprintf(f, "N%u G0 Z%s\nN%u M30\n%%\n", n, gcode_number(job.safe_z).c_str(), n + 10);
+    return !std::ferror(f);
+}
 
 std::vector<gcode_curve> read_gcode_nurbs(std::istream &in, const std::string &name) {
     gcode_state s;

@@ -14,6 +14,7 @@
 // are taken as written. A UTF-8 byte-order mark at the start of the file is skipped.
 #pragma once
 
+#include <cstdio>
 #include <istream>
 #include <string>
 #include <vector>
@@ -44,5 +45,22 @@ std::vector<gcode_curve> read_gcode_nurbs_text(const std::string &text, const st
 // As above, from the file at `path`, read once and whole (at most IMPORT_MAX_BYTES); a file
 // that does not open or is larger is an import_error too.
 std::vector<gcode_curve> read_gcode_nurbs(const std::string &path);
+
+// How a program frames the curve it cuts: its heading, the heights and the feeds.
+struct gcode_job {
+    std::vector<std::string> heading; // lines after the opening "%": program number, comments
+    double safe_z = 5;                // rapid height, mm
+    double cut_z = -2;                // cutting height, mm
+    double plunge_feed = 200;         // mm/min
+    double feed = 600;                // along the curve, mm/min
+};
+
+// Writes a program that cuts `c` (curve_def_problem found nothing): "%", the heading, set-up
+// (G21 G90 G17), a rapid to the curve's start at safe_z, the plunge to cut_z, the G06.2
+// sequence of the curve (rank deg + 1; an axis equal to the one before and a weight of 1 left
+// out, as a post-processor writes them; Z only in dimension 3), the retract, M30 and "%".
+// Every number reads back to the same double (no exponent: G-code numbers have none), so
+// read_gcode_nurbs gives the curve back exactly. False on a write error.
+bool gcode_nurbs_write(std::FILE *f, const curve_def &c, const gcode_job &job);
 
 } // namespace nurbs_interp

@@ -1,4 +1,4 @@
-#include "plan/suite_curves.hpp"
+#include "shapes/suite_curves.hpp"
 
 #include <cmath>
 
@@ -10,8 +10,7 @@ constexpr double PI = 3.14159265358979323846;
 
 // Appends the arc P0 P1 P2 with middle weight w to a chain of degree-2 spans: P0 must be the
 // chain's last point (or the chain empty); the span gets the raw knot length `len`.
-void add_arc(curve_def &c, nurbs_ctrl_pt p0, nurbs_ctrl_pt p1, nurbs_ctrl_pt p2,
-             double len) {
+void add_arc(curve_def &c, nurbs_ctrl_pt p0, nurbs_ctrl_pt p1, nurbs_ctrl_pt p2, double len) {
     if (c.points.empty()) {
         c.points.push_back(p0);
         c.knots = {0.0, 0.0, 0.0};

@@ -1,4 +1,4 @@
-#include "plan/reference_curves.hpp"
+#include "shapes/reference_curves.hpp"
 
 #include <cmath>
 #include <iterator> // begin, end of the stadium's points
@@ -47,10 +47,10 @@ curve_def stadium(double R, double L) {
     const double w = std::sqrt(0.5);
     // Quarter arcs about (L, R) and (0, R), edges along y = 0 and y = 2R.
     const nurbs_ctrl_pt pts[] = {{0, 0, 0, 1},      {L / 2, 0, 0, 1},     {L, 0, 0, 1},
-                                    {L + R, 0, 0, w},  {L + R, R, 0, 1},     {L + R, 2 * R, 0, w},
-                                    {L, 2 * R, 0, 1},  {L / 2, 2 * R, 0, 1}, {0, 2 * R, 0, 1},
-                                    {-R, 2 * R, 0, w}, {-R, R, 0, 1},        {-R, 0, 0, w},
-                                    {0, 0, 0, 1}};
+                                 {L + R, 0, 0, w},  {L + R, R, 0, 1},     {L + R, 2 * R, 0, w},
+                                 {L, 2 * R, 0, 1},  {L / 2, 2 * R, 0, 1}, {0, 2 * R, 0, 1},
+                                 {-R, 2 * R, 0, w}, {-R, R, 0, 1},        {-R, 0, 0, w},
+                                 {0, 0, 0, 1}};
     c.points.assign(std::begin(pts), std::end(pts));
     c.knots = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
     return c;
