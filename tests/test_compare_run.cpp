@@ -67,7 +67,7 @@ TEST_F(CompareRunLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) {
         make_profile(60, [](std::size_t i) { return i % 5 == 4 ? 0.5 : 100.0; });
     G_worst_s_mismatch = G_worst_t_mismatch = 0;
     G_calls = 0;
-    const compare_method m{"overshoot", nullptr, overshooting_step, false};
+    const compare_method m{"overshoot", "", overshooting_step};
     const method_result r = run_method(m, &curve, LINE_LEN, prof);
 
     // The expected run, step by step: where the parameter lands and which steps are scored.
@@ -133,11 +133,11 @@ double halving_the_rest(const compare_step &in) {
 
 TEST_F(CompareRunLine, BrokenMethodsFailInTheirRowAndOthersRunOn) {
     const feed_profile prof = make_profile(300, [](std::size_t) { return 2.0; });
-    const compare_method nan_method{"nan_double", nullptr, nan_at_sample_5, false};
-    const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
-    const compare_method back_method{"backwards_double", nullptr, backwards, false};
-    const compare_method creep_method{"creeping_double", nullptr, creeping, false};
-    const compare_method jump_method{"jumping_back_double", nullptr, jumping_back, false};
+    const compare_method nan_method{"nan_double", "", nan_at_sample_5};
+    const compare_method stuck_method{"stuck_double", "", stuck};
+    const compare_method back_method{"backwards_double", "", backwards};
+    const compare_method creep_method{"creeping_double", "", creeping};
+    const compare_method jump_method{"jumping_back_double", "", jumping_back};
     const compare_method *newton = find_compare_method("NewtonRaphson");
     ASSERT_NE(newton, nullptr);
 
@@ -187,7 +187,7 @@ TEST_F(CompareRunLine, ArrivingAtTheEndWithoutClampingIsNotAStall) {
     // 2 mm/s is 5e-4 mm per period: 1998 full steps, then halving the last 1e-3 mm leaves less
     // than COMPARE_END_TOL = 1e-6 mm after 10 more.
     const feed_profile prof = make_profile(3000, [](std::size_t) { return 2.0; });
-    const compare_method m{"halving_double", nullptr, halving_the_rest, false};
+    const compare_method m{"halving_double", "", halving_the_rest};
     const method_result r = run_method(m, &curve, LINE_LEN, prof);
     EXPECT_FALSE(r.failed) << r.reason;
     EXPECT_TRUE(r.reached_end);
@@ -200,7 +200,7 @@ TEST_F(CompareRunLine, StandingStillIsNotAStall) {
     // At a feed of 0 (and below 1 mm/s) a parameter that does not move is correct.
     const feed_profile prof =
         make_profile(3 * COMPARE_STALL_SAMPLES, [](std::size_t i) { return i % 2 ? 0.0 : 0.5; });
-    const compare_method stuck_method{"stuck_double", nullptr, stuck, false};
+    const compare_method stuck_method{"stuck_double", "", stuck};
     const method_result r = run_method(stuck_method, &curve, LINE_LEN, prof);
     EXPECT_FALSE(r.failed) << r.reason;
     EXPECT_EQ(r.steps, prof.v.size());
@@ -271,7 +271,7 @@ double running_ahead(const compare_step &in) {
 TEST_F(CompareRunLine, JumpsAndDriftFailEvenWhenTheyReachTheEnd) {
     const feed_profile prof = make_profile(2000, [](std::size_t) { return 40.0; }); // 0.01 mm
     const method_result jump =
-        run_method(compare_method{"jump", nullptr, jumping_ahead, false}, &curve, LINE_LEN, prof);
+        run_method(compare_method{"jump", "", jumping_ahead}, &curve, LINE_LEN, prof);
     EXPECT_TRUE(jump.failed);
     EXPECT_FALSE(jump.reached_end) << "reaching the end by a jump is not an ok run";
     EXPECT_NE(jump.reason.find("jumped 0.99 mm in one period"), std::string::npos) << jump.reason;
@@ -280,7 +280,7 @@ TEST_F(CompareRunLine, JumpsAndDriftFailEvenWhenTheyReachTheEnd) {
     // Twice v*T is no jump, but 0.1 mm + 1e-4 of the commanded length is crossed after about
     // 10 steps of 0.01 mm ahead: a failure with its time and place, not "ok, reached u = 1".
     const method_result ahead =
-        run_method(compare_method{"ahead", nullptr, running_ahead, false}, &curve, LINE_LEN, prof);
+        run_method(compare_method{"ahead", "", running_ahead}, &curve, LINE_LEN, prof);
     EXPECT_TRUE(ahead.failed);
     EXPECT_NE(ahead.reason.find("drifted 0.1"), std::string::npos) << ahead.reason;
     EXPECT_EQ(ahead.steps, 11u);
@@ -333,8 +333,8 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
     setup.curve_length = LINE_LEN;
     // With its state saved and restored, every rerun gives the run's result.
     G_counter = 0;
-    const compare_method stateful{"stateful", [] { G_counter = 0; }, counting_step,
-                                  false,      save_counter,          restore_counter};
+    const compare_method stateful{"stateful", "",           counting_step,  [] { G_counter = 0; },
+                                  nullptr,    save_counter, restore_counter};
     method_result r = run_method(stateful, setup, prof);
     ASSERT_FALSE(r.failed) << r.reason;
     replay_worst(stateful, setup, prof, r);
@@ -342,7 +342,7 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
     EXPECT_EQ(r.replay_error, "");
     EXPECT_EQ(G_counter, 400.0) << "the state the run left is given back";
     // Without them the replay sees the counter of the end of the run: an error, not a figure.
-    const compare_method forgetful{"forgetful", [] { G_counter = 0; }, counting_step, false};
+    const compare_method forgetful{"forgetful", "", counting_step, [] { G_counter = 0; }};
     method_result f = run_method(forgetful, setup, prof);
     replay_worst(forgetful, setup, prof, f);
     EXPECT_NE(f.replay_error.find("did not give the run's result"), std::string::npos);

@@ -13,6 +13,7 @@
 #include "compare/report.hpp"
 #include "compare/methods.hpp"
 #include "compare/run.hpp"
+#include "plan/joints.hpp"
 #include "compare/stats.hpp"
 #include "core/interpolate.hpp"
 #include "profile_util.hpp"
@@ -99,7 +100,7 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
 
     for (const compare_method &m : compare_methods()) {
         const std::vector<std::string> row = row_of(text, m.name);
-        ASSERT_GE(row.size(), 18u) << m.name << " row missing in\n" << text;
+        ASSERT_GE(row.size(), 24u) << m.name << " row missing in\n" << text;
         EXPECT_EQ(status_of(row), "ok,") << m.name << ": " << text;
         // FCP's table belongs to the curve it was made for; the others measure this curve.
         if (std::string(m.name) != "FCP") {
@@ -117,7 +118,7 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
     EXPECT_NE(text.find("worst replayed [ns]"), std::string::npos);
     // Newton-Raphson's worst replayed step is a real cost: a few microseconds, not the tens
     // that interruptions add (the limit, 10% of the period, is the target for a servo cycle).
-    EXPECT_LT(std::stod(newton[13]), 25000.0) << text;
+    EXPECT_LT(std::stod(newton[19]), 25000.0) << text;
 
     // CSV: a header and one row per sample, two fields per method after time and feed.
     std::istringstream lines(read_file(csv));
@@ -129,7 +130,7 @@ TEST_F(InterpCompareProgram, FullRunReportsEveryMethodAndWritesCsvAndPlot) {
         return std::count(l.begin(), l.end(), ',') + 1;
     };
     const auto width = fields(line);
-    EXPECT_EQ(width, 2 + 3 * 9);
+    EXPECT_EQ(width, 2 + 5 * 9);
     while (std::getline(lines, line)) {
         EXPECT_EQ(fields(line), width) << "row " << rows;
         ++rows;
@@ -153,7 +154,8 @@ TEST_F(InterpCompareProgram, MethodsSubsetInTheOrderGiven) {
     EXPECT_LT(text.find("\nRK2 "), text.find("\nTaylor3 "));
     const std::string head = read_file(csv).substr(0, read_file(csv).find('\n'));
     EXPECT_EQ(head, "time_s,feed_mm_s,RK2_rel_err,RK2_call_ns,Taylor3_rel_err,Taylor3_call_ns,"
-                    "RK2_chord_err_mm,Taylor3_chord_err_mm");
+                    "RK2_chord_err_mm,Taylor3_chord_err_mm,RK2_at_joint,RK2_axis_jerk_mm_s3,"
+                    "Taylor3_at_joint,Taylor3_axis_jerk_mm_s3");
 }
 
 TEST_F(InterpCompareProgram, BadInputsFailClearlyAndLeaveOutputsAlone) {
@@ -270,7 +272,7 @@ TEST(InterpCompareFcpTable, OnAnotherCurveFcpRunsWithATableFittedForIt) {
     const std::string fitted = read_file(out);
     EXPECT_NE(fitted.find("fitted a table of 400 pieces for it in"), std::string::npos) << fitted;
     const std::vector<std::string> row = row_of(fitted, "FCP");
-    ASSERT_GE(row.size(), 18u) << fitted;
+    ASSERT_GE(row.size(), 24u) << fitted;
     EXPECT_EQ(status_of(row), "ok,") << fitted;
     EXPECT_LT(std::stod(row[2]), 1e-6) << "a table fitted for the curve follows it";
 
@@ -373,20 +375,27 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
                                           "/curves/suite.txt --samples 300 --out " +
                             dir.file("suite") + (plots ? "" : " --no-plots");
     ASSERT_EQ(run(cmd, out, err), 0) << read_file(err);
-    // One row per curve, profile and method, a header, and every run ok on its curve.
+    // One row per curve, profile, policy (a curve with joints has both) and method, a header,
+    // and every run ok on its curve.
     std::istringstream csv(read_file(dir.file("suite/summary.csv")));
     std::string line;
     std::getline(csv, line);
-    EXPECT_EQ(line, "curve,profile,method,steps,fluct_max,fluct_rms,chord_err_max_mm,drift_mm,"
-                    "median_ns,worst_replayed_ns,status");
+    EXPECT_EQ(line, "curve,profile,joints,period_s,method,steps,fluct_max,fluct_max_at_joints,"
+                    "fluct_max_elsewhere,fluct_rms,chord_err_max_mm,drift_mm,axis_acc_max_mm_s2,"
+                    "axis_jerk_max_mm_s3,axis_acc_ratio,axis_jerk_ratio,median_ns,"
+                    "worst_replayed_ns,status");
     std::size_t rows = 0, pairs = 0;
     std::istringstream manifest(read_file(NURBS_BUNDLED_DATA "/curves/suite.txt"));
     while (std::getline(manifest, line)) {
         if (line.empty() || line[0] == '#') continue;
         std::istringstream words(line);
-        std::string w;
-        for (words >> w; words >> w;)
-            ++pairs;
+        std::string curve_file, w;
+        words >> curve_file;
+        nurbs_curve c;
+        nurbs_curve_alloc_file((NURBS_BUNDLED_DATA "/curves/" + curve_file).c_str(), &c);
+        const std::size_t policies = curve_joints(c).empty() ? 1 : 2;
+        while (words >> w)
+            pairs += policies;
     }
     csv.clear();
     while (std::getline(csv, line)) {
@@ -395,10 +404,11 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
     }
     EXPECT_EQ(rows, pairs * compare_methods().size());
     const std::string md = read_file(dir.file("suite/summary.md"));
-    EXPECT_EQ(md.rfind("| curve | profile | method |", 0), 0u);
+    EXPECT_EQ(md.rfind("| curve | profile | joints | period [s] | method |", 0), 0u);
     EXPECT_NE(read_file(out).find(md), std::string::npos) << "summary.md is printed at the end";
     if (plots) {
         EXPECT_EQ(read_file(dir.file("suite/circle__circle_fprof.png")).substr(1, 3), "PNG");
+        EXPECT_EQ(read_file(dir.file("suite/circle__circle_fprof__split.png")).substr(1, 3), "PNG");
     }
     EXPECT_NE(read_file(err).find("interp_suite: [2/"), std::string::npos) << "progress";
 }

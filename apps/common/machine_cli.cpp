@@ -1,6 +1,7 @@
 #include "common/machine_cli.hpp"
 
 #include "common/tool_cli.hpp" // finite_in
+#include "io/format.hpp"
 
 namespace nurbs_interp {
 
@@ -39,6 +40,23 @@ machine_limits machine_from(const machine_options &o) {
     }
     m.period = o.period;
     return m;
+}
+
+double run_period(const feed_profile &prof, const machine_options &o, const std::string &path) {
+    if (o.period_option && o.period_option->count() > 0) {
+        check_profile_period(prof, o.period, path);
+        return o.period;
+    }
+    return profile_period(prof);
+}
+
+std::string machine_text(const machine_limits &m) {
+    if (!machine_has_axes(m)) return "";
+    auto three = [](const std::array<double, 3> &x) {
+        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
+    };
+    return "X,Y,Z velocity " + three(m.vel) + " mm/s, acceleration " + three(m.acc) +
+           " mm/s^2, jerk " + three(m.jerk) + " mm/s^3 (0: none)";
 }
 
 } // namespace nurbs_interp

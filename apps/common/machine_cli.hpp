@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <vector>
 
+#include "io/feed_profile.hpp"
 #include "plan/machine.hpp"
 
 namespace nurbs_interp {
@@ -24,6 +25,13 @@ void add_machine_options(CLI::App &app, machine_options &o, bool axes);
 
 // Returns the limits the options give.
 machine_limits machine_from(const machine_options &o);
+
+// Returns the servo period a run of `prof` (read from `path`) uses: --period when given (the
+// profile must have been made for it: check_profile_period), else the profile's own.
+double run_period(const feed_profile &prof, const machine_options &o, const std::string &path);
+
+// Returns the axis limits as text ("X,Y,Z: velocity .. mm/s, ..."), "" when none is given.
+std::string machine_text(const machine_limits &m);
 
 // The text --help shows about a machine file.
 inline constexpr const char *MACHINE_HELP =

@@ -1,23 +1,22 @@
 // interp_suite: every interpolator on every curve of the comparison suite, with the feed
-// profiles made for each; one summary table over all of them (CSV and Markdown) and one plot
-// per curve and profile.
+// profiles made for each, through and split at the joints; one summary table over all of them
+// (CSV and Markdown) and one plot per curve, profile and policy.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "io/atomic_file.hpp"
+#include "common/machine_cli.hpp"
+#include "common/plot.hpp"
+#include "common/tool_cli.hpp"
 #include "compare/methods.hpp"
 #include "compare/report.hpp"
-#include "interp_compare/plot.hpp"
 #include "compare/session.hpp"
-#include "plan/curve_length.hpp"
+#include "io/atomic_file.hpp"
 #include "io/curve_load.hpp"
-#include "io/feed_profile.hpp"
-#include "io/format.hpp"
 #include "io/suite_manifest.hpp"
-#include "common/tool_cli.hpp"
+#include "plan/curve_length.hpp"
 
 using namespace nurbs_interp;
 namespace fs = std::filesystem;
@@ -27,10 +26,12 @@ namespace {
 const char *const DESCRIPTION =
     "Runs every interpolator on every curve of the suite, as interp_compare does (the same\n"
     "statistics, FCP with a table fitted for each curve the compiled-in table was not made\n"
-    "for), and writes into OUT: summary.csv (one row per curve, profile and method: curve,\n"
-    "profile, method, steps, fluct max, fluct RMS, chord err max [mm], drift [mm], median [ns],\n"
-    "worst replayed [ns], status), summary.md (the same as a Markdown table, also printed at\n"
-    "the end) and one plot per curve and profile, <curve>__<profile>.png (needs gnuplot).\n"
+    "for), each profile at its own servo period (its period line; 0.00025 s without one), on a\n"
+    "curve with joints both through them and split at them (--joints), and writes into OUT:\n"
+    "summary.csv (one row per curve, profile, policy and method: curve, profile, joints,\n"
+    "period_s, method, the numbers of interp_compare's table that the suite keeps, status),\n"
+    "summary.md (the same as a Markdown table, also printed at the end) and one plot per\n"
+    "curve, profile and policy, <curve>__<profile>.png and <curve>__<profile>__split.png.\n"
     "The suite is a manifest: one line per curve, \"<curve file> <profile> [<profile> ...]\",\n"
     "paths relative to the manifest's directory, '#' starting a comment.";
 
@@ -46,96 +47,70 @@ const char *const FOOTER =
     "should not hold made '_' (\"..\" made \"up\"); two runs whose plots would have the same\n"
     "name are refused. An output in OUT that is the manifest, a curve or a profile is refused\n"
     "before the first run, as is an OUT holding a control character when plots are drawn.\n"
+    "Axis limits (--axis-*, --config) give the ratio columns of every run.\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {
-    std::string manifest = "data/curves/suite.txt", out = "build/suite";
+    std::string manifest = "data/curves/suite.txt", out = "build/suite", joints = "both";
     long samples = 0; // 0: whole profiles
     bool plots = true;
+    machine_options machine;
 };
 
-// Returns `text` quoted for CSV (quotes doubled).
-std::string csv_quoted(const std::string &text) {
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-// Returns `text` as a CSV field: as it is, or quoted when it holds a comma, a quote or a line
-// end (a path may).
-std::string csv_field(const std::string &text) {
-    return text.find_first_of(",\"\r\n") == std::string::npos ? text : csv_quoted(text);
-}
-
-// Returns `text` as a Markdown table cell: '|' would end the cell, so it becomes '/'.
-std::string md_field(std::string text) {
-    for (std::size_t k; (k = text.find('|')) != std::string::npos;)
-        text.replace(k, 1, "/");
-    return text;
-}
-
-// The summary rows of one curve and profile, for the CSV and the Markdown table.
-struct summary_row {
-    std::string curve, profile, method;
-    const method_result *r;
-};
-
-std::string row_text(const summary_row &row, const char *sep, bool markdown) {
-    const method_result &r = *row.r;
-    auto num = [](const char *f, double x) { return std::isnan(x) ? std::string("-") : fmt(f, x); };
-    const auto field = [&](const std::string &text) {
-        return markdown ? md_field(text) : csv_field(text);
-    };
-    const std::string outcome = r.failed ? "FAILED: " + r.reason : "ok";
-    const std::string status = markdown ? md_field(outcome) : csv_quoted(outcome);
-    const std::vector<std::string> fields = {field(row.curve),
-                                             field(row.profile),
-                                             row.method,
-                                             std::to_string(r.steps),
-                                             num("%.3e", r.fluct_max),
-                                             num("%.3e", r.fluct_rms),
-                                             num("%.3e", r.chord_max),
-                                             num("%.3e", r.drift),
-                                             num("%.0f", r.t_median),
-                                             r.replayed ? num("%.0f", r.worst_replayed_ns) : "-",
-                                             status};
-    std::string out = markdown ? "| " : "";
-    for (std::size_t k = 0; k < fields.size(); ++k)
-        out += fields[k] + (k + 1 < fields.size() ? sep : "");
-    return out + (markdown ? " |\n" : "\n");
-}
-
-// The results of one curve and profile, kept until the summary is written.
+// The results of one curve, profile and policy, kept until the summary is written.
 struct pair_result {
     std::string curve, profile;
     std::vector<method_result> results;
 };
 
-// Runs one curve with all its profiles; draws a plot per profile into opt.out.
-void run_curve(const options &o, const suite_entry &e, std::size_t index, std::size_t count,
-               std::vector<pair_result> &all) {
-    nurbs_curve curve;
-    load_curve_checked(e.curve, &curve);
+// Returns the plot name of a run: the manifest's, with "__split" for the split policy.
+std::string plot_name(const std::string &name, joint_policy policy) {
+    if (policy == joint_policy::through) return name;
+    return fs::path(name).stem().string() + "__split.png";
+}
+
+// Returns the policies a curve is run with: --joints, and on a curve without joints through.
+std::vector<joint_policy> policies(const options &o, const joint_list &joints) {
+    if (o.joints == "through" || joints.u.empty()) return {joint_policy::through};
+    if (o.joints == "split") return {joint_policy::split};
+    return {joint_policy::through, joint_policy::split};
+}
+
+// Reads the profiles of an entry (shortened to --samples) and their periods.
+std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
+                                        std::vector<double> &periods) {
     std::vector<feed_profile> profiles;
-    double top_feed = 0;
     for (const std::string &p : e.profiles) {
         profiles.push_back(read_feed_profile_checked(p));
+        periods.push_back(run_period(profiles.back(), o.machine, p));
         feed_profile &prof = profiles.back();
         if (o.samples > 0 && prof.v.size() > std::size_t(o.samples)) {
             prof.v.resize(o.samples);
             prof.a.resize(o.samples);
             prof.j.resize(o.samples);
         }
-        for (double v : prof.v)
-            top_feed = std::max(top_feed, v);
     }
+    return profiles;
+}
+
+// Runs one curve with all its profiles and policies; draws a plot per run into opt.out.
+void run_curve(const options &o, const suite_entry &e, std::size_t index, std::size_t count,
+               const machine_limits *limits, std::vector<pair_result> &all) {
+    nurbs_curve curve;
+    load_curve_checked(e.curve, &curve);
+    std::vector<double> periods;
+    const std::vector<feed_profile> profiles = read_profiles(o, e, periods);
     compare_setup setup;
     setup.curve = &curve;
+    setup.limits = limits;
     arc_table arc;
     tool_arc_table(&curve, e.curve, "interp_suite", &arc);
     setup.curve_length = arc_table_length(arc);
-    const fcp_choice fcp = choose_fcp_table("", arc, e.curve, top_feed);
+    setup.joints = joints_of(arc);
+    double step = 0;
+    for (std::size_t k = 0; k < profiles.size(); ++k)
+        step = std::max(step, longest_step(profiles[k], periods[k]));
+    const fcp_choice fcp = choose_fcp_table("", arc, e.curve, step);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
     setup.fcp_refusal = fcp.refusal;
     std::vector<const compare_method *> methods;
@@ -143,35 +118,36 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
         methods.push_back(&m);
     std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, e.curve_name.c_str(),
                  fcp.note.c_str());
-    for (std::size_t k = 0; k < e.profiles.size(); ++k) {
-        const feed_profile &prof = profiles[k];
-        std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s: %zu samples\n", index + 1, count,
-                     e.curve_name.c_str(), e.profile_names[k].c_str(), prof.v.size());
-        pair_result pr{e.curve_name, e.profile_names[k],
-                       run_methods(methods, setup, prof, "interp_suite: ", false)};
-        if (o.plots) {
-            const std::string png = (fs::path(o.out) / e.plot_names[k]).string();
-            atomic_file image(png), data(plot_data_path(image));
-            draw_plot(image.temp_path(), png, data, prof, pr.results);
-            image.commit();
+    for (std::size_t k = 0; k < e.profiles.size(); ++k)
+        for (joint_policy policy : policies(o, setup.joints)) {
+            setup.period = periods[k];
+            setup.policy = policy;
+            std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s, %s: %zu samples\n", index + 1,
+                         count, e.curve_name.c_str(), e.profile_names[k].c_str(),
+                         joint_policy_name(policy), profiles[k].v.size());
+            pair_result pr{e.curve_name, e.profile_names[k],
+                           run_methods(methods, setup, profiles[k], "interp_suite: ", false)};
+            if (o.plots) {
+                const std::string png =
+                    (fs::path(o.out) / plot_name(e.plot_names[k], policy)).string();
+                atomic_file image(png), data(plot_data_path(image));
+                plot_extras extras;
+                extras.period = setup.period;
+                if (limits) extras.jerk_limits = limits->jerk;
+                extras.joint_times = joint_times(profiles[k], setup.joints, setup.period);
+                draw_plot(image.temp_path(), png, data, profiles[k], pr.results, extras);
+                image.commit();
+            }
+            all.push_back(std::move(pr));
         }
-        all.push_back(std::move(pr));
-    }
 }
 
 // Writes summary.csv and summary.md into opt.out; returns the Markdown text.
 std::string write_summary(const options &o, const std::vector<pair_result> &all) {
-    std::string csv = "curve,profile,method,steps,fluct_max,fluct_rms,chord_err_max_mm,drift_mm,"
-                      "median_ns,worst_replayed_ns,status\n";
-    std::string md = "| curve | profile | method | steps | fluct max [1] | fluct RMS [1] | chord "
-                     "err max [mm] | drift [mm] | median [ns] | worst replayed [ns] | status |\n"
-                     "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---|\n";
+    std::vector<suite_run> runs;
     for (const pair_result &pr : all)
-        for (const method_result &r : pr.results) {
-            const summary_row row{pr.curve, pr.profile, r.name, &r};
-            csv += row_text(row, ",", false);
-            md += row_text(row, " | ", true);
-        }
+        runs.push_back({pr.curve, pr.profile, &pr.results});
+    const std::string md = suite_summary_markdown(runs), csv = suite_summary_csv(runs);
     write_file_atomically((fs::path(o.out) / "summary.csv").string(),
                           [&](std::FILE *f) { std::fputs(csv.c_str(), f); });
     write_file_atomically((fs::path(o.out) / "summary.md").string(),
@@ -184,10 +160,11 @@ std::string write_summary(const options &o, const std::vector<pair_result> &all)
 void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
     const std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
     std::vector<std::string> outputs = {"summary.csv", "summary.md"};
-    if (o.plots) {
-        for (const suite_entry &e : entries)
-            outputs.insert(outputs.end(), e.plot_names.begin(), e.plot_names.end());
-    }
+    for (const suite_entry &e : entries)
+        for (const std::string &name : o.plots ? e.plot_names : std::vector<std::string>{}) {
+            outputs.push_back(name);
+            outputs.push_back(plot_name(name, joint_policy::split));
+        }
     for (const std::string &name : outputs)
         refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
     check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
@@ -207,9 +184,11 @@ int run_suite(const options &o) {
         throw tool_failure(o.out + ": cannot create the output directory (" + ec.message() + ")");
     check_outputs(o, entries);
     remove_temporaries_on_signal();
+    const machine_limits limits = machine_from(o.machine);
     std::vector<pair_result> all;
     for (std::size_t k = 0; k < entries.size(); ++k)
-        run_curve(o, entries[k], k, entries.size(), all);
+        run_curve(o, entries[k], k, entries.size(), machine_has_axes(limits) ? &limits : nullptr,
+                  all);
     const std::string md = write_summary(o, all);
     std::fputs(md.c_str(), stdout);
     const double secs =
@@ -237,7 +216,12 @@ int main(int argc, char **argv) {
             app.add_option("--samples", o.samples,
                            "run only the first N samples of each profile (a quick check)")
                 ->check(whole_in(1, PROFILE_MAX_SAMPLES));
+            app.add_option("--joints", o.joints,
+                           "steps across joints: through, split, or both (on curves with joints)")
+                ->check(CLI::IsMember({"through", "split", "both"}))
+                ->capture_default_str();
             app.add_flag("!--no-plots", o.plots, "leave the plots out (no gnuplot needed)");
+            add_machine_options(app, o.machine, true);
         },
         [&] { return run_suite(o); });
 }

@@ -1,6 +1,8 @@
 #include "compare/methods.hpp"
 
+#include <algorithm> // min
 #include <array>
+#include <vector>
 #include <cctype> // tolower
 
 #include "core/interpolate.hpp"
@@ -76,16 +78,23 @@ double step_newton(const compare_step &in) {
 }
 
 const std::array<compare_method, 9> METHODS = {{
-    {"FCP", nullptr, step_fcp, false},
-    {"Taylor2", nullptr, step_taylor2, false},
-    {"Taylor3", nullptr, step_taylor3, false},
-    {"Taylor2_ds", nullptr, step_taylor2_ds, false},
-    {"Taylor3_ds", nullptr, step_taylor3_ds, false},
-    {"RK2", nullptr, step_rk2, false},
-    {"T3SIA", nullptr, step_t3sia, true},
-    {"AdamsMoulton", start_adams_moulton, step_adams_moulton, false, save_adams_moulton,
-     restore_adams_moulton},
-    {"NewtonRaphson", nullptr, step_newton, true},
+    {"FCP",
+     "get_u_FCP, driven by its own travelled arc length (the sum of the measured step lengths), "
+     "with the table --fcp-table chooses",
+     step_fcp, nullptr, nullptr, nullptr, nullptr, true},
+    {"Taylor2", "get_u_Taylor2 (v, a; C', C'' evaluated at u)", step_taylor2},
+    {"Taylor3", "get_u_Taylor3 (v, a, j; C', C'', C''')", step_taylor3},
+    {"Taylor2_ds", "get_u_Taylor2_ds with ds = v*T (C', C'')", step_taylor2_ds},
+    {"Taylor3_ds", "get_u_Taylor3_ds with ds = v*T (C', C'', C''')", step_taylor3_ds},
+    {"RK2", "get_u_RK2 (C, C')", step_rk2},
+    {"T3SIA", "get_u_T3SIA (evaluates the curve itself)", step_t3sia, nullptr,
+     "s, tolerance 0.001 s"},
+    {"AdamsMoulton",
+     "get_u_AdamsMoulton with ct = the time since its motion began; its history is reset to 0 "
+     "when its motion begins",
+     step_adams_moulton, start_adams_moulton, nullptr, save_adams_moulton, restore_adams_moulton},
+    {"NewtonRaphson", "get_u_NewtonRaphson (C, C', C'')", step_newton, nullptr,
+     "mm, tolerance 1e-12 mm"},
 }};
 
 std::string lower(std::string s) {
@@ -108,8 +117,29 @@ const compare_method *find_compare_method(const std::string &name) {
     return nullptr;
 }
 
-bool method_uses_fcp_table(const compare_method &method) {
-    return method.step == step_fcp;
+std::string unknown_method_in(const std::string &list) {
+    std::vector<const compare_method *> seen;
+    for (std::size_t pos = 0; pos <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', pos), list.size());
+        const std::string name = list.substr(pos, comma - pos);
+        const compare_method *m = find_compare_method(name);
+        if (!m) return "unknown method \"" + name + "\" (known: " + compare_method_names() + ")";
+        for (const compare_method *s : seen)
+            if (s == m) return "method " + std::string(m->name) + " given twice";
+        seen.push_back(m);
+        pos = comma + 1;
+    }
+    return "";
+}
+
+std::string compare_method_help() {
+    std::string help;
+    for (const compare_method &m : METHODS) {
+        std::string line = "  " + std::string(m.name);
+        line.resize(17, ' ');
+        help += line + m.about + "\n";
+    }
+    return help;
 }
 
 std::string compare_method_names() {

@@ -28,20 +28,32 @@ struct method_state {
     double um1 = 0, um2 = 0;
 };
 
-// An interpolator as the comparison drives it.
+// An interpolator as the comparison drives it: one row of the table of methods.
 struct compare_method {
     const char *name;
-    // Prepares a fresh motion before the first step (null: nothing to prepare).
-    void (*start)();
+    // What the method is called with, for --help ("get_u_RK2 (C, C')").
+    const char *about;
     // One servo cycle: evaluates whatever the method takes as input at in.u and returns the
     // parameter at the end of the period. This whole call is what is timed.
     double (*step)(const compare_step &in);
-    // True when interp_last_iterations() reports the corrector updates of the last step.
-    bool iterative;
+    // Prepares a fresh motion before the first step, and again after a joint under the split
+    // policy (its history starts over there); null: nothing to prepare.
+    void (*start)() = nullptr;
+    // For a method with a corrector loop (interp_last_iterations() reports its updates): the
+    // unit and tolerance of the residual it reports ("mm, tolerance 1e-12 mm"); null otherwise.
+    const char *residual = nullptr;
     // Reads and sets the state the next step uses (null: the method keeps none).
     method_state (*save)() = nullptr;
     void (*restore)(const method_state &) = nullptr;
+    // Runs on a feedrate correction table (FCP): across a joint it takes the piece of its target
+    // arc length instead of stepping from the joint.
+    bool table = false;
 };
+
+// True when the method has a corrector loop whose updates and stops are reported.
+inline bool method_iterative(const compare_method &m) {
+    return m.residual != nullptr;
+}
 
 // Returns the library's interpolators, in the order of the summary table.
 std::span<const compare_method> compare_methods();
@@ -49,10 +61,14 @@ std::span<const compare_method> compare_methods();
 // Returns the method called `name` (case-insensitive, with or without "get_u_"), or null.
 const compare_method *find_compare_method(const std::string &name);
 
-// True for the method that runs on a feedrate correction table (FCP).
-bool method_uses_fcp_table(const compare_method &method);
+// Returns what is wrong with a comma-separated list of method names ("" when nothing): an
+// unknown name (the known ones listed) or a name given twice.
+std::string unknown_method_in(const std::string &list);
 
 // Returns the names of all methods, comma-separated, for messages.
 std::string compare_method_names();
+
+// Returns the methods' names and what each is called with, one per line, for --help.
+std::string compare_method_help();
 
 } // namespace nurbs_interp

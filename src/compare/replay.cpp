@@ -25,16 +25,16 @@ double counting_arc_len(double u, void *data) {
 // The inputs of step i of the run r.
 compare_step step_input(const compare_setup &setup, const feed_profile &prof,
                         const method_result &r, std::size_t i) {
-    return compare_step{r.u_in[i],      r.s_in[i],   prof.v[i],
-                        prof.a[i],      prof.j[i],   double(i) * COMPARE_PERIOD,
-                        COMPARE_PERIOD, setup.curve, setup.fcp};
+    return compare_step{r.u_in[i], r.s_in[i], prof.v[i],   prof.a[i], prof.j[i],
+                        r.t_in[i], r.period,  setup.curve, setup.fcp};
 }
 
-// Runs step i again from its recorded state; returns its result.
-double rerun(const compare_method &method, const compare_step &in, const method_result &r,
-             std::size_t i) {
+// Runs step i again from its recorded state, under the run's joint policy; returns its result.
+double rerun(const compare_method &method, const compare_setup &setup, const compare_step &in,
+             const method_result &r, std::size_t i) {
     if (method.restore) method.restore(r.state_in[i]);
-    return method.step(in);
+    double restart = -1;
+    return policy_step(method, in, setup.policy, setup.joints, &restart);
 }
 
 bool same_bits(double a, double b) {
@@ -54,17 +54,19 @@ step_work count_work(const compare_method &method, const compare_setup &setup,
     w.calls.assign(r.steps, 0);
     w.iterations.assign(r.steps, 0);
     set_arc_length_integrand(counting_arc_len);
+    set_joint_integrand(counting_arc_len);
     for (std::size_t i = 0; i < r.steps; ++i) {
         G_integrand_calls = 0;
-        const double un = rerun(method, step_input(setup, prof, r, i), r, i);
+        const double un = rerun(method, setup, step_input(setup, prof, r, i), r, i);
         w.calls[i] = G_integrand_calls;
-        w.iterations[i] = method.iterative ? interp_last_iterations() : 0;
+        w.iterations[i] = method_iterative(method) ? interp_last_iterations() : 0;
         const double next = i + 1 < r.steps ? r.u_in[i + 1] : r.end_u;
         if (!same_bits(un, next) && r.replay_error.empty() && (i + 1 < r.steps || !r.failed))
             r.replay_error = "the rerun of sample " + std::to_string(i) +
                              " did not give the run's result (its state was not restored)";
     }
     set_arc_length_integrand(nullptr);
+    set_joint_integrand(nullptr);
     return w;
 }
 
@@ -83,14 +85,16 @@ template <class T> std::vector<std::size_t> top(const std::vector<T> &values, st
 }
 
 // Returns the median time of COMPARE_REPLAY_REPEATS repetitions of step i, ns.
-double replay_median(const compare_method &method, const compare_step &in, method_result &r,
-                     std::size_t i, std::vector<double> &times) {
+double replay_median(const compare_method &method, const compare_setup &setup,
+                     const compare_step &in, method_result &r, std::size_t i,
+                     std::vector<double> &times) {
     const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
     const double expect = i + 1 < r.steps ? r.u_in[i + 1] : r.end_u;
     for (double &t : times) {
         if (method.restore) method.restore(r.state_in[i]);
+        double restart = -1;
         const std::int64_t t0 = tick_count();
-        const double un = method.step(in);
+        const double un = policy_step(method, in, setup.policy, setup.joints, &restart);
         const std::int64_t t1 = tick_count();
         t = static_cast<double>(t1 - t0) * tick_ns;
         if (!same_bits(un, expect) && r.replay_error.empty() && (i + 1 < r.steps || !r.failed))
@@ -118,7 +122,8 @@ void replay_worst(const compare_method &method, const compare_setup &setup,
     std::vector<double> times(COMPARE_REPLAY_REPEATS);
     r.worst_replayed_ns = -1;
     for (std::size_t i : candidates) {
-        const double median = replay_median(method, step_input(setup, prof, r, i), r, i, times);
+        const double median =
+            replay_median(method, setup, step_input(setup, prof, r, i), r, i, times);
         if (median > r.worst_replayed_ns) {
             r.worst_replayed_ns = median;
             r.worst_replayed_sample = i;
@@ -133,8 +138,8 @@ void replay_worst(const compare_method &method, const compare_setup &setup,
 noise_floor measure_noise(std::size_t samples, const compare_setup &setup) {
     const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
     std::vector<double> d(samples);
-    // Walk the curve in steps of 0.0625 mm (250 mm/s for one period) as the runs do.
-    const double du = setup.curve_length > 0 ? 0.0625 / setup.curve_length : 0;
+    // Walk the curve in steps of 250 mm/s for one period as the runs do.
+    const double du = setup.curve_length > 0 ? 250 * setup.period / setup.curve_length : 0;
     double u = 0;
     for (double &x : d) {
         const std::int64_t t0 = tick_count();

@@ -25,27 +25,33 @@ struct run_state {
     int stalled = 0;      // consecutive stalled samples
     double stall_u = 0.0; // where the stall began
     std::size_t stall_from = 0;
+    double origin = 0.0; // when the method's motion began (it starts over at a joint), s
+    double now = 0.0;    // the start of the current period, s
+    axis_tracker axes;   // the positions reached
 };
 
 // Where a step happened, for the messages: " at t = <start> s from u = <u>".
-std::string where(const compare_step &in) {
-    return " at t = " + fmt("%.5f", in.t) + " s from u = " + fmt("%.17g", in.u);
+std::string where(const compare_step &in, double now) {
+    return " at t = " + fmt("%.5f", now) + " s from u = " + fmt("%.17g", in.u);
 }
 
 // Returns why the step from in.u to un (true length ds) fails its method, or "" when it does
 // not: a parameter that is not finite or below 0, a step length that is not finite, a step
 // back along the curve, or a jump of several times the commanded length.
-std::string step_failure(const compare_step &in, double un, double ds) {
+std::string step_failure(const compare_step &in, double un, double ds, double now) {
     // The longest step the profile's own kinematics allow over one period.
     const double reach =
         in.v * in.T + std::fabs(in.a) * in.T * in.T / 2 + std::fabs(in.j) * in.T * in.T * in.T / 6;
-    if (!std::isfinite(un)) return "non-finite parameter (" + fmt("%g", un) + ")" + where(in);
-    if (un < 0.0) return "left the curve before its start: u = " + fmt("%.17g", un) + where(in);
-    if (!std::isfinite(ds)) return "non-finite step length to u = " + fmt("%.17g", un) + where(in);
-    if (ds < -COMPARE_BACK_TOL) return "moved backwards by " + fmt("%.3g", -ds) + " mm" + where(in);
+    if (!std::isfinite(un)) return "non-finite parameter (" + fmt("%g", un) + ")" + where(in, now);
+    if (un < 0.0)
+        return "left the curve before its start: u = " + fmt("%.17g", un) + where(in, now);
+    if (!std::isfinite(ds))
+        return "non-finite step length to u = " + fmt("%.17g", un) + where(in, now);
+    if (ds < -COMPARE_BACK_TOL)
+        return "moved backwards by " + fmt("%.3g", -ds) + " mm" + where(in, now);
     if (ds > COMPARE_JUMP_FACTOR * reach + COMPARE_BACK_TOL)
         return "jumped " + fmt("%.6g", ds) + " mm in one period, " + fmt("%.3g", ds / reach) +
-               " times v*T + |a|T^2/2 + |j|T^3/6 = " + fmt("%.3g", reach) + " mm," + where(in);
+               " times v*T + |a|T^2/2 + |j|T^3/6 = " + fmt("%.3g", reach) + " mm," + where(in, now);
     return "";
 }
 
@@ -55,7 +61,7 @@ std::string drift_failure(const run_state &st, const compare_step &in) {
     if (std::fabs(st.drift) <= bound) return "";
     return "drifted " + fmt("%.6g", st.drift) + " mm from the commanded length " +
            fmt("%.6g", st.commanded) + " mm (bound " + fmt("%.3g", bound) +
-           " mm) by t = " + fmt("%.5f", in.t + in.T) + " s, at s = " + fmt("%.6g", st.s) + " mm";
+           " mm) by t = " + fmt("%.5f", st.now + in.T) + " s, at s = " + fmt("%.6g", st.s) + " mm";
 }
 
 // Counts a stalled sample; returns the failure once COMPARE_STALL_SAMPLES are in a row.
@@ -77,6 +83,25 @@ std::string stall_failure(run_state &st, const compare_step &in, double ds, std:
            " s at u = " + fmt("%.17g", st.stall_u);
 }
 
+// Returns the true length of the step from ua to ub (ua <= ub or back), by the driver's
+// quadrature; under the split policy in pieces at the joints it passes, as the controller that
+// splits its steps there measures them (across a kink the quadrature resolves it only to about
+// 1e-11 mm).
+double step_length(const compare_setup &setup, double ua, double ub) {
+    const auto simpson = [&](double a, double b) {
+        return adaptiveSimpsons(nurbs_arc_len, setup.curve, a, b, COMPARE_QUAD_EPS,
+                                COMPARE_QUAD_DEPTH);
+    };
+    if (setup.policy == joint_policy::through || !(ua < ub)) return simpson(ua, ub);
+    double ds = 0, a = ua;
+    for (std::size_t k = next_joint(setup.joints, ua);
+         k < setup.joints.u.size() && setup.joints.u[k] < ub; ++k) {
+        ds += simpson(a, std::nextafter(setup.joints.u[k], a));
+        a = setup.joints.u[k];
+    }
+    return ds + simpson(a, ub);
+}
+
 // Counts how the last corrector loop ended.
 void count_stop(corrector_stops &s) {
     switch (interp_last_stop()) {
@@ -96,19 +121,22 @@ void count_stop(corrector_stops &s) {
     }
 }
 
-// Runs one timed servo cycle of `method` and returns the new parameter; records its time and
-// iterations into r at sample i.
-double timed_step(const compare_method &method, const compare_step &in, double tick_ns,
-                  method_result &r, run_state &st, std::size_t i) {
+// Runs one timed servo cycle of `method` under the setup's joint policy and returns the new
+// parameter; records its time and iterations into r at sample i.
+double timed_step(const compare_method &method, const compare_step &in, const compare_setup &setup,
+                  double tick_ns, method_result &r, run_state &st, std::size_t i) {
     r.u_in[i] = in.u;
     r.s_in[i] = in.s;
+    r.t_in[i] = in.t;
     if (method.save) r.state_in[i] = method.save();
+    double restart = -1;
     const std::int64_t t0 = tick_count();
-    const double un = method.step(in);
+    const double un = policy_step(method, in, setup.policy, setup.joints, &restart);
     const std::int64_t t1 = tick_count();
+    if (restart >= 0) st.origin = st.now + restart;
     r.steps = i + 1;
     r.call_ns[i] = static_cast<double>(t1 - t0) * tick_ns;
-    if (method.iterative) {
+    if (method_iterative(method)) {
         const int it = interp_last_iterations();
         st.iter_sum += it;
         r.iter_max = std::max(r.iter_max, it);
@@ -125,11 +153,16 @@ bool account_step(const compare_step &in, double un, const compare_setup &setup,
     // past (the evaluator's end rules), so a step is never longer than the curve.
     const double ua = std::clamp(in.u, 0.0, 1.0);
     const double ub = std::isfinite(un) ? std::clamp(un, 0.0, 1.0) : ua;
-    const double ds =
-        adaptiveSimpsons(nurbs_arc_len, setup.curve, ua, ub, COMPARE_QUAD_EPS, COMPARE_QUAD_DEPTH);
-    r.reason = step_failure(in, un, ds);
+    const double ds = step_length(setup, ua, ub);
+    r.reason = step_failure(in, un, ds, st.now);
     if (!r.reason.empty()) return r.failed = true, false;
     r.chord_err[i] = chord_error(setup.curve, ua, ub);
+    r.at_joint[i] = crosses_joint(setup.joints, ua, ub);
+    cart_point P;
+    nurbs_deBoor_eval(ub, -1, setup.curve, &P, nullptr, nullptr, nullptr);
+    const axis_difference d = axis_tracker_add(st.axes, P, in.T);
+    r.axis_jerk[i] = axis_largest(d.jerk);
+    axis_extremes_add(r.axis, d, setup.limits);
     const double ideal = in.v * in.T;
     const bool at_end = un >= 1.0 || setup.curve_length - (st.s + ds) < COMPARE_END_TOL;
     // Only a step that the curve's end cuts short of v*T is left out of the statistics.
@@ -177,17 +210,23 @@ double chord_error(nurbs_curve *curve, double u0, double u1) {
 method_result run_method(const compare_method &method, const compare_setup &setup,
                          const feed_profile &prof) {
     const std::size_t n = prof.v.size();
-    const double T = COMPARE_PERIOD;
+    const double T = setup.period;
     const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
     method_result r;
     r.name = method.name;
+    r.residual = method.residual ? method.residual : "";
+    r.period = T;
+    r.policy = setup.policy;
     r.samples = n;
-    r.iterative = method.iterative;
+    r.iterative = method_iterative(method);
     r.rel_err.assign(n, NaN);
     r.chord_err.assign(n, NaN);
     r.call_ns.assign(n, NaN);
+    r.at_joint.assign(n, 0);
+    r.axis_jerk.assign(n, NaN);
     r.u_in.assign(n, NaN);
     r.s_in.assign(n, NaN);
+    r.t_in.assign(n, NaN);
     r.state_in.assign(n, method_state{});
 
     if (method.start) method.start();
@@ -195,9 +234,11 @@ method_result run_method(const compare_method &method, const compare_setup &setu
     run_state st;
     for (std::size_t i = 0; i < n; ++i) {
         if (setup.progress && i % progress_every == 0) setup.progress(setup.progress_ctx, i, n);
-        const compare_step in{st.u,          st.s, prof.v[i],   prof.a[i], prof.j[i],
-                              double(i) * T, T,    setup.curve, setup.fcp};
-        const double un = timed_step(method, in, tick_ns, r, st, i);
+        st.now = double(i) * T;
+        const compare_step in{st.u,      st.s,        prof.v[i],
+                              prof.a[i], prof.j[i],   st.now - st.origin,
+                              T,         setup.curve, setup.fcp};
+        const double un = timed_step(method, in, setup, tick_ns, r, st, i);
         if (!account_step(in, un, setup, r, st, i)) break;
     }
     if (setup.progress) setup.progress(setup.progress_ctx, n, n);

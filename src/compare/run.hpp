@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "compare/axis_motion.hpp"
+#include "compare/joint_step.hpp"
 #include "compare/methods.hpp"
 #include "io/feed_profile.hpp"  // feed_profile
 #include "core/interpolate.hpp" // SERVO_PERIOD
@@ -18,7 +20,7 @@
 
 namespace nurbs_interp {
 
-// The servo period in seconds.
+// The servo period in seconds unless a run is given another.
 inline constexpr double COMPARE_PERIOD = SERVO_PERIOD;
 // Samples with a feed below this (mm/s) are not scored: their relative error has no meaning
 // near a standstill, and they do not count towards a stall.
@@ -60,6 +62,9 @@ struct corrector_stops {
 // One method's run over a profile, and its statistics.
 struct method_result {
     std::string name;
+    std::string residual; // the residual's unit and tolerance (methods with a corrector loop)
+    double period = COMPARE_PERIOD; // s
+    joint_policy policy = joint_policy::through;
     std::size_t samples = 0; // profile samples
     std::size_t steps = 0;   // calls made (a failing call included)
     bool failed = false;
@@ -76,22 +81,31 @@ struct method_result {
     std::vector<double> chord_err;
     // Per sample: the cycle's duration in ns (timer overhead included), NaN for samples not run.
     std::vector<double> call_ns;
-    std::size_t scored = 0; // samples that count in the feed statistics
-    double fluct_max = 0;   // max of rel_err over the scored samples
-    double fluct_rms = 0;   // RMS of rel_err over the scored samples
-    double chord_max = 0;   // max of chord_err over the steps run, mm
-    double drift = 0;       // sum of (ds - v*T) over the scored and unscored steps, mm
-    double iter_mean = 0;   // corrector updates per call (iterative methods)
-    int iter_max = 0;       //
-    double t_median = 0;    // cycle time percentiles (nearest rank) and max, ns
-    double t_p99 = 0;       //
-    double t_p9999 = 0;     //
-    double t_max = 0;       //
-    bool iterative = false; // iter_mean and iter_max are meaningful
-    corrector_stops stops;  // iterative methods
-    // Per sample, what the step started from: the method's parameter, the travelled length and
-    // the method's state (so that any step can be run again alone; see compare_replay.hpp).
-    std::vector<double> u_in, s_in;
+    // Per sample: 1 when the step crossed a joint (one strictly between its ends).
+    std::vector<char> at_joint;
+    // Per sample: the largest axis jerk component the positions reached imply (third
+    // difference over T, mm/s^3), NaN for samples not run.
+    std::vector<double> axis_jerk;
+    axis_extremes axis;         // the axis motion's extremes over the steps run
+    std::size_t scored = 0;     // samples that count in the feed statistics
+    double fluct_max = 0;       // max of rel_err over the scored samples
+    double fluct_joints = 0;    // ... over the scored steps that crossed a joint (NaN: none)
+    double fluct_elsewhere = 0; // ... over the others (NaN: none)
+    double fluct_rms = 0;       // RMS of rel_err over the scored samples
+    double chord_max = 0;       // max of chord_err over the steps run, mm
+    double drift = 0;           // sum of (ds - v*T) over the scored and unscored steps, mm
+    double iter_mean = 0;       // corrector updates per call (iterative methods)
+    int iter_max = 0;           //
+    double t_median = 0;        // cycle time percentiles (nearest rank) and max, ns
+    double t_p99 = 0;           //
+    double t_p9999 = 0;         //
+    double t_max = 0;           //
+    bool iterative = false;     // iter_mean and iter_max are meaningful
+    corrector_stops stops;      // iterative methods
+    // Per sample, what the step started from: the method's parameter, the travelled length, the
+    // time since its motion began (it starts over at a joint under the split policy) and the
+    // method's state (so that any step can be run again alone; see replay.hpp).
+    std::vector<double> u_in, s_in, t_in;
     std::vector<method_state> state_in;
     // Filled by replay_worst (compare_replay.hpp).
     bool replayed = false;
@@ -108,10 +122,14 @@ using compare_progress = void (*)(void *ctx, std::size_t done, std::size_t total
 // What a run is given besides the method and the profile.
 struct compare_setup {
     nurbs_curve *curve = nullptr;
-    double curve_length = 0;             // mm, the accurate length (arc_length.hpp)
-    const fcp_table *fcp = nullptr;      // FCP's table (null: the compiled-in one)
-    std::string fcp_refusal;             // not empty: FCP's table is none, FCP fails so
-    compare_progress progress = nullptr; // may be null
+    double curve_length = 0;        // mm, the accurate length (arc_length.hpp)
+    double period = COMPARE_PERIOD; // the servo period T, s
+    joint_policy policy = joint_policy::through;
+    joint_list joints;                      // the curve's joints (the split policy's)
+    const machine_limits *limits = nullptr; // axis limits for the ratios (null: none)
+    const fcp_table *fcp = nullptr;         // FCP's table (null: the compiled-in one)
+    std::string fcp_refusal;                // not empty: FCP's table is none, FCP fails so
+    compare_progress progress = nullptr;    // may be null
     void *progress_ctx = nullptr;
 };
 

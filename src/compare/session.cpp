@@ -31,9 +31,9 @@ double check_table(fcp_choice &c, const arc_table &arc, double step) {
 } // namespace
 
 fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
-                            const std::string &curve_name, double top_feed) {
+                            const std::string &curve_name, double step) {
     fcp_choice c;
-    const double length = arc_table_length(arc), step = top_feed * COMPARE_PERIOD;
+    const double length = arc_table_length(arc);
     const double builtin = fcp_builtin_length();
     const bool matches = std::fabs(builtin - length) <= 1e-9 * length;
     if (option == "builtin" || (option.empty() && matches)) {
@@ -73,18 +73,39 @@ fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
     return c;
 }
 
+fcp_choice choose_fcp_table_for(const std::vector<const compare_method *> &methods,
+                                const std::string &option, const arc_table &arc,
+                                const std::string &curve_name, const feed_profile &prof,
+                                double period) {
+    bool table = false;
+    for (const compare_method *m : methods)
+        table = table || m->table;
+    if (!table) return {};
+    return choose_fcp_table(option, arc, curve_name, longest_step(prof, period));
+}
+
+double longest_step(const feed_profile &prof, double T) {
+    double top = 0;
+    for (double v : prof.v)
+        top = std::max(top, v);
+    return top * T;
+}
+
 method_result unrun_method(const compare_method &method, std::size_t samples,
                            const std::string &reason) {
     method_result r;
     r.name = method.name;
     r.samples = samples;
-    r.iterative = method.iterative;
+    r.iterative = method_iterative(method);
+    r.residual = method.residual ? method.residual : "";
     r.failed = true;
     r.reason = reason;
     const double NaN = std::nan("");
     r.rel_err.assign(samples, NaN);
     r.chord_err.assign(samples, NaN);
     r.call_ns.assign(samples, NaN);
+    r.axis_jerk.assign(samples, NaN);
+    r.at_joint.assign(samples, 0);
     summarise(r);
     return r;
 }
@@ -103,7 +124,7 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
         head.j.assign(prof.j.begin(), prof.j.begin() + n);
     }
     for (std::size_t k = 0; k < methods.size(); ++k) {
-        if (method_uses_fcp_table(*methods[k]) && !base.fcp_refusal.empty()) {
+        if (methods[k]->table && !base.fcp_refusal.empty()) {
             results.push_back(unrun_method(*methods[k], prof.v.size(), base.fcp_refusal));
             continue;
         }

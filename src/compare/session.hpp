@@ -20,12 +20,22 @@ struct fcp_choice {
 
 // Returns the table FCP runs with: `option` names a table file, or is "builtin" for the
 // compiled-in one, or is empty: the compiled-in one when its last breakpoint is the curve's
-// length to 1e-9, else one of 400 pieces fitted for the curve now, for steps of up to
-// top_feed * T (the note says how long that took and its E max). A table from a file or fitted
-// now is measured against the curve: one whose E max exceeds a whole step top_feed * T is
-// refused (`refusal` says why). Throws when a table file cannot be read.
+// length to 1e-9, else one of 400 pieces fitted for the curve now, for steps of up to `step`
+// mm (the top feed times the period; the note says how long that took and its E max). A table
+// from a file or fitted now is measured against the curve: one whose E max exceeds a whole step
+// is refused (`refusal` says why). Throws when a table file cannot be read.
 fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
-                            const std::string &curve_name, double top_feed);
+                            const std::string &curve_name, double step);
+
+// Returns the longest step of a profile at period T: its top feed times T, mm.
+double longest_step(const feed_profile &prof, double T);
+
+// Returns choose_fcp_table's choice when a method of `methods` runs on a table, for steps of up
+// to the profile's top feed times `period`; no choice (no table fitted) otherwise.
+fcp_choice choose_fcp_table_for(const std::vector<const compare_method *> &methods,
+                                const std::string &option, const arc_table &arc,
+                                const std::string &curve_name, const feed_profile &prof,
+                                double period);
 
 // Returns the result of a method that was not run, failed for `reason`, over `samples` samples.
 method_result unrun_method(const compare_method &method, std::size_t samples,

@@ -26,10 +26,14 @@ void summarise(method_result &r) {
     double sq = 0.0;
     r.scored = 0;
     r.fluct_max = 0;
-    for (double e : r.rel_err) {
+    r.fluct_joints = r.fluct_elsewhere = NaN;
+    for (std::size_t i = 0; i < r.rel_err.size(); ++i) {
+        const double e = r.rel_err[i];
         if (std::isnan(e)) continue;
         ++r.scored;
         r.fluct_max = std::max(r.fluct_max, e);
+        double &part = i < r.at_joint.size() && r.at_joint[i] ? r.fluct_joints : r.fluct_elsewhere;
+        part = std::isnan(part) ? e : std::max(part, e);
         sq += e * e;
     }
     r.fluct_rms = r.scored ? std::sqrt(sq / static_cast<double>(r.scored)) : NaN;

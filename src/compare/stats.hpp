@@ -12,8 +12,8 @@ namespace nurbs_interp {
 // Returns the nearest-rank p-quantile (0 < p <= 1) of the values (reordered); NaN when empty.
 double nearest_rank(std::vector<double> &values, double p);
 
-// Fills the statistics of `r` (scored, fluct_max, fluct_rms, chord_max, cycle-time percentiles)
-// from its per-sample arrays over the steps it made.
+// Fills the statistics of `r` (scored, fluct_max, fluct_rms, fluct_joints, fluct_elsewhere,
+// chord_max, cycle-time percentiles) from its per-sample arrays over the steps it made.
 void summarise(method_result &r);
 
 // The cost of reading the clock: durations of back-to-back pairs of tick_count() calls.
