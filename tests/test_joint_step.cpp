@@ -12,8 +12,8 @@
 #include "core/interpolate.hpp"
 #include "plan/arc_length.hpp"
 #include "plan/joints.hpp"
-#include "plan/reference_curves.hpp"
-#include "plan/suite_curves.hpp"
+#include "shapes/reference_curves.hpp"
+#include "shapes/suite_curves.hpp"
 #include "profile_util.hpp"
 #include "test_curves.hpp"
 
