@@ -32,18 +32,14 @@ void expect_same_record(const nurbs_curve &a, const nurbs_curve &b, const std::s
     EXPECT_EQ(a.k_start, b.k_start) << what;
     EXPECT_EQ(a.k_end, b.k_end) << what;
     EXPECT_EQ(std::memcmp(&a.L, &b.L, sizeof a.L), 0) << what;
-    EXPECT_TRUE(same_bits(a.knots, b.knots)) << what;
-    EXPECT_TRUE(same_bits(a.knots_1d, b.knots_1d)) << what;
-    EXPECT_TRUE(same_bits(a.knots_2d, b.knots_2d)) << what;
-    EXPECT_TRUE(same_bits(a.knots_3d, b.knots_3d)) << what;
-    EXPECT_TRUE(same_bits(a.control_points, b.control_points)) << what;
-    EXPECT_TRUE(same_bits(a.control_points_1d, b.control_points_1d)) << what;
-    EXPECT_TRUE(same_bits(a.control_points_2d, b.control_points_2d)) << what;
-    EXPECT_TRUE(same_bits(a.control_points_3d, b.control_points_3d)) << what;
-    EXPECT_TRUE(same_bits(a.tmp_pts, b.tmp_pts)) << what;
-    EXPECT_TRUE(same_bits(a.tmp_pts_1d, b.tmp_pts_1d)) << what;
-    EXPECT_TRUE(same_bits(a.tmp_pts_2d, b.tmp_pts_2d)) << what;
-    EXPECT_TRUE(same_bits(a.tmp_pts_3d, b.tmp_pts_3d)) << what;
+    for (auto knots : {&nurbs_curve::knots, &nurbs_curve::knots_1d, &nurbs_curve::knots_2d,
+                       &nurbs_curve::knots_3d})
+        EXPECT_TRUE(same_bits(a.*knots, b.*knots)) << what;
+    for (auto points :
+         {&nurbs_curve::control_points, &nurbs_curve::control_points_1d,
+          &nurbs_curve::control_points_2d, &nurbs_curve::control_points_3d, &nurbs_curve::tmp_pts,
+          &nurbs_curve::tmp_pts_1d, &nurbs_curve::tmp_pts_2d, &nurbs_curve::tmp_pts_3d})
+        EXPECT_TRUE(same_bits(a.*points, b.*points)) << what;
     EXPECT_TRUE(a.ctp_u && b.ctp_u && a.kL && b.kL && a.subku && b.subku && a.subkL && b.subkL)
         << what;
 }

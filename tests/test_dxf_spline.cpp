@@ -7,13 +7,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib> // free of the memory stream
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "io/dxf_spline.hpp"
 #include "io/format.hpp"
+#include "test_util.hpp" // written_text
 
 using namespace nurbs_interp;
 
@@ -290,14 +290,7 @@ TEST(DxfSpline, AByteOrderMarkIsSkippedAndTheImportBoundIsCheckedWhenDeclared) {
 
 // Returns the drawing dxf_spline_write writes for `c` and `d`.
 std::string drawing_of(const curve_def &c, const dxf_drawing &d) {
-    char *buf = nullptr;
-    std::size_t size = 0;
-    std::FILE *f = open_memstream(&buf, &size);
-    EXPECT_TRUE(dxf_spline_write(f, c, d));
-    std::fclose(f);
-    std::string text(buf, size);
-    std::free(buf);
-    return text;
+    return test_util::written_text([&](std::FILE *f) { return dxf_spline_write(f, c, d); });
 }
 
 TEST(DxfSpline, WrittenDrawingsReadBackExactly) {

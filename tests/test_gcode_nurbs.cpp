@@ -7,13 +7,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib> // free of the memory stream
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "io/format.hpp"
 #include "io/gcode_nurbs.hpp"
+#include "test_util.hpp" // written_text
 
 using namespace nurbs_interp;
 
@@ -203,14 +203,7 @@ TEST(GcodeNurbs, InchesAreConvertedToMillimetresAndAByteOrderMarkIsSkipped) {
 
 // Returns the program gcode_nurbs_write writes for `c` and `job`.
 std::string program_of(const curve_def &c, const gcode_job &job) {
-    char *buf = nullptr;
-    std::size_t size = 0;
-    std::FILE *f = open_memstream(&buf, &size);
-    EXPECT_TRUE(gcode_nurbs_write(f, c, job));
-    std::fclose(f);
-    std::string text(buf, size);
-    std::free(buf);
-    return text;
+    return test_util::written_text([&](std::FILE *f) { return gcode_nurbs_write(f, c, job); });
 }
 
 TEST(GcodeNurbs, WrittenProgramsReadBackExactly) {

@@ -1,9 +1,11 @@
-// Helpers shared by the test suites: temporary files, curves built in memory and curve-file
-// texts.
+// Helpers shared by the test suites: temporary files, curves built in memory, curve-file texts
+// and what a writer writes to a memory stream.
 #pragma once
 
+#include <gtest/gtest.h> // EXPECT_TRUE in written_text
+
 #include <cstdio>
-#include <cstdlib>         // mkdtemp, system
+#include <cstdlib>         // mkdtemp, system, free
 #include <sys/stat.h>      // lstat, mknod
 #include <sys/sysmacros.h> // makedev
 #include <sys/wait.h>      // WIFEXITED
@@ -60,6 +62,19 @@ inline void load_curve(const std::vector<nurbs_ctrl_pt> &pts, unsigned deg, nurb
 inline void load_curve(const temp_dir &, const std::vector<nurbs_ctrl_pt> &pts, unsigned deg,
                        nurbs_curve *curve, unsigned dim = 2) {
     load_curve(pts, deg, curve, dim);
+}
+
+// Returns what `write` (a writer taking a FILE *, returning false on a write error) writes,
+// through a memory stream; a failed write fails the test.
+template <class Write> std::string written_text(Write write) {
+    char *buf = nullptr;
+    std::size_t size = 0;
+    std::FILE *f = open_memstream(&buf, &size);
+    EXPECT_TRUE(write(f));
+    std::fclose(f);
+    std::string text(buf, size);
+    std::free(buf);
+    return text;
 }
 
 // Control points that make a clamped uniform curve of degree `deg` with `ncp` points the
