@@ -173,45 +173,6 @@ void refuse_trailing(text_scan &in, const std::string &name, std::uint32_t ncp) 
 
 } // namespace
 
-void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
-    const std::string name = path ? path : DEFAULT_CURVE_PATH;
-    std::FILE *f = std::fopen(name.c_str(), "r");
-    if (!f)
-        throw nurbs_file_error(nurbs_file_error::open_failed, nurbs_interp::NURBS_OPEN_ERROR, name,
-                               errno);
-    file_closer closer{f};
-    nurbs_interp::nurbs_curve_load_stream(f, name, curve);
-}
-
-void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
-                                           nurbs_curve *curve, nurbs_trailing trailing) {
-    text_scan in = text_scan_open(f);
-
-    curve_def def;
-    std::uint32_t ncp = 0;
-    read_header(in, name, &ncp, &def);
-    std::vector<unsigned> knot_lines;
-    def.knots = read_knots(in, name, ncp + def.deg + 1, &knot_lines);
-    std::vector<double> unit;
-    if (!def.knots.empty()) {
-        std::size_t at = 0;
-        const std::string problem = knot_vector_problem(def.knots, def.deg, &at);
-        if (!problem.empty()) reject(name, knot_lines[at], problem);
-        unit = knots_on_unit_interval(def.knots, def.deg);
-        if (!knot_vector_problem(unit, def.deg, &at).empty())
-            reject(name, knot_lines[at], KNOTS_MERGED_ON_UNIT);
-    }
-    try {
-        def.points = read_points(in, name, ncp, def.dim);
-        if (trailing == nurbs_trailing::refused) refuse_trailing(in, name, ncp);
-        *curve = nurbs_curve_prepare(std::move(def.points), def.deg, unit);
-    } catch (const std::bad_alloc &) {
-        reject(name, scan_line(in),
-               "not enough memory for " + std::to_string(ncp) + " control points of degree " +
-                   std::to_string(def.deg));
-    }
-}
-
 nurbs_curve nurbs_interp::nurbs_curve_prepare(std::vector<nurbs_ctrl_pt> points, std::uint32_t deg,
                                               const std::vector<double> &unit) {
     const std::uint32_t ncp = static_cast<std::uint32_t>(points.size());
@@ -250,6 +211,45 @@ nurbs_curve nurbs_interp::nurbs_curve_prepare(std::vector<nurbs_ctrl_pt> points,
     derivative_polygon(c.control_points_1d, c.knots_1d, deg - 1, deg, c.control_points_2d);
     derivative_polygon(c.control_points_2d, c.knots_2d, deg - 2, deg - 1, c.control_points_3d);
     return c;
+}
+
+void nurbs_curve_alloc_file(const char *path, nurbs_curve *curve) {
+    const std::string name = path ? path : DEFAULT_CURVE_PATH;
+    std::FILE *f = std::fopen(name.c_str(), "r");
+    if (!f)
+        throw nurbs_file_error(nurbs_file_error::open_failed, nurbs_interp::NURBS_OPEN_ERROR, name,
+                               errno);
+    file_closer closer{f};
+    nurbs_interp::nurbs_curve_load_stream(f, name, curve);
+}
+
+void nurbs_interp::nurbs_curve_load_stream(std::FILE *f, const std::string &name,
+                                           nurbs_curve *curve, nurbs_trailing trailing) {
+    text_scan in = text_scan_open(f);
+
+    curve_def def;
+    std::uint32_t ncp = 0;
+    read_header(in, name, &ncp, &def);
+    std::vector<unsigned> knot_lines;
+    def.knots = read_knots(in, name, ncp + def.deg + 1, &knot_lines);
+    std::vector<double> unit;
+    if (!def.knots.empty()) {
+        std::size_t at = 0;
+        const std::string problem = knot_vector_problem(def.knots, def.deg, &at);
+        if (!problem.empty()) reject(name, knot_lines[at], problem);
+        unit = knots_on_unit_interval(def.knots, def.deg);
+        if (!knot_vector_problem(unit, def.deg, &at).empty())
+            reject(name, knot_lines[at], KNOTS_MERGED_ON_UNIT);
+    }
+    try {
+        def.points = read_points(in, name, ncp, def.dim);
+        if (trailing == nurbs_trailing::refused) refuse_trailing(in, name, ncp);
+        *curve = nurbs_curve_prepare(std::move(def.points), def.deg, unit);
+    } catch (const std::bad_alloc &) {
+        reject(name, scan_line(in),
+               "not enough memory for " + std::to_string(ncp) + " control points of degree " +
+                   std::to_string(def.deg));
+    }
 }
 
 void nurbs_curve_free(nurbs_curve *curve) {

@@ -110,7 +110,7 @@ inline constexpr const char *KNOTS_MERGED_ON_UNIT =
     "knots too close to tell apart once mapped onto [0, 1]";
 
 // Returns why the record cannot hold `ncp` points of degree `deg` (its 32-bit counts nk,
-// nsubk and the 4*ncp values of ctp_u would overflow), or "" when it can.
+// nsubk and the 4*ncp values of ctp_u would overflow), or "" when it can. Assumes ncp >= deg.
 std::string record_size_problem(std::uint64_t ncp, std::uint64_t deg);
 
 // Returns the loaded record of the degree-`deg` curve over `points` (Cartesian, as read):
