@@ -17,7 +17,8 @@ using namespace nurbs_interp;
 namespace {
 
 template <class T> bool same_bits(const std::vector<T> &a, const std::vector<T> &b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 void check(const curve_def &c) {

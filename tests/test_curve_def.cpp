@@ -18,7 +18,8 @@ namespace {
 // True when the two arrays hold the same bits (NaN included: a degree-2 curve's third
 // polygon is NaN throughout).
 template <class T> bool same_bits(const std::vector<T> &a, const std::vector<T> &b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // Expects `a` and `b` to be the same record: every count, every array the loader fills, bit
