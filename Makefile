@@ -54,7 +54,7 @@ memcheck: build
 	@scripts/memcheck.sh $(BUILD)
 
 # Every interpolator on every curve of the suite (data/curves/suite.txt): build/suite/summary.csv,
-# summary.md (printed at the end) and one plot per curve and profile.
+# summary.md (printed at the end) and one plot per curve and profile; axis ratios against the router.
 suite: build
 	@scripts/ensure_deps.sh gnuplot-nox
-	@$(BUILD)/interp_suite --manifest data/curves/suite.txt --out $(BUILD)/suite
+	@$(BUILD)/interp_suite --manifest data/curves/suite.txt --config data/machines/router.toml --out $(BUILD)/suite

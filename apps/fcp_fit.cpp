@@ -81,7 +81,7 @@ void add_options(CLI::App &app, options &o) {
                    "part of its error, and E max / (v*T) the fluctuation it implies")
         ->check(finite_in(1e-3, 1e5, "mm/s"))
         ->capture_default_str();
-    add_machine_options(app, o.machine, false);
+    add_machine_options(app, o.machine, machine_parts::period);
     app.add_option("--samples", o.samples, "accuracy samples per piece")
         ->check(whole_in(1, 10000))
         ->capture_default_str();

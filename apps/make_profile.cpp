@@ -92,7 +92,7 @@ const char *const FOOTER =
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {
     app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
-    add_machine_options(app, o.machine, true);
+    add_machine_options(app, o.machine, machine_parts::axes_and_period);
     app.add_option("--cruise", o.vmax, "cruise feed, mm/s")
         ->check(finite_in(1e-3, 1e5, "mm/s"))
         ->capture_default_str();

@@ -252,4 +252,19 @@ TEST(SuiteData, ThePartOutlineIsWhatMakePartAndNurbsImportWrite) {
     }
 }
 
+TEST(SuiteData, TheRouterProfilesAreWhatMakeProfileWritesForTheRouter) {
+    test_util::temp_dir dir;
+    const std::string data = NURBS_BUNDLED_DATA "/curves/";
+    for (const char *curve : {"circle", "part_outline"}) {
+        const std::string out = dir.file(std::string(curve) + ".txt");
+        ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --config " NURBS_BUNDLED_DATA
+                                    "/machines/router.toml --curve " +
+                      data + curve + ".nurbs -o " + out),
+                  0);
+        const std::string made = slurp(out);
+        EXPECT_TRUE(made == slurp(data + curve + "_fprof_router.txt")) << curve;
+        EXPECT_NE(made.find("\n# period 0.001 s\n"), std::string::npos) << curve;
+    }
+}
+
 } // namespace

@@ -372,7 +372,8 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
     const std::string out = dir.file("stdout"), err = dir.file("stderr");
     const bool plots = have_gnuplot();
     const std::string cmd = NURBS_BIN_DIR "/interp_suite --manifest " NURBS_BUNDLED_DATA
-                                          "/curves/suite.txt --samples 300 --out " +
+                                          "/curves/suite.txt --samples 300 --config " NURBS_BUNDLED_DATA
+                                          "/machines/router.toml --out " +
                             dir.file("suite") + (plots ? "" : " --no-plots");
     ASSERT_EQ(run(cmd, out, err), 0) << read_file(err);
     // One row per curve, profile, policy (a curve with joints has both) and method, a header,
@@ -401,6 +402,15 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
     while (std::getline(csv, line)) {
         ++rows;
         EXPECT_NE(line.find(",\"ok\""), std::string::npos) << line;
+        // The router's axis limits give every run its ratios; its file's period is not used.
+        EXPECT_EQ(line.find(",-,-,"), std::string::npos) << line;
+        std::istringstream fields(line);
+        std::string curve, profile, joints, period;
+        std::getline(fields, curve, ',');
+        std::getline(fields, profile, ',');
+        std::getline(fields, joints, ',');
+        std::getline(fields, period, ',');
+        EXPECT_EQ(period, profile.find("_router") == std::string::npos ? "0.00025" : "0.001");
     }
     EXPECT_EQ(rows, pairs * compare_methods().size());
     const std::string md = read_file(dir.file("suite/summary.md"));

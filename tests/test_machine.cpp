@@ -149,6 +149,10 @@ TEST(AxisPlan, AConfigFileAndTheOptionsGiveTheSameProfile) {
     test_util::write_file(dir.file("bad.toml"), "axis-vel = [250, -1, 100]\n");
     EXPECT_EQ(make_profile("--config " + dir.file("bad.toml") + curve, dir.file("d.txt"), &a), 2);
     EXPECT_NE(a.find("--axis-vel"), std::string::npos) << a;
+    // A misspelt key is refused, not ignored.
+    test_util::write_file(dir.file("typo.toml"), "axis-vel = [250, 250, 100]\naxis-jrek = [1, 1, 1]\n");
+    EXPECT_EQ(make_profile("--config " + dir.file("typo.toml") + curve, dir.file("e.txt"), &a), 2);
+    EXPECT_NE(a.find("axis-jrek"), std::string::npos) << a;
 }
 
 TEST(AxisPlan, CornersAreStopsAndACuspAwayFromAKnotIsRefused) {

@@ -5,11 +5,19 @@
 
 namespace nurbs_interp {
 
-void add_machine_options(CLI::App &app, machine_options &o, bool axes) {
-    o.period_option = app.add_option("--period", o.period, "servo period T, s")
-                          ->check(finite_in(1e-5, 0.1, "s"))
-                          ->capture_default_str();
-    if (!axes) return;
+void add_machine_options(CLI::App &app, machine_options &o, machine_parts parts) {
+    if (parts == machine_parts::axes)
+        // Accepted so that a machine file naming its period may be given; not used.
+        app.add_option("--period", o.period,
+                       "not used: each profile runs at its own period (accepted so that a "
+                       "machine file's period line may stand)");
+    else
+        o.period_option = app.add_option("--period", o.period, "servo period T, s")
+                              ->check(finite_in(1e-5, 0.1, "s"))
+                              ->capture_default_str();
+    if (parts == machine_parts::period) return;
+    // A key the tool does not know (a misspelt limit) is refused, not ignored.
+    app.allow_config_extras(CLI::config_extras_mode::error);
     {
         app.add_option("--axis-vel", o.vel, "velocity limits of X,Y,Z, mm/s")
             ->delimiter(',')

@@ -18,10 +18,14 @@ struct machine_options {
     CLI::Option *period_option = nullptr; // to tell whether --period was given
 };
 
-// Declares --period on `app`, and when `axes` also --axis-vel, --axis-acc, --axis-jerk and
-// --config. Values are checked: three positive finite numbers per axis option, a period in
-// [1e-5, 0.1] s.
-void add_machine_options(CLI::App &app, machine_options &o, bool axes);
+// What add_machine_options declares.
+enum class machine_parts { period, axes_and_period, axes };
+
+// Declares --period (with axes alone, accepted and not used), and --axis-vel, --axis-acc,
+// --axis-jerk and --config (unless `parts` is period; a key of the file that is not one of these
+// options is refused). Values are checked: three positive finite numbers per axis option, a
+// period in [1e-5, 0.1] s.
+void add_machine_options(CLI::App &app, machine_options &o, machine_parts parts);
 
 // Returns the limits the options give.
 machine_limits machine_from(const machine_options &o);

@@ -62,6 +62,9 @@ int parse_tool_args(CLI::App &app, int argc, char **argv) {
     } catch (const CLI::CallForHelp &) {
         std::cout << app.help();
         return EXIT_DONE;
+    } catch (const CLI::ConfigError &e) { // the file --config names, e.g. a key no option has
+        std::fprintf(stderr, "%s: --config: %s (see --help)\n", tool.c_str(), e.what());
+        return EXIT_USAGE;
     } catch (const CLI::ParseError &e) {
         std::fprintf(stderr, "%s: %s (see --help)\n", tool.c_str(), e.what());
         return EXIT_USAGE;

@@ -122,7 +122,7 @@ void add_options(CLI::App &app, options &o) {
     app.add_option("--plot", o.plot,
                    "relative feed error, axis jerk and feed against time (gnuplot)")
         ->type_name("FILE.png");
-    add_machine_options(app, o.machine, true);
+    add_machine_options(app, o.machine, machine_parts::axes_and_period);
 }
 
 // Resolves defaults and the method list; checks the outputs against the inputs and each other.

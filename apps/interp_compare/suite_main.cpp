@@ -47,7 +47,8 @@ const char *const FOOTER =
     "should not hold made '_' (\"..\" made \"up\"); two runs whose plots would have the same\n"
     "name are refused. An output in OUT that is the manifest, a curve or a profile is refused\n"
     "before the first run, as is an OUT holding a control character when plots are drawn.\n"
-    "Axis limits (--axis-*, --config) give the ratio columns of every run.\n"
+    "Axis limits (--axis-*, --config) give the ratio columns of every run; a machine file's\n"
+    "period is not used (each profile keeps its own).\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {
@@ -221,7 +222,7 @@ int main(int argc, char **argv) {
                 ->check(CLI::IsMember({"through", "split", "both"}))
                 ->capture_default_str();
             app.add_flag("!--no-plots", o.plots, "leave the plots out (no gnuplot needed)");
-            add_machine_options(app, o.machine, true);
+            add_machine_options(app, o.machine, machine_parts::axes);
         },
         [&] { return run_suite(o); });
 }
