@@ -27,7 +27,6 @@ using test_util::profile_text;
 using test_util::ramp_profile;
 using test_util::read_file;
 using test_util::run;
-using test_util::temp_dir;
 using test_util::write_file;
 
 constexpr double T = COMPARE_PERIOD;
@@ -37,10 +36,9 @@ const std::string BUNDLED_CURVE = NURBS_BUNDLED_DATA "/S1200X30quorbel.nurbs";
 constexpr double LINE_LEN = 1.0; // mm
 
 struct CompareRunLine : ::testing::Test {
-    temp_dir dir;
     nurbs_curve curve;
     void SetUp() override {
-        test_util::load_curve(dir, test_util::straight_line(8, 3, LINE_LEN), 3, &curve);
+        test_util::load_curve(test_util::straight_line(8, 3, LINE_LEN), 3, &curve);
     }
 };
 
@@ -287,9 +285,8 @@ TEST_F(CompareRunLine, JumpsAndDriftFailEvenWhenTheyReachTheEnd) {
 }
 
 TEST(CompareRun, ChordErrorOfALineIsZeroAndOfACircleIsTheSagitta) {
-    test_util::temp_dir dir;
     nurbs_curve line;
-    test_util::load_curve(dir, test_util::straight_line(6, 3, 10.0), 3, &line);
+    test_util::load_curve(test_util::straight_line(6, 3, 10.0), 3, &line);
     EXPECT_EQ(chord_error(&line, 0.1, 0.3), 0.0);
     EXPECT_EQ(chord_error(&line, 0.5, 0.5), 0.0);
     // The exact rational quarter circle of radius R: its parametrisation is not uniform in
@@ -299,7 +296,7 @@ TEST(CompareRun, ChordErrorOfALineIsZeroAndOfACircleIsTheSagitta) {
     // sagitta's change over one sample spacing: below 1e-3 relative for these steps.
     nurbs_curve arc;
     const double R = 50, w = std::sqrt(0.5);
-    test_util::load_curve(dir, {{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &arc);
+    test_util::load_curve({{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &arc);
     for (double u0 : {0.0, 0.3, 0.7})
         for (double du : {1e-4, 1e-2, 0.2}) {
             cart_point a, b;

@@ -48,8 +48,9 @@ TEST(JointStep, SplitKeepsEveryMethodAtItsLevelAcrossTheJointsOfACircle) {
         // Through them, the methods that step from derivatives at u miss the joint steps by far
         // more than elsewhere (the case split is for).
         const method_result through = run_policy(method, m, prof, joint_policy::through);
-        if (std::string(method.name) == "RK2")
+        if (std::string(method.name) == "RK2") {
             EXPECT_GT(through.fluct_joints, 1000 * through.fluct_elsewhere);
+        }
     }
 }
 

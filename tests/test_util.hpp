@@ -58,12 +58,6 @@ inline void load_curve(const std::vector<nurbs_ctrl_pt> &pts, unsigned deg, nurb
     nurbs_interp::nurbs_curve_alloc_def({deg, dim, pts, {}}, curve);
 }
 
-// As above; the directory, where a curve file used to be written, is not used.
-inline void load_curve(const temp_dir &, const std::vector<nurbs_ctrl_pt> &pts, unsigned deg,
-                       nurbs_curve *curve, unsigned dim = 2) {
-    load_curve(pts, deg, curve, dim);
-}
-
 // Returns what `write` (a writer taking a FILE *, returning false on a write error) writes,
 // through a memory stream; a failed write fails the test.
 template <class Write> std::string written_text(Write write) {
