@@ -14,6 +14,7 @@
 #include "core/nurbs.hpp"
 #include "io/progress.hpp"
 #include "plan/table_fit.hpp"
+#include "plan/table_report.hpp"
 #include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
@@ -101,43 +102,6 @@ double total_length(const options &o, nurbs_curve *curve, const arc_table &arc) 
     return driver_length_beside(curve, accurate, o.curve, "fcp_fit");
 }
 
-// Returns the report lines: accuracy, mismatch, end, where the fit is hardest, what E implies,
-// and the steps across joints.
-std::vector<std::string> report_lines(const fcp_table &table, const fcp_accuracy &acc,
-                                      const arc_table &arc, int samples, double total, double feed,
-                                      double period) {
-    cart_point P, d1, d2;
-    nurbs_deBoor_eval(acc.worst_u, -1, arc.curve, &P, &d1, &d2, nullptr);
-    const int j = acc.worst_piece;
-    const double step = feed * period;
-    char line[6][260];
-    std::snprintf(line[0], sizeof line[0],
-                  "max |u_table(s) - u(s)| = %.3e (%d samples per piece and %d past its end), as "
-                  "arc length E = %.3e mm (within the pieces %.3e mm)",
-                  acc.max_u_err, samples, std::max(4, samples / 4), acc.max_s_err, acc.piece_s_err);
-    std::snprintf(line[1], sizeof line[1],
-                  "max mismatch between adjacent pieces at a breakpoint = %.3e (breakpoint %d)",
-                  acc.max_mismatch, acc.mismatch_piece + 1);
-    std::snprintf(line[2], sizeof line[2],
-                  "last piece at the last breakpoint: 1 %+.3e; curve length %.17g mm", acc.end_err,
-                  total);
-    std::snprintf(line[3], sizeof line[3],
-                  "limited by piece %d%s, s = %.3f .. %.3f mm (%.3f mm long), at u = %.6f, |C'| = "
-                  "%.4g mm, radius of curvature %.4g mm",
-                  j, acc.worst_past_end ? " past its end" : "", table.sbrk[j], table.sbrk[j + 1],
-                  table.sbrk[j + 1] - table.sbrk[j], acc.worst_u, modulus(&d1),
-                  curvature_rad_at_point(&d1, &d2));
-    std::snprintf(line[4], sizeof line[4],
-                  "E max %.3e mm: at %g mm/s (v*T = %g mm) a step misses v*T by up to E / (v*T) "
-                  "= %.2e",
-                  acc.max_s_err, feed, step, acc.max_s_err / step);
-    std::snprintf(line[5], sizeof line[5],
-                  "a step across a joint on the piece it starts on misses by up to %.3e mm "
-                  "(none: 0)",
-                  acc.joint_reach_err);
-    return {line[0], line[1], line[2], line[3], line[4], line[5]};
-}
-
 // Returns the header's comment: what made it, and how well it fits.
 std::vector<std::string> header_comment(const options &o, const std::string &name,
                                         const std::vector<std::string> &lines) {
@@ -161,20 +125,6 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Throws when the table misses a step by more than a whole step at --feed.
-void refuse_loose_table(const options &o, const fcp_table &table, const fcp_accuracy &acc) {
-    const double step = o.feed * o.machine.period;
-    if (acc.max_s_err <= step) return;
-    const int j = acc.worst_piece;
-    throw tool_failure(
-        o.curve + ": the table misses a step by up to E max = " + fmt("%.3e", acc.max_s_err) +
-        " mm (piece " + std::to_string(j) + (acc.worst_past_end ? " past its end" : "") +
-        ", s = " + fmt("%.3f", acc.worst_s) + " mm of " + fmt("%.3f", table.sbrk.back()) +
-        "), more than a whole step v*T = " + fmt("%g", step) + " mm at " + fmt("%g", o.feed) +
-        " mm/s: not a table; nothing written (more "
-        "--breakpoints follow u(s) closer)");
-}
-
 int fit(const options &o, atomic_file &out) {
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
@@ -191,9 +141,13 @@ int fit(const options &o, atomic_file &out) {
                                      "(the parameter speed |C'| vanishes somewhere on the curve, "
                                      "where u(s) has no slope); nothing written");
     const fcp_accuracy acc = fcp_measure(table, arc, o.samples, reach);
-    refuse_loose_table(o, table, acc);
+    const std::string miss = fcp_table_miss(table, acc, reach);
+    if (!miss.empty())
+        throw tool_failure(o.curve + ": " + miss + " at " + fmt("%g", o.feed) +
+                           " mm/s: not a table; nothing written (more --breakpoints follow "
+                           "u(s) closer)");
     const std::vector<std::string> lines =
-        report_lines(table, acc, arc, o.samples, total, o.feed, o.machine.period);
+        fcp_report_lines(table, acc, arc, o.samples, total, o.feed, o.machine.period);
     const std::string name = base_name(o.curve);
     if (o.format == "data")
         fcp_table_write(

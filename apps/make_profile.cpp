@@ -2,8 +2,6 @@
 // at the servo period, whose travel ends just short of a given length; or, with
 // --curvature-limited, a profile whose feed also follows the curve's chord-error and
 // centripetal caps.
-#include <algorithm> // max_element for the summary
-#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -11,29 +9,23 @@
 #include "io/atomic_file.hpp"
 #include "plan/curve_length.hpp"
 #include "io/curve_load.hpp"
-#include "plan/feed_cap.hpp"
 #include "io/feed_profile.hpp"
 #include "plan/feed_ramp.hpp"
 #include "io/format.hpp"
-#include "plan/joints.hpp"
 #include "common/machine_cli.hpp"
-#include "plan/plan_check.hpp"
+#include "plan/profile_plan.hpp"
 #include "common/tool_cli.hpp"
 
 using namespace nurbs_interp;
 
 namespace {
 
-// The relative slack the axis check of a planned profile allows (rounding).
-constexpr double AXIS_SLACK = 1e-9;
-constexpr double MARGIN = 0.5;       // default: travel = curve length - MARGIN, mm
-constexpr double CAP_CELL = 0.01;    // curvature-limited: arc-length cell of the cap table, mm
-constexpr double FLOOR_SHARE = 0.01; // curvature-limited: lowest cap as a share of the cruise
+constexpr double MARGIN = 0.5; // default: travel = curve length - MARGIN, mm
 
 struct options {
     std::string out = "fprof.txt", curve = "S1200X30quorbel.nurbs";
-    double vmax = 250, acc = 2500, jerk = 50000, length = 0, chord_tol = 0.001, centripetal = 0;
-    bool capped = false;
+    double length = 0;
+    capped_request req{250, 2500, 50000, 0.001, 0}; // centripetal 0: --acc
     machine_options machine;
 };
 
@@ -93,13 +85,13 @@ const char *const FOOTER =
 void add_options(CLI::App &app, options &o) {
     app.add_option("-o", o.out, "output path")->type_name("FILE")->capture_default_str();
     add_machine_options(app, o.machine, machine_parts::axes_and_period);
-    app.add_option("--cruise", o.vmax, "cruise feed, mm/s")
+    app.add_option("--cruise", o.req.cruise, "cruise feed, mm/s")
         ->check(finite_in(1e-3, 1e5, "mm/s"))
         ->capture_default_str();
-    app.add_option("--acc", o.acc, "acceleration limit, mm/s^2")
+    app.add_option("--acc", o.req.acc, "acceleration limit, mm/s^2")
         ->check(finite_in(1e-3, 1e8, "mm/s^2"))
         ->capture_default_str();
-    app.add_option("--jerk", o.jerk, "jerk limit, mm/s^3")
+    app.add_option("--jerk", o.req.jerk, "jerk limit, mm/s^3")
         ->check(finite_in(1e-3, 1e11, "mm/s^3"))
         ->capture_default_str();
     CLI::Option *curve =
@@ -110,14 +102,14 @@ void add_options(CLI::App &app, options &o) {
         app.add_option("--length", o.length, "target length, mm, instead of a curve")
             ->check(finite_in(1e-6, 1e9, "mm"))
             ->excludes(curve);
-    CLI::Option *capped = app.add_flag("--curvature-limited", o.capped,
+    CLI::Option *capped = app.add_flag("--curvature-limited", o.req.geometric,
                                        "cap the feed by the curve's geometry (needs a curve)")
                               ->excludes(length);
-    app.add_option("--chord-tol", o.chord_tol, "chord-error tolerance D, mm")
+    app.add_option("--chord-tol", o.req.chord_tol, "chord-error tolerance D, mm")
         ->check(finite_in(1e-9, 100, "mm"))
         ->capture_default_str()
         ->needs(capped);
-    app.add_option("--centripetal", o.centripetal,
+    app.add_option("--centripetal", o.req.centripetal,
                    "centripetal acceleration limit AC, mm/s^2 (default: --acc)")
         ->check(finite_in(1e-3, 1e8, "mm/s^2"))
         ->needs(capped);
@@ -133,94 +125,10 @@ arc_table curve_table(const options &o, nurbs_curve *curve) {
     return arc;
 }
 
-// Throws when a sample of the planned profile is not finite (nothing is written then).
-void refuse_non_finite(const feed_profile &p, const std::string &source) {
-    for (std::size_t k = 0; k < p.v.size(); ++k)
-        if (!std::isfinite(p.v[k]) || !std::isfinite(p.a[k]) || !std::isfinite(p.j[k]))
-            throw tool_failure(source +
-                               ": the planned profile holds a number that is not finite "
-                               "at sample " +
-                               std::to_string(k + 1) + "; nothing written");
-}
-
-// Returns the limits of the cap along the curve: the geometric caps (--curvature-limited) and
-// the machine's axes; with axis limits there is no floor (a stop is planned instead).
-feed_cap_limits cap_limits(const options &o, const machine_limits &m, nurbs_curve *curve,
-                           const arc_table &arc) {
-    feed_cap_limits lim;
-    lim.vmax = o.vmax;
-    lim.chord_tol = o.chord_tol;
-    lim.centripetal = o.centripetal > 0 ? o.centripetal : o.acc;
-    lim.period = m.period;
-    lim.geometric = o.capped;
-    lim.floor = machine_has_axes(m) ? 0.0 : FLOOR_SHARE * o.vmax;
-    if (machine_has_axes(m)) {
-        lim.machine = &m;
-        lim.path_acc = machine_path_acc(m, o.acc);
-        for (double u : curve_corners(curve))
-            lim.stops.push_back(arc_length_to(arc, u));
-    }
-    return lim;
-}
-
 // Warns where the floor or a sharp turn set the cap.
-void warn_floors(const options &o, const feed_cap_table &cap, const feed_cap_limits &lim) {
-    if (cap.floored > 0)
-        std::fprintf(stderr,
-                     "make_profile: warning: %s: over %.6g mm the curve's cap is below the floor "
-                     "of %g mm/s; the floor is used there\n",
-                     o.curve.c_str(), cap.floored, lim.floor);
-    if (cap.sharp_count > 0) {
-        std::string where;
-        for (double s : cap.sharp)
-            where += (where.empty() ? "" : ", ") + fmt("%.6g", s);
-        std::fprintf(stderr,
-                     "make_profile: warning: %s: the tangent turns sharply or |C'| vanishes at "
-                     "%ld samples (arc length %s%s mm); the cap is the floor of %g mm/s there\n",
-                     o.curve.c_str(), cap.sharp_count, where.c_str(),
-                     cap.sharp_count > long(cap.sharp.size()) ? ", ..." : "", lim.floor);
-    }
-}
-
-// Throws unless the profile keeps every axis within its limits at every sample (to a relative
-// slack of AXIS_SLACK) and reaches its target.
-void verify_axes(const options &o, const feed_profile &prof, const arc_table &arc,
-                 const machine_limits &m, double target) {
-    const double travel = feed_profile_travel(prof, m.period);
-    if (!(travel > target - 1e-3))
-        throw tool_failure(o.curve +
-                           ": the axis limits allow no feed at s = " + fmt("%.6f", travel) +
-                           " mm (a sharp turn or a stop of the "
-                           "parametrisation away from a knot); nothing written");
-    const axis_check c = check_profile_axes(prof, arc, m);
-    if (c.ratio > 1 + AXIS_SLACK)
-        throw tool_failure(o.curve + ": the plan exceeds the " + limit_name(c.kind, c.axis) +
-                           " limit by a factor " + fmt("%.9g", c.ratio) + " at sample " +
-                           std::to_string(c.sample + 1) + " (t = " + fmt("%.6f", c.t) +
-                           " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
-}
-
-// Prints the machine's limits and what they make of the path limits.
-void print_machine(const machine_limits &m, double acc, double jerk, std::size_t stops) {
-    auto three = [](const std::array<double, 3> &x) {
-        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
-    };
-    std::printf("  axes X,Y,Z: velocity %s mm/s, acceleration %s mm/s^2, jerk %s mm/s^3 (0: no "
-                "limit); path acceleration %g mm/s^2, path jerk %g mm/s^3; servo period %g s; "
-                "%zu stops at corners\n",
-                three(m.vel).c_str(), three(m.acc).c_str(), three(m.jerk).c_str(), acc, jerk,
-                m.period, stops);
-}
-
-// Prints which limit binds over how much of the path.
-void print_binding(const feed_profile &prof, const arc_table &arc, const feed_cap_limits &lim,
-                   double path_acc, double path_jerk) {
-    const double travel = feed_profile_travel(prof, lim.period);
-    std::string text;
-    for (const binding &b : binding_report(prof, arc, lim, path_acc, path_jerk))
-        text += (text.empty() ? "" : ", ") + b.limit + " " + fmt("%.6g", b.length) + " mm (" +
-                fmt("%.1f", 100 * b.length / travel) + " %)";
-    std::printf("  binding (feed, |a| or |j| within 1 %% of the limit): %s\n", text.c_str());
+void warn_cap(const options &o, const capped_plan &plan) {
+    for (const std::string &w : cap_warnings(plan.cap, plan.lim))
+        std::fprintf(stderr, "make_profile: warning: %s: %s\n", o.curve.c_str(), w.c_str());
 }
 
 // The capped mode (--curvature-limited and/or axis limits): plans against the curve's feed cap,
@@ -228,42 +136,14 @@ void print_binding(const feed_profile &prof, const arc_table &arc, const feed_ca
 int write_capped(const options &o, const machine_limits &m, atomic_file &out) {
     nurbs_curve curve;
     const arc_table arc = curve_table(o, &curve);
-    const double target = arc_table_length(arc) - MARGIN, T = m.period;
-    const feed_cap_limits lim = cap_limits(o, m, &curve, arc);
-    const feed_cap_table cap = feed_cap_from_curve(&curve, arc, lim, CAP_CELL);
-    warn_floors(o, cap, lim);
-    const double acc = machine_path_acc(m, o.acc), jerk = machine_path_jerk(m, o.jerk);
-    feed_plan_stats stats;
-    feed_profile prof = lim.machine
-                            ? feed_plan_with_stops(cap, lim.stops, target, acc, jerk, T, &stats)
-                            : feed_plan_capped(cap, target, acc, jerk, T, &stats);
-    refuse_non_finite(prof, o.curve);
-    if (lim.machine) verify_axes(o, prof, arc, m, target);
-    if (T != SERVO_PERIOD) prof.period = T;
-    feed_profile_write(out.stream(), prof);
+    capped_plan plan = plan_caps(&curve, arc, m, o.req, arc_table_length(arc) - MARGIN);
+    warn_cap(o, plan);
+    plan_profile(plan, arc, m, o.req, o.curve);
+    feed_profile_write(out.stream(), plan.profile);
     out.commit();
-
-    const feed_limit_ratios r = feed_limits_check(
-        prof, [&](double s0, double s1) { return feed_cap_min(cap, s0, s1); }, acc, jerk, T);
-    std::printf("make_profile: %zu samples (%.4f s) -> %s\n", prof.v.size(),
-                (prof.v.size() - 1) * T, o.out.c_str());
-    if (o.capped)
-        std::printf("  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise %g "
-                    "mm/s, acc %g mm/s^2, jerk %g mm/s^3\n",
-                    o.chord_tol, lim.centripetal, o.vmax, o.acc, o.jerk);
-    if (lim.machine) print_machine(m, acc, jerk, lim.stops.size());
-    std::printf("  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start and "
-                "stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
-                target, feed_profile_travel(prof, T),
-                *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
-    std::printf("  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n", r.cap,
-                r.acc, r.jerk, stats.checks, stats.forced);
-    if (lim.machine) {
-        const axis_check c = check_profile_axes(prof, arc, m);
-        std::printf("  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
-                    limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
-        print_binding(prof, arc, lim, acc, jerk);
-    }
+    std::printf("make_profile: %zu samples (%.4f s) -> %s\n", plan.profile.v.size(),
+                (plan.profile.v.size() - 1) * m.period, o.out.c_str());
+    print_capped_plan(stdout, plan, o.req, arc, m);
     return EXIT_DONE;
 }
 
@@ -274,7 +154,7 @@ int write_plain(const options &o, double T, atomic_file &out) {
         nurbs_curve curve;
         length = arc_table_length(curve_table(o, &curve)) - MARGIN;
     }
-    sampled_move m = feed_move_fit(length, o.vmax, o.acc, o.jerk, T);
+    sampled_move m = feed_move_fit(length, o.req.cruise, o.req.acc, o.req.jerk, T);
     refuse_non_finite(m.profile, o.length > 0 ? "--length" : o.curve);
     if (T != SERVO_PERIOD) m.profile.period = T;
     feed_profile_write(out.stream(), m.profile);
@@ -297,7 +177,8 @@ int main(int argc, char **argv) {
         [&](CLI::App &app) { add_options(app, o); },
         [&] {
             const machine_limits m = machine_from(o.machine);
-            const bool capped = o.capped || machine_has_axes(m);
+            const bool capped = o.req.geometric || machine_has_axes(m);
+            if (o.req.centripetal == 0) o.req.centripetal = o.req.acc;
             if (capped && o.length > 0)
                 throw tool_failure("axis limits need a curve (--curve), not --length");
             const bool uses_curve = capped || o.length == 0;

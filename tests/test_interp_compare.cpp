@@ -360,7 +360,7 @@ TEST(InterpCompareFcpTable, TheTablesErrorHoldsInUseAndALooseTableIsNotRun) {
     const std::vector<std::string> row = row_of(read_file(out), "FCP");
     EXPECT_EQ(status_of(row), "FAILED:") << read_file(out);
     EXPECT_EQ(row[1], "0") << "no step was run";
-    EXPECT_NE(read_file(out).find("more than a whole step 0.025 mm at the profile's top feed: not "
+    EXPECT_NE(read_file(out).find("more than a whole step v*T = 0.025 mm at the profile's top feed: not "
                                   "a table, not run"),
               std::string::npos)
         << read_file(out);

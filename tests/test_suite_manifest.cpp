@@ -50,6 +50,13 @@ TEST(SuiteManifest, NamesTellFoldersApartAndQuotedPathsHoldBlanks) {
     // A file name no other curve has names the curve, as it always did.
     EXPECT_EQ(e[0].curve_name, "flower.nurbs");
     EXPECT_EQ(e[0].plot_names, (std::vector<std::string>{"flower__fprof.png", "flower__p.png"}));
+    EXPECT_EQ(e[0].split_plot_names,
+              (std::vector<std::string>{"flower__fprof__split.png", "flower__p__split.png"}));
+    EXPECT_EQ(suite_outputs({e[0]}, true),
+              (std::vector<std::string>{"summary.csv", "summary.md", "flower__fprof.png",
+                                        "flower__p.png", "flower__fprof__split.png",
+                                        "flower__p__split.png"}));
+    EXPECT_EQ(suite_outputs({e[0]}, false), (std::vector<std::string>{"summary.csv", "summary.md"}));
     // Two curve.nurbs: their paths relative to the manifest, in the summary and the plots.
     EXPECT_EQ(e[1].curve_name, "a/curve.nurbs");
     EXPECT_EQ(e[2].curve_name, "b/curve.nurbs");
@@ -64,7 +71,7 @@ TEST(SuiteManifest, NamesTellFoldersApartAndQuotedPathsHoldBlanks) {
 
 TEST(SuiteManifest, EveryMistakeIsFoundBeforeAnyRunWithItsLine) {
     temp_dir dir;
-    touch(dir, {"m/c.nurbs", "m/p.txt", "m/sub/p.txt"});
+    touch(dir, {"m/c.nurbs", "m/p.txt", "m/sub/p.txt", "m/p__split.txt"});
     const std::string m = dir.file("m/suite.txt");
     const std::string good = "c.nurbs p.txt\n";
     for (const auto &[text, message] : std::vector<std::pair<std::string, std::string>>{
@@ -85,6 +92,9 @@ TEST(SuiteManifest, EveryMistakeIsFoundBeforeAnyRunWithItsLine) {
               m + ":2: line longer than 4096 characters (refused, not split)"},
              {good + "c.nurbs sub/../p.txt\n", m + ":2: the plot of c.nurbs with p.txt would be "
                                                    "named c__p.png, like a plot of line 1"},
+             // The split plot of p.txt and the plot of p__split.txt would be one file.
+             {"c.nurbs p.txt p__split.txt\n",
+              m + ":1: the plot of c.nurbs with p__split.txt would be named c__p__split.png"},
              {"# nothing\n\n", m + ": the manifest names no curve"},
          }) {
         const std::string got = refusal(dir, text);

@@ -1,7 +1,6 @@
 #include "common/machine_cli.hpp"
 
 #include "common/tool_cli.hpp" // finite_in
-#include "io/format.hpp"
 
 namespace nurbs_interp {
 
@@ -56,15 +55,6 @@ double run_period(const feed_profile &prof, const machine_options &o, const std:
         return o.period;
     }
     return profile_period(prof);
-}
-
-std::string machine_text(const machine_limits &m) {
-    if (!machine_has_axes(m)) return "";
-    auto three = [](const std::array<double, 3> &x) {
-        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
-    };
-    return "X,Y,Z velocity " + three(m.vel) + " mm/s, acceleration " + three(m.acc) +
-           " mm/s^2, jerk " + three(m.jerk) + " mm/s^3 (0: none)";
 }
 
 } // namespace nurbs_interp

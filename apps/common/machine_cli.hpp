@@ -34,8 +34,6 @@ machine_limits machine_from(const machine_options &o);
 // profile must have been made for it: check_profile_period), else the profile's own.
 double run_period(const feed_profile &prof, const machine_options &o, const std::string &path);
 
-// Returns the axis limits as text ("X,Y,Z: velocity .. mm/s, ..."), "" when none is given.
-std::string machine_text(const machine_limits &m);
 
 // The text --help shows about a machine file.
 inline constexpr const char *MACHINE_HELP =

@@ -1,29 +1,17 @@
 #include "common/plot.hpp"
 
 #include <algorithm> // count, min, max
-#include <cerrno>
-#include <cmath> // isnan
-#include <cstdlib>
-#include <cstring>    // strerror
-#include <filesystem> // the temporary directory
-#include <sys/stat.h> // size of the drawn image
-#include <sys/wait.h> // pclose status
-#include <unistd.h>   // access
+#include <cmath>     // isnan
 
+#include "common/gnuplot.hpp"
+#include "compare/axis_motion.hpp"
+#include "compare/joint_step.hpp"
 #include "compare/run.hpp"
 #include "io/format.hpp"
 
 namespace nurbs_interp {
 
 namespace {
-
-// Returns `s` as a gnuplot single-quoted string.
-std::string gp_quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("''") : std::string(1, c);
-    return q + "'";
-}
 
 // What a plot is drawn from.
 struct plot_frame {
@@ -93,16 +81,6 @@ std::string legend_title(const std::vector<method_result> &res, std::size_t k, b
     return t;
 }
 
-const char *const COLOURS[10] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
-                                 "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
-
-// Returns the style of method k's line: a distinct colour and dash pattern each, so that
-// identical curves both show.
-std::string line_style(std::size_t k) {
-    return " with lines lw 1.5 lc rgb '" + std::string(COLOURS[k % 10]) + "' dt " +
-           std::to_string(k % 9 + 1);
-}
-
 // Returns the commands that mark the joints (vertical dotted lines).
 std::string joint_marks(const plot_frame &p) {
     std::string s = "unset arrow\n";
@@ -129,7 +107,7 @@ std::string error_panel(const std::string &data, const plot_frame &p,
         s += "set yrange [1e-16:1]\n"; // nothing positive to draw: keep the axes valid
     s += "plot ";
     for (std::size_t k = 0; k < p.res.size(); ++k)
-        s += (k ? ", " : "") + column(data, plotted, k) + line_style(k) + " title " +
+        s += (k ? ", " : "") + column(data, plotted, k) + gp_line_style(k) + " title " +
              gp_quote(legend_title(p.res, k, plotted[k] > 0));
     if (p.res.empty()) s += "NaN notitle";
     return s + "\n";
@@ -147,7 +125,7 @@ std::string jerk_panel(const std::string &data, const plot_frame &p,
         s += "set yrange [1:1e12]\n"; // nothing positive to draw: keep the axes valid
     s += "plot ";
     for (std::size_t k = 0; k < n; ++k)
-        s += column(data, plotted, n + k) + line_style(k) + " notitle, ";
+        s += column(data, plotted, n + k) + gp_line_style(k) + " notitle, ";
     s += column(data, plotted, 2 * n) + " with lines lw 2 lc rgb 'black' title 'planned'";
     for (int a = 0; a < 3; ++a)
         if (p.extras.jerk_limits[a] > 0)
@@ -180,21 +158,6 @@ std::string plot_script(const std::string &png, const std::string &data, const p
 
 } // namespace
 
-void refuse_unsafe_for_gnuplot(const std::string &path, const std::string &what) {
-    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
-    const auto bad = std::find_if(path.begin(), path.end(), control);
-    if (bad == path.end()) return;
-    std::string shown; // the path on one line, control characters as \xNN
-    char hex[8];
-    for (char c : path) {
-        std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-        shown += control(c) ? std::string(hex) : std::string(1, c);
-    }
-    std::snprintf(hex, sizeof hex, "0x%02x", static_cast<unsigned char>(*bad));
-    throw output_error(what + " \"" + shown + "\": holds a control character (byte " + hex +
-                       "); refused, gnuplot would read it as the end of a command");
-}
-
 void draw_plot(const std::string &png, const std::string &shown, atomic_file &data,
                const feed_profile &prof, const std::vector<method_result> &res,
                const plot_extras &extras) {
@@ -202,9 +165,7 @@ void draw_plot(const std::string &png, const std::string &shown, atomic_file &da
     refuse_unsafe_for_gnuplot(data.temp_path(), shown + ": the plot data");
     for (const method_result &r : res)
         refuse_unsafe_for_gnuplot(r.name, shown + ": the title");
-    if (!on_path("gnuplot"))
-        throw output_error(shown + ": gnuplot is not installed (apt-get install -y gnuplot-nox, "
-                                   "or scripts/ensure_deps.sh gnuplot-nox as root)");
+    require_gnuplot(shown);
     const std::size_t n = prof.v.size();
     const std::size_t windows = std::min<std::size_t>(n, 2000);
     const std::size_t per = windows ? (n + windows - 1) / windows : 1;
@@ -212,37 +173,23 @@ void draw_plot(const std::string &png, const std::string &shown, atomic_file &da
     const std::vector<std::size_t> plotted = write_plot_data(data.stream(), frame);
     if (std::fflush(data.stream()) != 0 || std::ferror(data.stream()))
         throw output_error(shown + ": cannot write the plot data to " + data.temp_path());
-    const std::string script = plot_script(png, data.temp_path(), frame, plotted);
-    std::FILE *gp = popen("gnuplot", "w");
-    if (!gp) throw output_error(shown + ": cannot start gnuplot (" + std::strerror(errno) + ")");
-    std::fputs(script.c_str(), gp);
-    const int status = pclose(gp);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw output_error(shown + ": gnuplot failed to draw the plot");
-    // A device or FIFO the plot is written to directly has no size to check.
-    struct stat st {};
-    if (stat(png.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
-        throw output_error(shown + ": gnuplot produced no image");
+    run_gnuplot(plot_script(png, data.temp_path(), frame, plotted), png, shown);
 }
 
-std::string plot_data_path(const atomic_file &png) {
-    if (png.kind() != output_kind::written_directly) return png.path() + ".dat";
-    return (std::filesystem::temp_directory_path() / "interp_compare_plot.dat").string();
+plot_extras plot_extras_for(const feed_profile &prof, const compare_setup &setup,
+                            const arc_table &arc) {
+    plot_extras extras;
+    extras.period = setup.period;
+    extras.planned_jerk = plan_axis_motion(prof, arc, setup.period, setup.limits).jerk;
+    if (setup.limits) extras.jerk_limits = setup.limits->jerk;
+    extras.joint_times = joint_times(prof, setup.joints, setup.period);
+    return extras;
 }
 
-bool on_path(const char *name) {
-    const char *path = std::getenv("PATH");
-    if (!path) return false;
-    const std::string dirs = path;
-    std::size_t pos = 0;
-    while (pos <= dirs.size()) {
-        const std::size_t colon = std::min(dirs.find(':', pos), dirs.size());
-        std::string dir = dirs.substr(pos, colon - pos);
-        if (dir.empty()) dir = ".";
-        if (access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-        pos = colon + 1;
-    }
-    return false;
+void draw_plot_files(plot_files &files, const feed_profile &prof,
+                     const std::vector<method_result> &res, const plot_extras &extras) {
+    draw_plot(files.png->temp_path(), files.png->path(), *files.data, prof, res, extras);
+    files.png->commit();
 }
 
 } // namespace nurbs_interp

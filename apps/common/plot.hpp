@@ -1,11 +1,12 @@
-// The comparison drawn with gnuplot: the relative feed error per method over time and the feed,
-// and the checks that keep a path from becoming a gnuplot command.
+// The comparison drawn with gnuplot: per method the relative feed error and the axis jerk over
+// time, and the feed.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
+#include "common/gnuplot.hpp"
 #include "compare/run.hpp"
 #include "io/atomic_file.hpp"
 
@@ -32,18 +33,13 @@ void draw_plot(const std::string &png, const std::string &shown, atomic_file &da
                const feed_profile &prof, const std::vector<method_result> &res,
                const plot_extras &extras);
 
-// Throws output_error when `path` (what `what` names, e.g. "--plot") holds a control
-// character (a byte below 0x20, or 0x7f): gnuplot reads its script line by line, so a line
-// feed in a path would end the quoted string and the rest would run as a command. Other
-// characters are safe inside gnuplot's single quotes (an embedded quote doubled).
-void refuse_unsafe_for_gnuplot(const std::string &path, const std::string &what);
+// Returns what the plot of a run of `prof` draws beside the methods' results under `setup`: the
+// planned largest axis jerk along `arc` (axis_motion), the axes' jerk limits, the joints.
+plot_extras plot_extras_for(const feed_profile &prof, const compare_setup &setup,
+                            const arc_table &arc);
 
-// Returns where the plot data of the plot `png` is written (never committed, removed after
-// the plot): "<png>.dat" beside it, or in the temporary directory when the plot is written
-// directly (a device or a FIFO, whose directory is no place for it).
-std::string plot_data_path(const atomic_file &png);
-
-// True when an executable `name` is on the PATH.
-bool on_path(const char *name);
+// Draws the plot into `files` (see draw_plot) and commits the image.
+void draw_plot_files(plot_files &files, const feed_profile &prof,
+                     const std::vector<method_result> &res, const plot_extras &extras);
 
 } // namespace nurbs_interp

@@ -4,6 +4,7 @@
 #include <cmath>  // isfinite
 #include <cstdio> // fprintf
 #include <cstdlib>
+#include <filesystem> // default data beside the program
 #include <iostream>
 #include <new> // bad_alloc
 
@@ -99,6 +100,14 @@ int run_tool(const std::string &tool, const std::function<int()> &body) {
         std::fprintf(stderr, "%s: %s\n", tool.c_str(), e.what());
     }
     return EXIT_FAILED;
+}
+
+std::string default_data(const std::string &rel) {
+    std::error_code ec;
+    if (std::filesystem::exists(rel, ec)) return rel;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::filesystem::path beside = exe.parent_path().parent_path() / rel;
+    return !ec && std::filesystem::exists(beside, ec) ? beside.string() : rel;
 }
 
 } // namespace nurbs_interp

@@ -67,4 +67,8 @@ int tool_main(int argc, char **argv, const char *name, const char *description,
 // memory exhausted) becomes "<tool>: <what>" on standard error and EXIT_FAILED.
 int run_tool(const std::string &tool, const std::function<int()> &body);
 
+// Returns `rel` in the working directory if it exists, else beside the program (../rel from
+// the directory holding the executable, i.e. the source tree for a build directory in it).
+std::string default_data(const std::string &rel);
+
 } // namespace nurbs_interp

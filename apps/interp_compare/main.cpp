@@ -4,7 +4,6 @@
 // positions reached imply, and how long each servo cycle takes.
 #include <chrono> // wall time of the run
 #include <cstdio>
-#include <filesystem> // default data next to the executable
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,40 +57,12 @@ const char *const FOOTER_TAIL =
     "kept. A --plot path holding a control character is refused before the run. Exit status:\n"
     "0 after a complete run (also when a method failed).";
 
-// Results of a run are kept per sample and method: eight doubles, a flag and a state of two.
-constexpr double MAX_RESULT_BYTES = 1e9;
-constexpr double RESULT_BYTES_PER_SAMPLE = 80;
-
 struct options {
     std::string curve, profile, csv, plot, methods_list, fcp_table, joints = "through";
     bool realtime = false;
     machine_options machine;
     std::vector<const compare_method *> methods;
 };
-
-// Returns `rel` in the working directory if it exists, else beside the program (../rel from
-// the directory holding the executable, i.e. the source tree for a build directory in it).
-std::string default_data(const std::string &rel) {
-    std::error_code ec;
-    if (std::filesystem::exists(rel, ec)) return rel;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const std::filesystem::path beside = exe.parent_path().parent_path() / rel;
-    return !ec && std::filesystem::exists(beside, ec) ? beside.string() : rel;
-}
-
-// Returns the methods a --methods list names (checked by its validator), all when empty.
-std::vector<const compare_method *> methods_of(const std::string &list) {
-    std::vector<const compare_method *> out;
-    if (list.empty())
-        for (const compare_method &m : compare_methods())
-            out.push_back(&m);
-    for (std::size_t pos = 0; !list.empty() && pos <= list.size();) {
-        const std::size_t comma = std::min(list.find(',', pos), list.size());
-        out.push_back(find_compare_method(list.substr(pos, comma - pos)));
-        pos = comma + 1;
-    }
-    return out;
-}
 
 // Declares the options; --methods is checked by a validator that resolves the names.
 void add_options(CLI::App &app, options &o) {
@@ -129,7 +100,7 @@ void add_options(CLI::App &app, options &o) {
 void finish_options(options &o) {
     if (o.curve.empty()) o.curve = default_data("data/S1200X30quorbel.nurbs");
     if (o.profile.empty()) o.profile = default_data("data/fprof.txt");
-    o.methods = methods_of(o.methods_list);
+    o.methods = methods_in_list(o.methods_list);
     std::vector<std::string> inputs = {o.curve, o.profile};
     if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
     if (!o.csv.empty()) refuse_output_over_inputs(o.csv, "--csv", inputs);
@@ -143,41 +114,28 @@ void finish_options(options &o) {
 // The run's outputs, created (under temporary names) before the run so that a path that
 // cannot be written is reported at once.
 struct outputs {
-    std::unique_ptr<atomic_file> csv, png, data;
+    std::unique_ptr<atomic_file> csv;
+    plot_files plot;
 };
 
 outputs open_outputs(const options &o) {
-    if (!o.plot.empty() && !on_path("gnuplot"))
-        throw tool_failure("--plot needs gnuplot, which is not installed (apt-get install -y "
-                           "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root)");
+    if (!o.plot.empty()) require_gnuplot("--plot");
     remove_temporaries_on_signal();
     outputs out;
     if (!o.csv.empty()) out.csv = std::make_unique<atomic_file>(o.csv);
-    if (o.plot.empty()) return out;
-    out.png = std::make_unique<atomic_file>(o.plot);
-    out.data = std::make_unique<atomic_file>(plot_data_path(*out.png));
-    // The files gnuplot is given (a link's target, the temporary directory) are checked too.
-    refuse_unsafe_for_gnuplot(out.png->temp_path(), "--plot");
-    refuse_unsafe_for_gnuplot(out.data->temp_path(), "--plot (its data)");
+    if (!o.plot.empty()) out.plot = open_plot_files(o.plot, "--plot");
     return out;
 }
 
 // Writes the CSV and the plot; a plot that fails does not cost the finished CSV.
-void write_outputs(const options &o, outputs &out, const feed_profile &prof,
+void write_outputs(outputs &out, const feed_profile &prof,
                    const std::vector<method_result> &results, const compare_setup &setup,
                    const arc_table &arc) {
     if (out.csv) {
         write_csv(out.csv->stream(), prof, results);
         out.csv->commit();
     }
-    if (!out.png) return;
-    plot_extras extras;
-    extras.period = setup.period;
-    extras.planned_jerk = plan_axis_motion(prof, arc, setup.period, setup.limits).jerk;
-    if (setup.limits) extras.jerk_limits = setup.limits->jerk;
-    extras.joint_times = joint_times(prof, setup.joints, setup.period);
-    draw_plot(out.png->temp_path(), o.plot, *out.data, prof, results, extras);
-    out.png->commit();
+    if (out.plot.png) draw_plot_files(out.plot, prof, results, plot_extras_for(prof, setup, arc));
 }
 
 int compare(options &o) {
@@ -186,12 +144,8 @@ int compare(options &o) {
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
     const feed_profile prof = read_feed_profile_checked(o.profile);
-    const double result_bytes =
-        RESULT_BYTES_PER_SAMPLE * double(prof.v.size()) * double(o.methods.size());
-    if (result_bytes > MAX_RESULT_BYTES)
-        throw tool_failure(std::to_string(prof.v.size()) + " samples x " +
-                           std::to_string(o.methods.size()) + " methods need " +
-                           fmt("%.3g", result_bytes / 1e9) + " GB of results (bound: 1 GB)");
+    const std::string memory = result_memory_problem(prof.v.size(), o.methods.size());
+    if (!memory.empty()) throw tool_failure(memory);
     const machine_limits limits = machine_from(o.machine);
     compare_setup setup;
     setup.curve = &curve;
@@ -220,7 +174,7 @@ int compare(options &o) {
                stdout);
     std::fputs((format_summary(results) + "\n" + noise_text(noise) + stops_text(results)).c_str(),
                stdout);
-    write_outputs(o, out, prof, results, setup, arc);
+    write_outputs(out, prof, results, setup, arc);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     std::printf("\nwall time of this run (loading, all methods, step lengths, statistics, "

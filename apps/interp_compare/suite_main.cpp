@@ -58,25 +58,6 @@ struct options {
     machine_options machine;
 };
 
-// The results of one curve, profile and policy, kept until the summary is written.
-struct pair_result {
-    std::string curve, profile;
-    std::vector<method_result> results;
-};
-
-// Returns the plot name of a run: the manifest's, with "__split" for the split policy.
-std::string plot_name(const std::string &name, joint_policy policy) {
-    if (policy == joint_policy::through) return name;
-    return fs::path(name).stem().string() + "__split.png";
-}
-
-// Returns the policies a curve is run with: --joints, and on a curve without joints through.
-std::vector<joint_policy> policies(const options &o, const joint_list &joints) {
-    if (o.joints == "through" || joints.u.empty()) return {joint_policy::through};
-    if (o.joints == "split") return {joint_policy::split};
-    return {joint_policy::through, joint_policy::split};
-}
-
 // Reads the profiles of an entry (shortened to --samples) and their periods.
 std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
                                         std::vector<double> &periods) {
@@ -90,13 +71,15 @@ std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
             prof.a.resize(o.samples);
             prof.j.resize(o.samples);
         }
+        const std::string memory = result_memory_problem(prof.v.size(), compare_methods().size());
+        if (!memory.empty()) throw tool_failure(p + ": " + memory);
     }
     return profiles;
 }
 
 // Runs one curve with all its profiles and policies; draws a plot per run into opt.out.
 void run_curve(const options &o, const suite_entry &e, std::size_t index, std::size_t count,
-               const machine_limits *limits, std::vector<pair_result> &all) {
+               const machine_limits *limits, std::vector<suite_run> &all) {
     nurbs_curve curve;
     load_curve_checked(e.curve, &curve);
     std::vector<double> periods;
@@ -114,41 +97,36 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
     const fcp_choice fcp = choose_fcp_table("", arc, e.curve, step);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
     setup.fcp_refusal = fcp.refusal;
-    std::vector<const compare_method *> methods;
-    for (const compare_method &m : compare_methods())
-        methods.push_back(&m);
+    const std::vector<const compare_method *> methods = methods_in_list("");
     std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, e.curve_name.c_str(),
                  fcp.note.c_str());
     for (std::size_t k = 0; k < e.profiles.size(); ++k)
-        for (joint_policy policy : policies(o, setup.joints)) {
+        for (joint_policy policy : joint_policies(o.joints, setup.joints)) {
             setup.period = periods[k];
             setup.policy = policy;
             std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s, %s: %zu samples\n", index + 1,
                          count, e.curve_name.c_str(), e.profile_names[k].c_str(),
                          joint_policy_name(policy), profiles[k].v.size());
-            pair_result pr{e.curve_name, e.profile_names[k],
+            suite_run pr{e.curve_name, e.profile_names[k],
                            run_methods(methods, setup, profiles[k], "interp_suite: ", false)};
             if (o.plots) {
                 const std::string png =
-                    (fs::path(o.out) / plot_name(e.plot_names[k], policy)).string();
-                atomic_file image(png), data(plot_data_path(image));
-                plot_extras extras;
-                extras.period = setup.period;
-                if (limits) extras.jerk_limits = limits->jerk;
-                extras.joint_times = joint_times(profiles[k], setup.joints, setup.period);
-                draw_plot(image.temp_path(), png, data, profiles[k], pr.results, extras);
-                image.commit();
+                    (fs::path(o.out) / (policy == joint_policy::split ? e.split_plot_names[k]
+                                                                      : e.plot_names[k]))
+                        .string();
+                plot_files files = open_plot_files(png, "--out");
+                draw_plot_files(files, profiles[k], pr.results,
+                                plot_extras_for(profiles[k], setup, arc));
             }
+            for (method_result &r : pr.results)
+                drop_per_sample(r); // the summary keeps the statistics alone
             all.push_back(std::move(pr));
         }
 }
 
 // Writes summary.csv and summary.md into opt.out; returns the Markdown text.
-std::string write_summary(const options &o, const std::vector<pair_result> &all) {
-    std::vector<suite_run> runs;
-    for (const pair_result &pr : all)
-        runs.push_back({pr.curve, pr.profile, &pr.results});
-    const std::string md = suite_summary_markdown(runs), csv = suite_summary_csv(runs);
+std::string write_summary(const options &o, const std::vector<suite_run> &all) {
+    const std::string md = suite_summary_markdown(all), csv = suite_summary_csv(all);
     write_file_atomically((fs::path(o.out) / "summary.csv").string(),
                           [&](std::FILE *f) { std::fputs(csv.c_str(), f); });
     write_file_atomically((fs::path(o.out) / "summary.md").string(),
@@ -160,13 +138,7 @@ std::string write_summary(const options &o, const std::vector<pair_result> &all)
 // that cannot be written.
 void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
     const std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
-    std::vector<std::string> outputs = {"summary.csv", "summary.md"};
-    for (const suite_entry &e : entries)
-        for (const std::string &name : o.plots ? e.plot_names : std::vector<std::string>{}) {
-            outputs.push_back(name);
-            outputs.push_back(plot_name(name, joint_policy::split));
-        }
-    for (const std::string &name : outputs)
+    for (const std::string &name : suite_outputs(entries, o.plots))
         refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
     check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
 }
@@ -174,10 +146,7 @@ void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
 int run_suite(const options &o) {
     const auto t0 = std::chrono::steady_clock::now();
     const std::vector<suite_entry> entries = read_suite_manifest(o.manifest);
-    if (o.plots && !on_path("gnuplot"))
-        throw tool_failure("the plots need gnuplot, which is not installed (apt-get install -y "
-                           "gnuplot-nox, or scripts/ensure_deps.sh gnuplot-nox as root); "
-                           "--no-plots leaves them out");
+    if (o.plots) require_gnuplot("the plots (--no-plots leaves them out)");
     if (o.plots) refuse_unsafe_for_gnuplot(o.out, "--out"); // before OUT is made
     std::error_code ec;
     fs::create_directories(o.out, ec);
@@ -186,7 +155,7 @@ int run_suite(const options &o) {
     check_outputs(o, entries);
     remove_temporaries_on_signal();
     const machine_limits limits = machine_from(o.machine);
-    std::vector<pair_result> all;
+    std::vector<suite_run> all;
     for (std::size_t k = 0; k < entries.size(); ++k)
         run_curve(o, entries[k], k, entries.size(), machine_has_axes(limits) ? &limits : nullptr,
                   all);

@@ -34,6 +34,12 @@ const char *joint_policy_name(joint_policy p) {
     return p == joint_policy::split ? "split" : "through";
 }
 
+std::vector<joint_policy> joint_policies(const std::string &choice, const joint_list &joints) {
+    if (choice == "through" || joints.u.empty()) return {joint_policy::through};
+    if (choice == "split") return {joint_policy::split};
+    return {joint_policy::through, joint_policy::split};
+}
+
 std::size_t next_joint(const joint_list &joints, double u) {
     return std::upper_bound(joints.u.begin(), joints.u.end(), u) - joints.u.begin();
 }

@@ -34,6 +34,10 @@ struct joint_list {
     std::vector<double> u, s;
 };
 
+// Returns the policies to run a curve with `joints` under the choice "through", "split" or
+// "both": through alone on a curve without joints (split would change nothing there).
+std::vector<joint_policy> joint_policies(const std::string &choice, const joint_list &joints);
+
 // Returns the index of the first joint strictly after u (u.size() when there is none).
 std::size_t next_joint(const joint_list &joints, double u);
 

@@ -132,6 +132,20 @@ std::string unknown_method_in(const std::string &list) {
     return "";
 }
 
+std::vector<const compare_method *> methods_in_list(const std::string &list) {
+    std::vector<const compare_method *> out;
+    if (list.empty())
+        for (const compare_method &m : METHODS)
+            out.push_back(&m);
+    for (std::size_t pos = 0; !list.empty() && pos <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', pos), list.size());
+        if (const compare_method *m = find_compare_method(list.substr(pos, comma - pos)))
+            out.push_back(m);
+        pos = comma + 1;
+    }
+    return out;
+}
+
 std::string compare_method_help() {
     std::string help;
     for (const compare_method &m : METHODS) {

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/nurbs.hpp" // nurbs_curve
 
@@ -64,6 +65,10 @@ const compare_method *find_compare_method(const std::string &name);
 // Returns what is wrong with a comma-separated list of method names ("" when nothing): an
 // unknown name (the known ones listed) or a name given twice.
 std::string unknown_method_in(const std::string &list);
+
+// Returns the methods a comma-separated list names, in its order (a list unknown_method_in
+// accepts; an unknown name is left out), all of them when the list is empty.
+std::vector<const compare_method *> methods_in_list(const std::string &list);
 
 // Returns the names of all methods, comma-separated, for messages.
 std::string compare_method_names();

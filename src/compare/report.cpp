@@ -303,7 +303,7 @@ std::string suite_summary_csv(const std::vector<suite_run> &runs) {
         if (c.csv) out += std::string(",") + c.csv;
     out += ",status\n";
     for (const suite_run &run : runs)
-        for (const method_result &r : *run.results) {
+        for (const method_result &r : run.results) {
             const std::vector<std::string> cells = suite_cells(run, r, false);
             for (std::size_t k = 0; k < cells.size(); ++k)
                 out += cells[k] + (k + 1 < cells.size() ? "," : "\n");
@@ -321,7 +321,7 @@ std::string suite_summary_markdown(const std::vector<suite_run> &runs) {
         }
     std::string out = head + " status |\n" + rule + "---|\n";
     for (const suite_run &run : runs)
-        for (const method_result &r : *run.results) {
+        for (const method_result &r : run.results) {
             out += "|";
             for (const std::string &cell : suite_cells(run, r, true))
                 out += " " + cell + " |";

@@ -50,7 +50,7 @@ void write_csv(std::FILE *f, const feed_profile &prof, const std::vector<method_
 // The results of one curve and profile in the suite, and the names it gives them.
 struct suite_run {
     std::string curve, profile;
-    const std::vector<method_result> *results;
+    std::vector<method_result> results; // their statistics (per-sample arrays may be dropped)
 };
 
 // Returns the suite's summary as CSV: a header, then one row per run and method: curve, profile,

@@ -12,6 +12,7 @@
 #include "io/format.hpp"
 #include "io/progress.hpp"
 #include "plan/table_fit.hpp"
+#include "plan/table_report.hpp"
 
 namespace nurbs_interp {
 
@@ -21,10 +22,8 @@ namespace {
 // misses by more than a whole step. Returns its E max.
 double check_table(fcp_choice &c, const arc_table &arc, double step) {
     const fcp_accuracy acc = fcp_measure(*c.table, arc, 16, step);
-    if (!fcp_table_finite(*c.table) || !(acc.max_s_err <= step))
-        c.refusal = "the table misses a step by up to E max = " + fmt("%.3e", acc.max_s_err) +
-                    " mm (at s = " + fmt("%.3f", acc.worst_s) + " mm), more than a whole step " +
-                    fmt("%g", step) + " mm at the profile's top feed: not a table, not run";
+    const std::string miss = fcp_table_miss(*c.table, acc, step);
+    if (!miss.empty()) c.refusal = miss + " at the profile's top feed: not a table, not run";
     return acc.max_s_err;
 }
 
@@ -148,6 +147,25 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
         }
     }
     return results;
+}
+
+std::string result_memory_problem(std::size_t samples, std::size_t methods) {
+    const double bytes = RESULT_BYTES_PER_SAMPLE * double(samples) * double(methods);
+    if (bytes <= MAX_RESULT_BYTES) return "";
+    return std::to_string(samples) + " samples x " + std::to_string(methods) + " methods need " +
+           fmt("%.3g", bytes / 1e9) + " GB of results (bound: 1 GB)";
+}
+
+void drop_per_sample(method_result &r) {
+    r.rel_err = {};
+    r.chord_err = {};
+    r.call_ns = {};
+    r.at_joint = {};
+    r.axis_jerk = {};
+    r.u_in = {};
+    r.s_in = {};
+    r.t_in = {};
+    r.state_in = {};
 }
 
 } // namespace nurbs_interp

@@ -48,4 +48,16 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
                                        const compare_setup &base, const feed_profile &prof,
                                        const std::string &label, bool warm_up);
 
+// Bytes a run keeps per sample and method (seven doubles, a flag and a state of two, rounded
+// up), and the most a program keeps at once.
+inline constexpr double RESULT_BYTES_PER_SAMPLE = 80;
+inline constexpr double MAX_RESULT_BYTES = 1e9;
+
+// Returns "" when the results of `methods` runs over `samples` samples fit in MAX_RESULT_BYTES,
+// else what they would need ("<n> samples x <m> methods need <g> GB of results (bound: 1 GB)").
+std::string result_memory_problem(std::size_t samples, std::size_t methods);
+
+// Frees the per-sample arrays of `r`, keeping its statistics (all a summary needs).
+void drop_per_sample(method_result &r);
+
 } // namespace nurbs_interp

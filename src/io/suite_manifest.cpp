@@ -134,16 +134,17 @@ void name_entries(const std::string &path, const std::vector<manifest_line> &lin
         e.curve_name = curve_names[k];
         for (std::size_t p = 0; p < e.profiles.size(); ++p, ++j) {
             e.profile_names.push_back(profile_names[j]);
-            const std::string plot =
-                plot_part(e.curve_name) + "__" + plot_part(profile_names[j]) + ".png";
-            if (const auto [at, fresh] = plots.emplace(plot, e.line); !fresh)
-                fail(path, e.line,
-                     "the plot of " + e.curve_name + " with " + profile_names[j] +
-                         " would be named " + plot + ", like a plot of line " +
-                         std::to_string(at->second) +
-                         " (a curve and profile given twice, or names that differ only in "
-                         "characters a file name cannot hold)");
-            e.plot_names.push_back(plot);
+            const std::string stem = plot_part(e.curve_name) + "__" + plot_part(profile_names[j]);
+            for (const std::string &plot : {stem + ".png", stem + "__split.png"})
+                if (const auto [at, fresh] = plots.emplace(plot, e.line); !fresh)
+                    fail(path, e.line,
+                         "the plot of " + e.curve_name + " with " + profile_names[j] +
+                             " would be named " + plot + ", like a plot of line " +
+                             std::to_string(at->second) +
+                             " (a curve and profile given twice, or names that differ only in "
+                             "characters a file name cannot hold)");
+            e.plot_names.push_back(stem + ".png");
+            e.split_plot_names.push_back(stem + "__split.png");
         }
     }
 }
@@ -182,6 +183,16 @@ std::vector<std::string> suite_inputs(const std::string &path,
         inputs.insert(inputs.end(), e.profiles.begin(), e.profiles.end());
     }
     return inputs;
+}
+
+std::vector<std::string> suite_outputs(const std::vector<suite_entry> &entries, bool plots) {
+    std::vector<std::string> out = {"summary.csv", "summary.md"};
+    for (const suite_entry &e : entries)
+        if (plots) {
+            out.insert(out.end(), e.plot_names.begin(), e.plot_names.end());
+            out.insert(out.end(), e.split_plot_names.begin(), e.split_plot_names.end());
+        }
+    return out;
 }
 
 } // namespace nurbs_interp

@@ -34,10 +34,12 @@ struct suite_entry {
     std::vector<std::string> profiles; // the paths to open
     std::vector<std::string> profile_names;
     std::vector<std::string> plot_names; // one per profile
+    std::vector<std::string> split_plot_names; // of the runs split at joints: "<plot>__split.png"
 };
 
 // Returns the entries of the manifest at `path`, read whole and checked: every line parsed,
-// every curve and profile it names existing and readable, no two plots of the same name.
+// every curve and profile it names existing and readable, no two plots of the same name (split
+// plots included).
 // Throws manifest_error "<path>:<line>: <what>" (a curve without a profile, an unclosed quote,
 // a line longer than MANIFEST_MAX_LINE, a file that cannot be read, ...) or "<path>: ...".
 std::vector<suite_entry> read_suite_manifest(const std::string &path);
@@ -45,5 +47,9 @@ std::vector<suite_entry> read_suite_manifest(const std::string &path);
 // Returns every file the suite reads: the manifest `path`, then each curve and profile.
 std::vector<std::string> suite_inputs(const std::string &path,
                                       const std::vector<suite_entry> &entries);
+
+// Returns the names of the files a run of the suite writes into its output directory:
+// summary.csv, summary.md and, with `plots`, every plot (split plots included).
+std::vector<std::string> suite_outputs(const std::vector<suite_entry> &entries, bool plots);
 
 } // namespace nurbs_interp

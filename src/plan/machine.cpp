@@ -2,6 +2,8 @@
 
 #include <algorithm> // min, max
 
+#include "io/format.hpp"
+
 namespace nurbs_interp {
 
 bool machine_has_axes(const machine_limits &m) {
@@ -86,6 +88,15 @@ axis_cap axis_feed_cap(const path_frame &f, const machine_limits &m, double path
         }
     }
     return c;
+}
+
+std::string machine_text(const machine_limits &m) {
+    if (!machine_has_axes(m)) return "";
+    auto three = [](const std::array<double, 3> &x) {
+        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
+    };
+    return "X,Y,Z velocity " + three(m.vel) + " mm/s, acceleration " + three(m.acc) +
+           " mm/s^2, jerk " + three(m.jerk) + " mm/s^3 (0: none)";
 }
 
 } // namespace nurbs_interp

@@ -74,6 +74,10 @@ enum class limit_kind {
     stop
 };
 
+// Returns the axis limits as text ("X,Y,Z velocity .. mm/s, acceleration .., jerk .. (0: none)"),
+// "" when none is given.
+std::string machine_text(const machine_limits &m);
+
 // Returns a name for messages ("X acceleration", "path jerk", ...); axis is 0..2 for axis kinds.
 std::string limit_name(limit_kind kind, int axis);
 

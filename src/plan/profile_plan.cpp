@@ -1,0 +1,145 @@
+#include "plan/profile_plan.hpp"
+
+#include <algorithm> // max_element
+#include <cmath>
+#include <cstdio>
+
+#include "io/format.hpp"
+#include "plan/joints.hpp"
+#include "plan/plan_check.hpp"
+
+namespace nurbs_interp {
+
+feed_cap_limits capped_limits(const capped_request &req, const machine_limits &m,
+                              nurbs_curve *curve, const arc_table &arc) {
+    feed_cap_limits lim;
+    lim.vmax = req.cruise;
+    lim.chord_tol = req.chord_tol;
+    lim.centripetal = req.centripetal;
+    lim.period = m.period;
+    lim.geometric = req.geometric;
+    lim.floor = machine_has_axes(m) ? 0.0 : req.floor_share * req.cruise;
+    if (machine_has_axes(m)) {
+        lim.machine = &m;
+        lim.path_acc = machine_path_acc(m, req.acc);
+        for (double u : curve_corners(curve))
+            lim.stops.push_back(arc_length_to(arc, u));
+    }
+    return lim;
+}
+
+capped_plan plan_caps(nurbs_curve *curve, const arc_table &arc, const machine_limits &m,
+                      const capped_request &req, double target) {
+    capped_plan plan;
+    plan.lim = capped_limits(req, m, curve, arc);
+    plan.cap = feed_cap_from_curve(curve, arc, plan.lim, req.cap_cell);
+    plan.target = target;
+    plan.path_acc = machine_path_acc(m, req.acc);
+    plan.path_jerk = machine_path_jerk(m, req.jerk);
+    return plan;
+}
+
+std::vector<std::string> cap_warnings(const feed_cap_table &cap, const feed_cap_limits &lim) {
+    std::vector<std::string> w;
+    if (cap.floored > 0)
+        w.push_back("over " + fmt("%.6g", cap.floored) +
+                    " mm the curve's cap is below the floor of " + fmt("%g", lim.floor) +
+                    " mm/s; the floor is used there");
+    if (cap.sharp_count > 0) {
+        std::string where;
+        for (double s : cap.sharp)
+            where += (where.empty() ? "" : ", ") + fmt("%.6g", s);
+        w.push_back("the tangent turns sharply or |C'| vanishes at " +
+                    std::to_string(cap.sharp_count) + " samples (arc length " + where +
+                    (cap.sharp_count > long(cap.sharp.size()) ? ", ..." : "") +
+                    " mm); the cap is the floor of " + fmt("%g", lim.floor) + " mm/s there");
+    }
+    return w;
+}
+
+void refuse_non_finite(const feed_profile &p, const std::string &source) {
+    for (std::size_t k = 0; k < p.v.size(); ++k)
+        if (!std::isfinite(p.v[k]) || !std::isfinite(p.a[k]) || !std::isfinite(p.j[k]))
+            throw plan_error(source +
+                             ": the planned profile holds a number that is not finite "
+                             "at sample " +
+                             std::to_string(k + 1) + "; nothing written");
+}
+
+// Throws unless `prof` keeps every axis within its limits at every sample (to a relative slack
+// of `slack`) and reaches `target` (to 1e-3 mm).
+static void verify_axes(const feed_profile &prof, const arc_table &arc, const machine_limits &m,
+                        double target, double slack, const std::string &source) {
+    const double travel = feed_profile_travel(prof, m.period);
+    if (!(travel > target - 1e-3))
+        throw plan_error(source + ": the axis limits allow no feed at s = " +
+                         fmt("%.6f", travel) +
+                         " mm (a sharp turn or a stop of the "
+                         "parametrisation away from a knot); nothing written");
+    const axis_check c = check_profile_axes(prof, arc, m);
+    if (c.ratio > 1 + slack)
+        throw plan_error(source + ": the plan exceeds the " + limit_name(c.kind, c.axis) +
+                         " limit by a factor " + fmt("%.9g", c.ratio) + " at sample " +
+                         std::to_string(c.sample + 1) + " (t = " + fmt("%.6f", c.t) +
+                         " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
+}
+
+void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
+                  const capped_request &req, const std::string &source) {
+    const double T = m.period;
+    plan.profile = plan.lim.machine ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target,
+                                                           plan.path_acc, plan.path_jerk, T,
+                                                           &plan.stats)
+                                    : feed_plan_capped(plan.cap, plan.target, plan.path_acc,
+                                                       plan.path_jerk, T, &plan.stats);
+    refuse_non_finite(plan.profile, source);
+    if (plan.lim.machine) verify_axes(plan.profile, arc, m, plan.target, req.axis_slack, source);
+    if (T != SERVO_PERIOD) plan.profile.period = T;
+}
+
+// Prints which limit binds over how much of the path, as one summary line.
+static void print_binding(std::FILE *out, const capped_plan &plan, const arc_table &arc) {
+    const double travel = feed_profile_travel(plan.profile, plan.lim.period);
+    std::string text;
+    for (const binding &b :
+         binding_report(plan.profile, arc, plan.lim, plan.path_acc, plan.path_jerk))
+        text += (text.empty() ? "" : ", ") + b.limit + " " + fmt("%.6g", b.length) + " mm (" +
+                fmt("%.1f", 100 * b.length / travel) + " %)";
+    std::fprintf(out, "  binding (feed, |a| or |j| within 1 %% of the limit): %s\n", text.c_str());
+}
+
+void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_request &req,
+                       const arc_table &arc, const machine_limits &m) {
+    const feed_profile &prof = plan.profile;
+    const double T = m.period;
+    const feed_limit_ratios r = feed_limits_check(
+        prof, [&](double s0, double s1) { return feed_cap_min(plan.cap, s0, s1); },
+        plan.path_acc, plan.path_jerk, T);
+    if (req.geometric)
+        std::fprintf(out,
+                     "  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise "
+                     "%g mm/s, acc %g mm/s^2, jerk %g mm/s^3\n",
+                     req.chord_tol, req.centripetal, req.cruise, req.acc, req.jerk);
+    if (plan.lim.machine)
+        std::fprintf(out,
+                     "  axes %s; path acceleration %g mm/s^2, path jerk %g mm/s^3; servo period "
+                     "%g s; %zu stops at corners\n",
+                     machine_text(m).c_str(), plan.path_acc, plan.path_jerk, T,
+                     plan.lim.stops.size());
+    std::fprintf(out,
+                 "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start "
+                 "and stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
+                 plan.target, feed_profile_travel(prof, T),
+                 *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
+    std::fprintf(out, "  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n",
+                 r.cap, r.acc, r.jerk, plan.stats.checks, plan.stats.forced);
+    if (plan.lim.machine) {
+        const axis_check c = check_profile_axes(prof, arc, m);
+        std::fprintf(out,
+                     "  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
+                     limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
+        print_binding(out, plan, arc);
+    }
+}
+
+} // namespace nurbs_interp

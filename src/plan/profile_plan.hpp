@@ -1,0 +1,68 @@
+// A capped feed profile planned for a curve from start to finish: the caps the request and
+// the machine set along the curve, the plan (with a rest at every corner when axis limits are
+// given), the checks the written profile must pass, and the summary make_profile prints.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "plan/arc_length.hpp"
+#include "plan/feed_cap.hpp"
+#include "io/feed_profile.hpp"
+#include "plan/machine.hpp"
+#include "core/nurbs.hpp"
+
+namespace nurbs_interp {
+
+// What a capped profile is planned for, besides the machine's axes.
+struct capped_request {
+    double cruise = 250, acc = 2500, jerk = 50000; // path limits: feed, mm/s; mm/s^2; mm/s^3
+    double chord_tol = 0.001;                      // chord-error tolerance, mm
+    double centripetal = 2500;                     // centripetal acceleration limit, mm/s^2
+    bool geometric = false;                        // apply the chord-error and centripetal caps
+    double floor_share = 0.01; // lowest cap as a share of the cruise feed (none with axis limits)
+    double cap_cell = 0.01;    // arc-length cell of the cap table, mm
+    double axis_slack = 1e-9;  // relative slack of the axis check of the written profile
+};
+
+// A planned profile and what it was planned against.
+struct capped_plan {
+    feed_cap_limits lim; // lim.machine points at the machine_limits the plan was made for
+    feed_cap_table cap;
+    feed_profile profile;
+    feed_plan_stats stats;
+    double target = 0, path_acc = 0, path_jerk = 0;
+};
+
+// Returns the limits of the cap along the curve of `arc`: the geometric caps when the request
+// asks for them, the axes of `m` when it has any (a stop at every corner, no floor).
+feed_cap_limits capped_limits(const capped_request &req, const machine_limits &m,
+                              nurbs_curve *curve, const arc_table &arc);
+
+// Returns a plan to `target` mm with its limits, its cap table and its path limits, no
+// profile yet (the caller may warn about the cap before the planning).
+capped_plan plan_caps(nurbs_curve *curve, const arc_table &arc, const machine_limits &m,
+                      const capped_request &req, double target);
+
+// Plans `plan.profile` under its caps, ending just short of its target; with axis limits,
+// checks it sample by sample against them. Throws plan_error naming `source` when a sample is
+// not finite, when the axes allow no feed at some point, or when a sample exceeds an axis limit
+// by more than the request's slack.
+void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
+                  const capped_request &req, const std::string &source);
+
+// Returns the warnings about a cap table: the length over which the floor of `lim` was used, the
+// arc lengths where the tangent turns sharply or |C'| vanishes (where the cap is the floor).
+std::vector<std::string> cap_warnings(const feed_cap_table &cap, const feed_cap_limits &lim);
+
+// Throws plan_error naming `source` when a sample of `p` is not finite (nothing is written then).
+void refuse_non_finite(const feed_profile &p, const std::string &source);
+
+// Prints the summary lines of a planned profile to `out`, each indented by two blanks: the
+// request, the machine and the path limits it gives, target and travel, the worst ratios to the
+// cap and the path limits; with axis limits the worst axis quantity and what binds where.
+void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_request &req,
+                       const arc_table &arc, const machine_limits &m);
+
+} // namespace nurbs_interp
