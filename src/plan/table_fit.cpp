@@ -1,6 +1,6 @@
 #include "plan/table_fit.hpp"
 
-#include <algorithm> // max
+#include <algorithm> // max, stable_sort
 #include <cmath>     // fabs, pow, sqrt
 #include <stdexcept> // a curve no table can follow
 #include <string>
@@ -25,6 +25,9 @@ constexpr double TRIAL_AIM = 0.99;
 constexpr int REACH_POINTS = 4;
 // The search for the bound stops when it is bracketed this closely.
 constexpr double BOUND_PRECISION = 1.002;
+// Where a piece is tried to be split when the table has fewer pieces than asked for, as shares
+// of its length: its middle first.
+constexpr double SPLIT_POINTS[] = {0.5, 0.375, 0.625, 0.25, 0.75};
 
 // u and its first two arc-length derivatives at one breakpoint.
 struct knot_data {
@@ -200,15 +203,55 @@ struct placement {
     }
 };
 
-// Splits the longest pieces in half until there are `pieces` of them.
-void fill_up(const arc_table &arc, std::vector<breakpoint> &br, int pieces) {
+// Returns the parameter where the reach of the piece ending on br[j + 1] stops: the next fixed
+// breakpoint (a joint or the end).
+double reach_stop(const std::vector<breakpoint> &br, std::size_t j) {
+    for (std::size_t k = j + 1; k < br.size(); ++k)
+        if (br[k].fixed) return br[k].left.u;
+    return 1.0;
+}
+
+// Splits pieces until there are `pieces` of them without raising the largest error of the
+// table (piece_error with `reach`): the longest piece first, at its middle, else nearer its
+// ends; a piece no split keeps within that error is passed over for the next longest. Between
+// many knots a piece's error does not fall with its length (the third derivative of u(s) jumps
+// at every knot): a half can miss by more than the whole did. Throws std::runtime_error when no
+// piece can be split.
+void fill_up(const arc_table &arc, std::vector<breakpoint> &br, int pieces, double reach) {
+    const double len = br.back().s;
+    double worst = 0;
+    for (std::size_t j = 0; j + 1 < br.size(); ++j)
+        worst = std::max(worst, piece_error(arc, br[j], br[j + 1], len, reach, reach_stop(br, j)));
+    std::vector<std::size_t> order;
     while (int(br.size()) - 1 < pieces) {
-        std::size_t j = 0;
-        for (std::size_t k = 1; k + 1 < br.size(); ++k)
-            if (br[k + 1].s - br[k].s > br[j + 1].s - br[j].s) j = k;
-        const double s = 0.5 * (br[j].s + br[j + 1].s);
-        const knot_data d = derivatives_at(arc.curve, arc_param_at(arc, s));
-        br.insert(br.begin() + j + 1, breakpoint{s, d, d});
+        order.resize(br.size() - 1);
+        for (std::size_t j = 0; j < order.size(); ++j)
+            order[j] = j;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return br[a + 1].s - br[a].s > br[b + 1].s - br[b].s;
+        });
+        bool split = false;
+        for (std::size_t n = 0; n < order.size() && !split; ++n) {
+            const std::size_t j = order[n];
+            for (double t : SPLIT_POINTS) {
+                const double s = br[j].s + (br[j + 1].s - br[j].s) * t;
+                const knot_data d = derivatives_at(arc.curve, arc_param_at(arc, s));
+                const breakpoint m{s, d, d};
+                if (!(d.u > br[j].right.u && d.u < br[j + 1].left.u)) continue;
+                const double stop = reach_stop(br, j);
+                if (piece_error(arc, br[j], m, len, reach, stop) > worst ||
+                    piece_error(arc, m, br[j + 1], len, reach, stop) > worst)
+                    continue;
+                br.insert(br.begin() + std::ptrdiff_t(j) + 1, m);
+                split = true;
+                break;
+            }
+        }
+        if (!split)
+            throw std::runtime_error("no piece of the table can be split without raising its "
+                                     "error (" +
+                                     std::to_string(br.size() - 1) + " pieces of " +
+                                     std::to_string(pieces) + ")");
     }
 }
 
@@ -261,7 +304,7 @@ fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len, double
         throw std::runtime_error("no table of " + std::to_string(pieces) +
                                  " pieces follows this curve's u(s) (no error bound up to " +
                                  fmt("%.3g", lo) + " mm is met)");
-    fill_up(arc, best, pieces);
+    fill_up(arc, best, pieces, reach);
     if (progress) progress(1.0);
     return build(best);
 }

@@ -57,7 +57,8 @@ using fit_progress = std::function<void(double)>;
 // end, as get_u_FCP does), joints and the curve's end aside. The bound is the smallest that
 // brk_len - 1 pieces meet, found to within 0.2 % by a search that models the piece count as
 // proportional to bound^(-1/6) (a quintic piece's error grows as the sixth power of its
-// length). Simple knots get no breakpoint of their own: a piece ending on one would take the
+// length). When it met the bound with fewer pieces, pieces are split (the longest first) where
+// the halves stay within the table's largest error. Simple knots get no breakpoint of their own: a piece ending on one would take the
 // jump of u''' there into its reach. Bounded work: at most FIT_MAX_PASSES placements of at
 // most 2 (brk_len - 1) pieces, each piece in at most FIT_MAX_TRIALS trials. Throws
 // std::runtime_error when the joints need more pieces than brk_len - 1, or no bound is met.
