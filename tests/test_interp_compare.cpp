@@ -503,6 +503,27 @@ TEST(InterpSuite, ManifestMistakesAndOutputsOverInputsAreRefusedBeforeAnyRun) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("o\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("gnuplot-ran")));
     EXPECT_EQ(read_file(dir.file("m/c__p.png")), read_file(dir.file("m/p.txt")));
+    // --period on the command line: every profile must have been made for it, checked before
+    // the first run (here the second line's profile is for 1 ms).
+    copy_bundled("curves/circle_fprof_router.txt", dir.file("m/r.txt"));
+    write_file(dir.file("m/periods.txt"), "c.nurbs r.txt\nc.nurbs p.txt\n");
+    const std::string periods = "--no-plots --manifest " + dir.file("m/periods.txt");
+    EXPECT_EQ(run(suite + periods + " --period 0.001 --out " + dir.file("o2"), out, err), 1);
+    EXPECT_NE(read_file(err).find("p.txt: the profile was made for a servo period of 0.00025 s "
+                                  "(it has no period line), this run's is 0.001 s"),
+              std::string::npos)
+        << read_file(err);
+    EXPECT_EQ(read_file(err).find("interp_suite: [1/"), std::string::npos) << "no run started";
+    // A machine file's period is not used: each profile runs at its own.
+    write_file(dir.file("m/machine.toml"), "axis-vel = [250, 250, 100]\nperiod = 0.001\n");
+    ASSERT_EQ(run(suite + periods + " --config " + dir.file("m/machine.toml") + " --out " +
+                      dir.file("o3"),
+                  out, err),
+              0)
+        << read_file(err);
+    const std::string csv = read_file(dir.file("o3/summary.csv"));
+    EXPECT_NE(csv.find("c.nurbs,r.txt,through,0.001,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("c.nurbs,p.txt,through,0.00025,"), std::string::npos) << csv;
 }
 
 TEST(InterpSuite, CurvesOfOneNameInTwoFoldersAndQuotedPathsAreToldApart) {

@@ -5,15 +5,14 @@
 namespace nurbs_interp {
 
 void add_machine_options(CLI::App &app, machine_options &o, machine_parts parts) {
-    if (parts == machine_parts::axes)
-        // Accepted so that a machine file naming its period may be given; not used.
+    o.period_option =
         app.add_option("--period", o.period,
-                       "not used: each profile runs at its own period (accepted so that a "
-                       "machine file's period line may stand)");
-    else
-        o.period_option = app.add_option("--period", o.period, "servo period T, s")
-                              ->check(finite_in(1e-5, 0.1, "s"))
-                              ->capture_default_str();
+                       parts == machine_parts::axes
+                           ? "servo period T, s: every profile must have been made for it "
+                             "(default: each profile's own; a machine file's is not used)"
+                           : "servo period T, s")
+            ->check(finite_in(1e-5, 0.1, "s"));
+    if (parts != machine_parts::axes) o.period_option->capture_default_str();
     if (parts == machine_parts::period) return;
     // A key the tool does not know (a misspelt limit) is refused, not ignored.
     app.allow_config_extras(CLI::config_extras_mode::error);
@@ -55,6 +54,15 @@ double run_period(const feed_profile &prof, const machine_options &o, const std:
         return o.period;
     }
     return profile_period(prof);
+}
+
+void keep_command_line_period(machine_options &o, int argc, char **argv) {
+    for (int k = 1; k < argc; ++k) {
+        const std::string a = argv[k];
+        if (a == "--period" || a.rfind("--period=", 0) == 0) return;
+    }
+    o.period_option = nullptr;
+    o.period = SERVO_PERIOD;
 }
 
 } // namespace nurbs_interp

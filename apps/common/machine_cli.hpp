@@ -21,11 +21,15 @@ struct machine_options {
 // What add_machine_options declares.
 enum class machine_parts { period, axes_and_period, axes };
 
-// Declares --period (with axes alone, accepted and not used), and --axis-vel, --axis-acc,
-// --axis-jerk and --config (unless `parts` is period; a key of the file that is not one of these
-// options is refused). Values are checked: three positive finite numbers per axis option, a
-// period in [1e-5, 0.1] s.
+// Declares --period, and --axis-vel, --axis-acc, --axis-jerk and --config (unless `parts` is
+// period; a key of the file that is not one of these options is refused). Values are checked:
+// three positive finite numbers per axis option, a period in [1e-5, 0.1] s. With axes alone the
+// period is meant for the command line only (see keep_command_line_period).
 void add_machine_options(CLI::App &app, machine_options &o, machine_parts parts);
+
+// Forgets the period unless --period stands on the command line `argv` (a machine file's period
+// does not apply to a program whose profiles each keep their own).
+void keep_command_line_period(machine_options &o, int argc, char **argv);
 
 // Returns the limits the options give.
 machine_limits machine_from(const machine_options &o);

@@ -48,7 +48,8 @@ const char *const FOOTER =
     "name are refused. An output in OUT that is the manifest, a curve or a profile is refused\n"
     "before the first run, as is an OUT holding a control character when plots are drawn.\n"
     "Axis limits (--axis-*, --config) give the ratio columns of every run; a machine file's\n"
-    "period is not used (each profile keeps its own).\n"
+    "period is not used (each profile keeps its own); --period on the command line runs every\n"
+    "profile at that period, each of which must have been made for it.\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {
@@ -66,11 +67,7 @@ std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
         profiles.push_back(read_feed_profile_checked(p));
         periods.push_back(run_period(profiles.back(), o.machine, p));
         feed_profile &prof = profiles.back();
-        if (o.samples > 0 && prof.v.size() > std::size_t(o.samples)) {
-            prof.v.resize(o.samples);
-            prof.a.resize(o.samples);
-            prof.j.resize(o.samples);
-        }
+        if (o.samples > 0) feed_profile_truncate(prof, std::size_t(o.samples));
         const std::string memory = result_memory_problem(prof.v.size(), compare_methods().size());
         if (!memory.empty()) throw tool_failure(p + ": " + memory);
     }
@@ -110,11 +107,9 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
             suite_run pr{e.curve_name, e.profile_names[k],
                            run_methods(methods, setup, profiles[k], "interp_suite: ", false)};
             if (o.plots) {
-                const std::string png =
-                    (fs::path(o.out) / (policy == joint_policy::split ? e.split_plot_names[k]
-                                                                      : e.plot_names[k]))
-                        .string();
-                plot_files files = open_plot_files(png, "--out");
+                const std::string &png =
+                    policy == joint_policy::split ? e.split_plot_names[k] : e.plot_names[k];
+                plot_files files = open_plot_files((fs::path(o.out) / png).string(), "--out");
                 draw_plot_files(files, profiles[k], pr.results,
                                 plot_extras_for(profiles[k], setup, arc));
             }
@@ -153,6 +148,10 @@ int run_suite(const options &o) {
     if (ec)
         throw tool_failure(o.out + ": cannot create the output directory (" + ec.message() + ")");
     check_outputs(o, entries);
+    if (o.machine.period_option) // every profile made for --period, before the first run
+        for (const suite_entry &e : entries)
+            for (const std::string &p : e.profiles)
+                run_period(read_feed_profile_checked(p), o.machine, p);
     remove_temporaries_on_signal();
     const machine_limits limits = machine_from(o.machine);
     std::vector<suite_run> all;
@@ -193,5 +192,8 @@ int main(int argc, char **argv) {
             app.add_flag("!--no-plots", o.plots, "leave the plots out (no gnuplot needed)");
             add_machine_options(app, o.machine, machine_parts::axes);
         },
-        [&] { return run_suite(o); });
+        [&] {
+            keep_command_line_period(o.machine, argc, argv);
+            return run_suite(o);
+        });
 }

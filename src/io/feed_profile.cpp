@@ -197,6 +197,13 @@ bool feed_profile_write(std::FILE *out, const feed_profile &p) {
     return !std::ferror(out);
 }
 
+void feed_profile_truncate(feed_profile &p, std::size_t n) {
+    if (p.v.size() <= n) return;
+    p.v.resize(n);
+    p.a.resize(n);
+    p.j.resize(n);
+}
+
 double feed_profile_travel(const feed_profile &p, double period) {
     double s = 0;
     for (double v : p.v)

@@ -64,6 +64,9 @@ feed_profile read_feed_profile_checked_stream(std::FILE *f, const std::string &p
 // p.period is set (T in the fewest digits that read back exactly); false on a write error.
 bool feed_profile_write(std::FILE *out, const feed_profile &p);
 
+// Keeps the first `n` samples of `p` (all of them when it has no more).
+void feed_profile_truncate(feed_profile &p, std::size_t n);
+
 // Returns the travel that a driver stepping s += v*period per sample covers: period * sum v.
 double feed_profile_travel(const feed_profile &p, double period);
 
