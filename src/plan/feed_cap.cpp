@@ -176,6 +176,8 @@ feed_cap_table feed_cap_from_curve(nurbs_curve *curve, const arc_table &tab,
             }
         }
     }
+    for (const feed_cap_limits::point_cap &p : lim.point_caps)
+        cells[cell_of(p.s)] = std::min(cells[cell_of(p.s)], p.cap.v);
     feed_cap_table table = feed_cap_from_cells(std::move(cells), cell);
     table.floored = floored;
     table.sharp = std::move(t.sharp);

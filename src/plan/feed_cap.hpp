@@ -33,6 +33,12 @@ struct feed_cap_limits {
     double path_acc = 0;
     // Arc lengths where the move comes to rest (corners), sorted: no floor is applied there.
     std::vector<double> stops;
+    // Caps at single points (curvature jumps: machine.hpp), with the limit that sets each.
+    struct point_cap {
+        double s; // arc length, mm
+        axis_cap cap;
+    };
+    std::vector<point_cap> point_caps;
 };
 
 // Returns the chord-error cap at radius of curvature rho (mm): (2/T) sqrt(2 r delta - delta^2),

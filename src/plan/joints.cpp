@@ -1,6 +1,9 @@
 #include "plan/joints.hpp"
 
-#include <cmath> // cos
+#include <algorithm> // binary_search
+#include <cmath>     // cos
+
+#include "plan/machine.hpp" // path_frame_at
 
 namespace nurbs_interp {
 
@@ -38,6 +41,20 @@ std::vector<double> curve_corners(nurbs_curve *curve) {
         if (!(c >= std::cos(CORNER_TURN))) corners.push_back(u);
     }
     return corners;
+}
+
+std::vector<curvature_jump> curvature_jumps(nurbs_curve *curve) {
+    std::vector<curvature_jump> jumps;
+    const std::vector<double> corners = curve_corners(curve);
+    for (double u : curve_joints(*curve)) {
+        if (std::binary_search(corners.begin(), corners.end(), u)) continue;
+        cart_point P, l1, l2, l3, r1, r2, r3;
+        eval_left_of_knot(curve, u, &P, &l1, &l2, &l3);
+        nurbs_deBoor_eval(u, -1, curve, &P, &r1, &r2, &r3);
+        const cart_point left = path_frame_at(l1, l2, l3).k, right = path_frame_at(r1, r2, r3).k;
+        jumps.push_back({u, {right.x - left.x, right.y - left.y, right.z - left.z}});
+    }
+    return jumps;
 }
 
 } // namespace nurbs_interp

@@ -30,4 +30,15 @@ std::vector<double> curve_corners(nurbs_curve *curve);
 
 inline constexpr double CORNER_TURN = 1e-6;
 
+// A joint where the curvature vector C_ss (the second derivative by arc length) jumps: an arc
+// meeting a line or another radius, tangent but not curvature continuous.
+struct curvature_jump {
+    double u;      // the joint's parameter
+    cart_point dk; // C_ss on its right minus C_ss on its left, 1/mm
+};
+
+// Returns the joints of a loaded curve that are not corners, each with the jump of C_ss there
+// (rounding where the curvature is continuous), ascending.
+std::vector<curvature_jump> curvature_jumps(nurbs_curve *curve);
+
 } // namespace nurbs_interp

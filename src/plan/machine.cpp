@@ -63,6 +63,8 @@ std::string limit_name(limit_kind kind, int axis) {
         return "centripetal acceleration";
     case limit_kind::stop:
         return "a stop";
+    case limit_kind::jump_jerk:
+        return a + " jerk at a curvature jump";
     case limit_kind::none:
         break;
     }
@@ -88,6 +90,29 @@ axis_cap axis_feed_cap(const path_frame &f, const machine_limits &m, double path
         }
     }
     return c;
+}
+
+axis_cap jump_feed_cap(const cart_point &dk, const machine_limits &m, double period) {
+    axis_cap c;
+    for (int k = 0; k < 3; ++k) {
+        const double jump = std::fabs(component(dk, k));
+        if (m.jerk[k] > 0 && jump > 0) {
+            const double v = std::sqrt(AXIS_JUMP_SHARE * m.jerk[k] * period / jump);
+            if (v < c.v) c = {v, limit_kind::jump_jerk, k};
+        }
+    }
+    return c;
+}
+
+std::pair<double, int> jump_jerk_ratio(const cart_point &dk, const machine_limits &m, double v,
+                                       double period) {
+    std::pair<double, int> worst{0.0, -1};
+    for (int k = 0; k < 3; ++k)
+        if (m.jerk[k] > 0) {
+            const double r = std::fabs(component(dk, k)) * v * v / (period * m.jerk[k]);
+            if (r > worst.first) worst = {r, k};
+        }
+    return worst;
 }
 
 std::string machine_text(const machine_limits &m) {

@@ -20,6 +20,7 @@
 #include <array>
 #include <cmath> // HUGE_VAL
 #include <string>
+#include <utility> // pair
 
 #include "plan/arc_length.hpp"
 #include "core/geometric.hpp"
@@ -71,7 +72,8 @@ enum class limit_kind {
     path_jerk,
     chord,
     centripetal,
-    stop
+    stop,
+    jump_jerk
 };
 
 // Returns the axis limits as text ("X,Y,Z velocity .. mm/s, acceleration .., jerk .. (0: none)"),
@@ -92,5 +94,19 @@ struct axis_cap {
 // acceleration share and the two speed-dependent jerk shares stay within the limits, with the
 // path acceleration at most path_acc.
 axis_cap axis_feed_cap(const path_frame &f, const machine_limits &m, double path_acc);
+
+// Share of each axis's jerk limit that the jump of its acceleration at a curvature jump may
+// take: where C_ss jumps by dk, axis k's acceleration jumps by dk_k V^2 within one period, which
+// the positions show as a jerk of about |dk_k| V^2 / T.
+inline constexpr double AXIS_JUMP_SHARE = 0.5;
+
+// Returns the highest feed at which a jump `dk` of the curvature vector C_ss keeps every axis's
+// |dk_k| V^2 / period within AXIS_JUMP_SHARE of its jerk limit, and the axis that sets it.
+axis_cap jump_feed_cap(const cart_point &dk, const machine_limits &m, double period);
+
+// Returns the axis motion a jump `dk` of C_ss shows at feed v over one period as a ratio to the
+// jerk limits: the largest |dk_k| v^2 / (period J_k), and the axis (-1: none).
+std::pair<double, int> jump_jerk_ratio(const cart_point &dk, const machine_limits &m, double v,
+                                       double period);
 
 } // namespace nurbs_interp

@@ -4,6 +4,8 @@
 #include <cmath>     // fabs, isfinite
 #include <map>
 
+#include "plan/joints.hpp"
+
 namespace nurbs_interp {
 
 namespace {
@@ -28,8 +30,18 @@ point_derivatives derivatives_at_length(const arc_table &arc, double s) {
 axis_check check_profile_axes(const feed_profile &p, const arc_table &arc,
                               const machine_limits &m) {
     axis_check worst;
+    std::vector<curvature_jump> jumps = curvature_jumps(arc.curve);
+    std::vector<double> jump_s;
+    for (const curvature_jump &j : jumps)
+        jump_s.push_back(arc_length_to(arc, j.u));
     double s = 0;
     for (std::size_t i = 0; i < p.v.size(); ++i) {
+        // A curvature jump the sample's period crosses: the acceleration step it makes.
+        for (std::size_t q = std::lower_bound(jump_s.begin(), jump_s.end(), s) - jump_s.begin();
+             q < jumps.size() && jump_s[q] < s + p.v[i] * m.period; ++q) {
+            const auto [r, k] = jump_jerk_ratio(jumps[q].dk, m, p.v[i], m.period);
+            if (r > worst.ratio) worst = {r, limit_kind::jump_jerk, k, i, s, double(i) * m.period};
+        }
         const point_derivatives d = derivatives_at_length(arc, s);
         cart_point v, a, j;
         compute_axial_vaj(&v, &a, &j, &d.d1, &d.d2, &d.d3, p.v[i], p.a[i], p.j[i]);
@@ -80,6 +92,9 @@ std::vector<binding> binding_report(const feed_profile &p, const arc_table &arc,
                     axis_feed_cap(path_frame_at(d.d1, d.d2, d.d3), *lim.machine, lim.path_acc);
                 consider(v / c.v, limit_name(c.kind, c.axis));
             }
+            for (const feed_cap_limits::point_cap &pc : lim.point_caps)
+                if (pc.s >= s && pc.s < s + step)
+                    consider(v / pc.cap.v, limit_name(pc.cap.kind, pc.cap.axis));
         }
         length[top >= 0.99 ? best : "none"] += step;
         s += step;

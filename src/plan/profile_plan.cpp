@@ -24,6 +24,10 @@ feed_cap_limits capped_limits(const capped_request &req, const machine_limits &m
         lim.path_acc = machine_path_acc(m, req.acc);
         for (double u : curve_corners(curve))
             lim.stops.push_back(arc_length_to(arc, u));
+        for (const curvature_jump &j : curvature_jumps(curve)) {
+            const axis_cap c = jump_feed_cap(j.dk, m, m.period);
+            if (c.v < req.cruise) lim.point_caps.push_back({arc_length_to(arc, j.u), c});
+        }
     }
     return lim;
 }
