@@ -3,6 +3,7 @@
 // chord error against exact values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -307,6 +308,32 @@ TEST(CompareRun, ChordErrorOfALineIsZeroAndOfACircleIsTheSagitta) {
             EXPECT_NEAR(chord_error(&arc, u0, u0 + du), sagitta, 1e-3 * sagitta + 1e-15)
                 << u0 << " " << du;
         }
+}
+
+TEST(CompareRun, RealisedAxisJerkOfAnExactMethodIsZeroOnALineAndVCubedOverRSquaredOnACircle) {
+    // Newton-Raphson at a constant feed: the third differences of the positions it reaches,
+    // once past the start from rest, are the axis jerk of the motion itself: none on a line,
+    // v^3/R^2 in size on a circle (its largest component between that over sqrt 2 and that).
+    const compare_method *newton = find_compare_method("NewtonRaphson");
+    const double v = 200, R = 50;
+    const feed_profile prof = make_profile(1200, [&](std::size_t) { return v; });
+    nurbs_curve line, arc;
+    test_util::load_curve(test_util::straight_line(6, 3, 100.0), 3, &line);
+    const double w = std::sqrt(0.5);
+    test_util::load_curve({{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}}, 2, &arc);
+    const method_result on_line = run_method(*newton, &line, 100.0, prof);
+    const method_result on_arc = run_method(*newton, &arc, M_PI * R / 2, prof);
+    ASSERT_FALSE(on_line.failed || on_arc.failed) << on_line.reason << on_arc.reason;
+    const double expected = v * v * v / (R * R);
+    double line_max = 0, arc_min = HUGE_VAL, arc_max = 0;
+    for (std::size_t k = 4; k < 1000; ++k) {
+        line_max = std::max(line_max, on_line.axis_jerk[k]);
+        arc_min = std::min(arc_min, on_arc.axis_jerk[k]);
+        arc_max = std::max(arc_max, on_arc.axis_jerk[k]);
+    }
+    EXPECT_LT(line_max, 1.0); // mm/s^3: the positions' rounding over T^3
+    EXPECT_NEAR(arc_max, expected, 1e-3 * expected);
+    EXPECT_NEAR(arc_min, expected / std::sqrt(2.0), 1e-3 * expected);
 }
 
 // A double that carries state between steps: each step goes v*T plus a growing drift of its
