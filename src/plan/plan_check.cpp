@@ -30,7 +30,7 @@ point_derivatives derivatives_at_length(const arc_table &arc, double s) {
 axis_check check_profile_axes(const feed_profile &p, const arc_table &arc,
                               const machine_limits &m) {
     axis_check worst;
-    std::vector<curvature_jump> jumps = curvature_jumps(arc.curve);
+    const std::vector<curvature_jump> jumps = curvature_jumps(arc.curve);
     std::vector<double> jump_s;
     for (const curvature_jump &j : jumps)
         jump_s.push_back(arc_length_to(arc, j.u));
