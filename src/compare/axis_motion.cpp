@@ -6,17 +6,13 @@ namespace nurbs_interp {
 
 namespace {
 
-double component(const cart_point &p, int k) {
-    return k == 0 ? p.x : k == 1 ? p.y : p.z;
-}
-
 // Returns the largest ratio of a component of p to the positive limits of `limits`; NaN when
 // none is positive.
 double largest_ratio(const cart_point &p, const std::array<double, 3> &limits) {
     double r = NAN;
     for (int k = 0; k < 3; ++k)
         if (limits[k] > 0) {
-            const double q = std::fabs(component(p, k)) / limits[k];
+            const double q = std::fabs(axis_component(p, k)) / limits[k];
             r = std::isnan(r) ? q : std::max(r, q);
         }
     return r;

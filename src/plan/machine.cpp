@@ -22,10 +22,6 @@ double smallest(const std::array<double, 3> &limits, double share) {
     return m;
 }
 
-double component(const cart_point &p, int k) {
-    return k == 0 ? p.x : k == 1 ? p.y : p.z;
-}
-
 } // namespace
 
 double machine_path_acc(const machine_limits &m, double acc) {
@@ -77,8 +73,8 @@ axis_cap axis_feed_cap(const path_frame &f, const machine_limits &m, double path
         if (v < c.v) c = {v, kind, axis};
     };
     for (int k = 0; k < 3; ++k) {
-        const double t = std::fabs(component(f.t, k)), kap = std::fabs(component(f.k, k)),
-                     dk = std::fabs(component(f.dk, k));
+        const double t = std::fabs(axis_component(f.t, k)), kap = std::fabs(axis_component(f.k, k)),
+                     dk = std::fabs(axis_component(f.dk, k));
         if (m.vel[k] > 0 && t > 0) lower(m.vel[k] / t, limit_kind::axis_vel, k);
         if (m.acc[k] > 0 && kap > 0)
             lower(std::sqrt((1 - AXIS_ACC_SHARE) * m.acc[k] / kap), limit_kind::axis_acc, k);
@@ -95,7 +91,7 @@ axis_cap axis_feed_cap(const path_frame &f, const machine_limits &m, double path
 axis_cap jump_feed_cap(const cart_point &dk, const machine_limits &m, double period) {
     axis_cap c;
     for (int k = 0; k < 3; ++k) {
-        const double jump = std::fabs(component(dk, k));
+        const double jump = std::fabs(axis_component(dk, k));
         if (m.jerk[k] > 0 && jump > 0) {
             const double v = std::sqrt(AXIS_JUMP_SHARE * m.jerk[k] * period / jump);
             if (v < c.v) c = {v, limit_kind::jump_jerk, k};
@@ -109,7 +105,7 @@ std::pair<double, int> jump_jerk_ratio(const cart_point &dk, const machine_limit
     std::pair<double, int> worst{0.0, -1};
     for (int k = 0; k < 3; ++k)
         if (m.jerk[k] > 0) {
-            const double r = std::fabs(component(dk, k)) * v * v / (period * m.jerk[k]);
+            const double r = std::fabs(axis_component(dk, k)) * v * v / (period * m.jerk[k]);
             if (r > worst.first) worst = {r, k};
         }
     return worst;

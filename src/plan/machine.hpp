@@ -38,6 +38,11 @@ struct machine_limits {
     double period = SERVO_PERIOD; // s
 };
 
+// Returns component k (0: X, 1: Y, 2: Z) of p.
+inline double axis_component(const cart_point &p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
 // True when any axis limit is given.
 bool machine_has_axes(const machine_limits &m);
 

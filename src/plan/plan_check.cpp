@@ -10,10 +10,6 @@ namespace nurbs_interp {
 
 namespace {
 
-double component(const cart_point &p, int k) {
-    return k == 0 ? p.x : k == 1 ? p.y : p.z;
-}
-
 // The curve's derivatives at arc length s.
 struct point_derivatives {
     cart_point P, d1, d2, d3;
@@ -47,7 +43,8 @@ axis_check check_profile_axes(const feed_profile &p, const arc_table &arc,
         compute_axial_vaj(&v, &a, &j, &d.d1, &d.d2, &d.d3, p.v[i], p.a[i], p.j[i]);
         const bool resting = p.v[i] == 0 && p.a[i] == 0 && p.j[i] == 0;
         for (int k = 0; k < 3; ++k) {
-            const double value[3] = {component(v, k), component(a, k), component(j, k)};
+            const double value[3] = {axis_component(v, k), axis_component(a, k),
+                                     axis_component(j, k)};
             const double limit[3] = {m.vel[k], m.acc[k], m.jerk[k]};
             const limit_kind kind[3] = {limit_kind::axis_vel, limit_kind::axis_acc,
                                         limit_kind::axis_jerk};
