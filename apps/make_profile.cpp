@@ -13,6 +13,7 @@
 #include "io/feed_profile.hpp"
 #include "plan/feed_ramp.hpp"
 #include "io/progress.hpp"
+#include "compare/axis_motion.hpp"
 #include "io/format.hpp"
 #include "common/machine_cli.hpp"
 #include "plan/profile_plan.hpp"
@@ -168,6 +169,24 @@ void warn_cap(const options &o, const capped_plan &plan) {
         std::fprintf(stderr, "make_profile: warning: %s: %s\n", o.curve.c_str(), w.c_str());
 }
 
+// Prints the largest axis acceleration and jerk the driver realises along the profile (second
+// and third differences over T of the curve's points at its travel, as interp_compare measures
+// them) as ratios to the limits.
+void print_realised(const feed_profile &p, const arc_table &arc, const machine_limits &m) {
+    axis_tracker t;
+    axis_extremes e;
+    double s = 0;
+    for (double v : p.v) {
+        cart_point P;
+        nurbs_deBoor_eval(arc_param_at(arc, s), -1, arc.curve, &P, nullptr, nullptr, nullptr);
+        axis_extremes_add(e, axis_tracker_add(t, P, m.period), &m);
+        s += v * m.period;
+    }
+    std::printf("  realised by the driver (the positions' second and third differences over T): "
+                "axis acceleration %.4f, jerk %.4f of the limits\n",
+                e.acc_ratio, e.jerk_ratio);
+}
+
 // The time-optimal mode: plans, checks and writes the profile, and prints a summary with the
 // duration and every limit's use.
 int write_optimal(const options &o, const machine_limits &m, atomic_file &out) {
@@ -187,6 +206,7 @@ int write_optimal(const options &o, const machine_limits &m, atomic_file &out) {
     std::printf("make_profile: %zu samples (%.6f s) -> %s\n", plan.profile.v.size(),
                 double(plan.profile.v.size() - 1) * m.period, o.out.c_str());
     print_optimal_plan(stdout, plan, arc);
+    if (machine_has_axes(m)) print_realised(plan.profile, arc, m);
     return EXIT_DONE;
 }
 

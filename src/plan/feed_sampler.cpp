@@ -60,7 +60,11 @@ void sample_stretch(const stretch_plan &plan, double period, feed_profile *p, do
         const path_motion m = plan_at(plan, *s, &i);
         const double left = plan.s1 - *s;
         if (!(m.v * T < left)) {
-            // The last step: the distance left, then rest.
+            // The last step: the distance left, then rest. The feed into rest falls with the
+            // distance left as d^(2/3), so steps of v T at the driver's travel overshoot the
+            // last bit of the curve: the step before this one is about 4.5 j T^2 (j the stop's
+            // path jerk), the axes see that much over one period as they come to rest, and the
+            // stop's jerk is kept a fraction of the limit for it (optimal_plan).
             push(std::max(left, 0.0) / T, m.a, m.j);
             push(0, 0, 0);
             return;

@@ -192,15 +192,18 @@ class window_lp {
         lp_.dual();
         // Every window has a solution (see jerk_pass); a failure is the solver's numerics with
         // the scaling of an earlier pass (the restriction's coefficients of x change from pass to
-        // pass and span many decades near a rest): scale again, then start afresh.
-        if (lp_.status() != 0) {
+        // pass and span many decades near a rest): scale again, then start afresh, then with the
+        // solver's other scaling.
+        for (int attempt = 0; attempt < 4 && lp_.status() != 0; ++attempt) {
             lp_.setWhatsChanged(0);
-            lp_.dual();
+            if (attempt >= 1) lp_.allSlackBasis(true);
+            if (attempt >= 2) lp_.scaling(3);
+            if (attempt == 3)
+                lp_.primal();
+            else
+                lp_.dual();
         }
-        if (lp_.status() != 0) {
-            lp_.allSlackBasis(true);
-            lp_.primal();
-        }
+        lp_.scaling(1);
         if (lp_.status() != 0) return false;
         const double *sol = lp_.primalColumnSolution();
         for (std::size_t i = 0; i < keep; ++i) {

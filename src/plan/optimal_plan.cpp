@@ -39,6 +39,13 @@ double motion_ratio(const path_frame &f, const feed_bounds &b, double v, double 
     return r;
 }
 
+// The share of a rest's jerk the S-curve into it takes: the driver's last step before a rest
+// is cut short (feed_sampler) and the step before it is about 4.5 j T^2, which the axes see
+// over one period as they come to rest; at 0.15 that stays near the limit (at the router's
+// corners of the part outline the positions' third differences reach 1.12 of the jerk limit,
+// 4.4 at the full jerk), and the stop is a few milliseconds longer.
+inline constexpr double STOP_JERK_SHARE = 0.15;
+
 // True when every component of f is finite (|C'| vanishes nowhere near).
 bool finite_frame(const path_frame &f) {
     return std::isfinite(f.t.x + f.t.y + f.t.z + f.k.x + f.k.y + f.k.z + f.dk.x + f.dk.y + f.dk.z);
@@ -65,7 +72,8 @@ path_frame frame_beside(nurbs_curve *curve, double u, int side) {
 rest_curve rest_curve_for(const path_frame &inside, const path_frame &outside,
                           const std::function<path_frame(double)> &at, const feed_bounds &b,
                           double scale, double share, double max_length, double sign) {
-    double J = scale * std::min(rest_jerk_at(inside, b), rest_jerk_at(outside, b));
+    double J = scale * std::min(rest_jerk_at(inside, b), rest_jerk_at(outside, b)) *
+               (sign < 0 ? STOP_JERK_SHARE : 1.0);
     const double A = scale * rest_acc_at(inside, b);
     if (!(J > 0 && J < HUGE_VAL && A > 0 && A < HUGE_VAL))
         throw plan_error("no limit bounds the path's jerk or acceleration at a rest");
@@ -119,6 +127,14 @@ double rest_reach(double j, double a, double d) {
     return v1 * v1 + 2 * a * (d - d1);
 }
 
+// True when the feed g falls below a tenth of the rest curves' feed sqrt(x_end) at a node
+// between its ends: a plan that would take the sampler almost forever to pass.
+bool stalls(const grid_feed &g, double x_end) {
+    for (std::size_t i = 1; i + 1 < g.x.size(); ++i)
+        if (g.x[i] < 0.01 * x_end) return true;
+    return false;
+}
+
 // The plan of one stretch between rests at places a and b.
 stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place pa,
                           path_place pb, const optimal_options &opt, double scale,
@@ -143,7 +159,8 @@ stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place
     const double j0 = plan.start.jerk, T = b.machine.period, v_kick = 0.5 * j0 * T * T;
     const path_frame f0 = check_frame_at(arc, pa.s);
     if (motion_ratio(f0, b, v_kick, j0 * T, j0, 1) > 1 || v_kick > feed_cap_at(f0, b).v)
-        throw plan_error("the limits allow no feed at s = " + fmt("%.6f", pa.s) +
+        throw plan_error(std::string(machine_has_axes(b.machine) ? "the axis limits" : "the limits") +
+                         " allow no feed at s = " + fmt("%.6f", pa.s) +
                          " mm (the path turns sharply there away from a knot: a cusp" +
                          (machine_has_axes(b.machine)
                               ? ")"
@@ -180,12 +197,24 @@ stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place
     jerk_pass_options jo;
     jo.margin = 1 - scale;
     jo.realised_share = opt.realised_share;
-    const jerk_pass_result r =
-        jerk_pass(nodes, b, {v0 * v0, 2 * plan.start.jerk * plan.start.tau},
-                  {v1 * v1, -2 * plan.stop.jerk * plan.stop.tau}, jo);
+    const feed_end start{v0 * v0, 2 * plan.start.jerk * plan.start.tau},
+        end{v1 * v1, -2 * plan.stop.jerk * plan.stop.tau};
+    jerk_pass_result r = jerk_pass(nodes, b, start, end, jo);
+    // The rows that keep the realised motion near the plan can leave a window without a solution
+    // the solver finds, or bring the feed almost to rest between nodes (the restriction's room
+    // grows as x falls): then the stretch is planned without them, and the summary's realised
+    // figure says what that costs.
+    if (jo.realised_share > 0 && (!r.ok || stalls(r.feed, std::min(start.x, end.x)))) {
+        jo.realised_share = 0;
+        r = jerk_pass(nodes, b, start, end, jo);
+        ++st->unrealised;
+    }
     if (!r.ok)
         throw plan_error("between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
                          " mm: " + r.why);
+    if (stalls(r.feed, std::min(start.x, end.x)))
+        throw plan_error("between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
+                         " mm: the plan's feed falls almost to rest between the rests");
     st->nodes += nodes.size();
     st->passes += r.passes;
     st->acc_limited_time += r.acc_limited_time + plan.start.tau + plan.stop.tau;

@@ -40,6 +40,7 @@ struct optimal_stats {
     double margin = 0;           // the margin of the plan kept
     double acc_limited_time = 0; // s: the acceleration-limited time on the grids (a bound below)
     std::vector<double> sharp;   // arc lengths of the rests away from knots (cusps, reversals)
+    std::size_t unrealised = 0;  // stretches planned without the realised motion's rows
 };
 
 // The worst ratio of a profile's samples to a plan's limits, which and where.
