@@ -76,7 +76,8 @@ const char *const FOOTER =
     "and the plan is made again with twice the margin when a sample is over (between grid nodes\n"
     "the limits hold only to the grid's resolution). The driver moves v*T per period, which\n"
     "realises a slightly different motion; its axis jerk differs from the plan's by terms in T\n"
-    "(curvature terms times the acceleration and the jerk, and every step of the path jerk), which\n"
+    "(curvature terms times the acceleration and the jerk, and every step of the path jerk), "
+    "which\n"
     "on a tight curve can be many times the limit however well the plan meets it at the\n"
     "samples: --realised-share (default 0.05) holds them within that share of each jerk limit,\n"
     "so that the third differences of the positions stay within the limits too; 0 plans the\n"
@@ -194,10 +195,9 @@ int write_optimal(const options &o, const machine_limits &m, atomic_file &out) {
     const arc_table arc = curve_table(o, &curve);
     const optimal_profile plan = [&] {
         progress_line line("make_profile: planning");
-        optimal_profile p =
-            plan_profile_optimal(arc, optimal_bounds(o.req, m, o.path_given),
-                                 arc_table_length(arc) - MARGIN, o.curve, o.optimal,
-                                 [&](double done) { line.show(done); });
+        optimal_profile p = plan_profile_optimal(arc, optimal_bounds(o.req, m, o.path_given),
+                                                 arc_table_length(arc) - MARGIN, o.curve, o.optimal,
+                                                 [&](double done) { line.show(done); });
         line.done();
         return p;
     }();

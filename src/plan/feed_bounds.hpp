@@ -12,13 +12,13 @@ namespace nurbs_interp {
 
 // Every limit of one plan; a limit of HUGE_VAL (or an axis limit of 0) is none.
 struct feed_bounds {
-    machine_limits machine;       // per axis; machine.period is the servo period
-    double cruise = 250;          // mm/s
-    double path_acc = HUGE_VAL;   // |a| along the path, mm/s^2
-    double path_jerk = HUGE_VAL;  // |j| along the path, mm/s^3
-    bool geometric = false;       // apply the chord-error and centripetal caps
-    double chord_tol = 0.001;     // mm
-    double centripetal = 2500;    // mm/s^2
+    machine_limits machine;              // per axis; machine.period is the servo period
+    double cruise = 250;                 // mm/s
+    double path_acc = HUGE_VAL;          // |a| along the path, mm/s^2
+    double path_jerk = HUGE_VAL;         // |j| along the path, mm/s^3
+    bool geometric = false;              // apply the chord-error and centripetal caps
+    double chord_tol = 0.001;            // mm
+    double centripetal = 2500;           // mm/s^2
     double jump_share = AXIS_JUMP_SHARE; // of each axis's jerk, for the step at a curvature jump
 };
 

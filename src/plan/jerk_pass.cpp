@@ -5,8 +5,8 @@
 
 #include <algorithm> // max, min
 #include <array>
-#include <memory>    // unique_ptr
-#include <cmath>     // fabs, sqrt
+#include <memory> // unique_ptr
+#include <cmath>  // fabs, sqrt
 
 #include <coin/ClpSimplex.hpp>
 #include <coin/CoinPackedMatrix.hpp>
@@ -20,9 +20,15 @@ namespace {
 // Columns per node: x, its slope x', and a bound of the slope's magnitude (penalised a little,
 // so that among equally fast feeds the programme takes the one that does not accelerate for
 // nothing: without it a cruise at the cap may swing its acceleration from node to node).
-int col_x(std::size_t i) { return int(3 * i); }
-int col_d(std::size_t i) { return int(3 * i + 1); }
-int col_p(std::size_t i) { return int(3 * i + 2); }
+int col_x(std::size_t i) {
+    return int(3 * i);
+}
+int col_d(std::size_t i) {
+    return int(3 * i + 1);
+}
+int col_p(std::size_t i) {
+    return int(3 * i + 2);
+}
 inline constexpr double SLOPE_PENALTY = 1e-5;
 // The lowest feed (mm/s) a jerk row is restricted at: below it the tangent's slope would grow
 // without bound.
@@ -82,8 +88,7 @@ double velocity_cap(const path_node &n, const feed_bounds &b) {
 class window_lp {
   public:
     window_lp(const std::vector<path_node> &nodes, std::size_t first, std::size_t n,
-              const feed_bounds &b, const std::vector<double> &cap, double scale,
-              double realised)
+              const feed_bounds &b, const std::vector<double> &cap, double scale, double realised)
         : nodes_(nodes), first_(first), n_(n), realised_(realised), period_(b.machine.period) {
         lp_rows rows;
         std::vector<double> lo(3 * n), hi(3 * n), obj(3 * n, 0.0);
@@ -108,10 +113,14 @@ class window_lp {
                 // ends (where both ends are at the cap, the largest x of the interval) and at
                 // least 0 (the feed cannot pass through rest with the acceleration turning).
                 const double h = node(i + 1).s - nd.s;
-                rows.add({{col_x(i + 1), 1}, {col_x(i), -1}, {col_d(i), -0.5 * h},
+                rows.add({{col_x(i + 1), 1},
+                          {col_x(i), -1},
+                          {col_d(i), -0.5 * h},
                           {col_d(i + 1), -0.5 * h}},
                          0, 0);
-                rows.add({{col_x(i + 1), 0.5}, {col_x(i), 0.5}, {col_d(i), 0.125 * h},
+                rows.add({{col_x(i + 1), 0.5},
+                          {col_x(i), 0.5},
+                          {col_d(i), 0.125 * h},
                           {col_d(i + 1), -0.125 * h}},
                          0, std::min(cap[first + i], cap[first + i + 1]));
             }
@@ -124,7 +133,8 @@ class window_lp {
         m.setDimensions(rows.count, int(3 * n));
         lp_.setLogLevel(0);
         lp_.loadProblem(m, lo.data(), hi.data(), obj.data(), rows.lo.data(), rows.hi.data());
-        for (int k = 0; k < 3; ++k) jerk_[k] = scale * b.machine.jerk[k];
+        for (int k = 0; k < 3; ++k)
+            jerk_[k] = scale * b.machine.jerk[k];
 
         lp_.setOptimizationDirection(-1);
         // Geometric scaling: the restricted rows' coefficients of x span many decades, and with
@@ -260,7 +270,6 @@ class window_lp {
     const std::vector<path_node> &nodes_;
     std::size_t first_, n_;
 
-
     // Adds the rows of node i that keep the motion the driver realises close to the plan (see
     // restrict_realised), each with a coefficient of x that the pass sets.
     void add_realised_rows(lp_rows &r, std::size_t i) {
@@ -326,7 +335,8 @@ class window_lp {
             auto inverse = [&](const int *rows, double c) { // |L| x <= c
                 for (int q = 0; q < 2 && rows[q] >= 0; ++q) {
                     const bool none = !(c < HUGE_VAL);
-                    lp_.modifyCoefficient(rows[q], col_x(i), none || flat ? 0 : c / (x0 * x0), true);
+                    lp_.modifyCoefficient(rows[q], col_x(i), none || flat ? 0 : c / (x0 * x0),
+                                          true);
                     lp_.setRowUpper(rows[q], none ? COIN_DBL_MAX : flat ? c / x0 : 2 * c / x0);
                 }
             };

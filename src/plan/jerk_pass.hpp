@@ -54,7 +54,7 @@ struct jerk_pass_options {
 struct jerk_pass_result {
     grid_feed feed;
     bool ok = false;
-    std::string why; // when not ok: what the solver said
+    std::string why;             // when not ok: what the solver said
     int passes = 0;              // programmes solved (windows times passes)
     double acc_limited_time = 0; // s, of the reachable feed (by the trapezoid rule in v)
 };

@@ -23,12 +23,12 @@
 namespace nurbs_interp {
 
 struct optimal_options {
-    double margin = 0.005;   // first margin on every acceleration and jerk limit
-    int max_tries = 5;       // plans, the margin doubling each time
+    double margin = 0.005;    // first margin on every acceleration and jerk limit
+    int max_tries = 5;        // plans, the margin doubling each time
     double rest_share = 0.05; // the S-curve from rest ends at this share of the rest acceleration
     double realised_share = 0.05; // see jerk_pass_options::realised_share
-    double slack = 1e-9;     // relative excess a sample may show in the check
-    grid_spacing spacing;    // max_time 0: a quarter of the smallest acceleration over jerk limit
+    double slack = 1e-9;          // relative excess a sample may show in the check
+    grid_spacing spacing; // max_time 0: a quarter of the smallest acceleration over jerk limit
 };
 
 // What the planner did.
@@ -55,8 +55,7 @@ struct bound_check {
 // s_k) against `b`: every axis quantity (compute_axial_vaj at s_k, and the step at every
 // curvature jump a sample crosses), the feed against the cruise feed and the geometric caps at
 // s_k, |a| and |j| against the path limits.
-bound_check check_profile_bounds(const feed_profile &p, const arc_table &arc,
-                                 const feed_bounds &b);
+bound_check check_profile_bounds(const feed_profile &p, const arc_table &arc, const feed_bounds &b);
 
 // Returns the profile from rest at 0 to rest at `target` (<= the curve's length), resting at
 // each of `stops` (the parameters of corners, ascending; those inside (0, target) count) and

@@ -25,10 +25,10 @@ struct path_node {
 // feed the geometry allows would take over it, and how much the frame may turn or change
 // across one interval.
 struct grid_spacing {
-    double max_length = 2.0;   // mm
-    double max_time = 0.01;    // s, at the feed of `feed_at`
-    double max_turn = 0.03;    // rad, of the tangent
-    double max_change = 0.1;   // relative change of |C_ss| (and of C_sss against its scale)
+    double max_length = 2.0; // mm
+    double max_time = 0.01;  // s, at the feed of `feed_at`
+    double max_turn = 0.03;  // rad, of the tangent
+    double max_change = 0.1; // relative change of |C_ss| (and of C_sss against its scale)
     std::size_t max_nodes = 400000;
 };
 

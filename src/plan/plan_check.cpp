@@ -26,8 +26,8 @@ point_derivatives derivatives_at_length(const arc_table &arc, double s) {
     nurbs_deBoor_eval(arc_param_at(arc, s), -1, arc.curve, &d.P, &d.d1, &d.d2, &d.d3);
     const double length = arc_table_length(arc);
     for (double e = SINGULAR_STEP; !(modulus(&d.d1) > 0) && e < 1e-3; e *= 10)
-        nurbs_deBoor_eval(arc_param_at(arc, std::min(s + e * length, length)), -1, arc.curve,
-                          &d.P, &d.d1, &d.d2, &d.d3);
+        nurbs_deBoor_eval(arc_param_at(arc, std::min(s + e * length, length)), -1, arc.curve, &d.P,
+                          &d.d1, &d.d2, &d.d3);
     return d;
 }
 

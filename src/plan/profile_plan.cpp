@@ -76,8 +76,7 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
                         double target, double slack, const std::string &source) {
     const double travel = feed_profile_travel(prof, m.period);
     if (!(travel > target - 1e-3))
-        throw plan_error(source + ": the axis limits allow no feed at s = " +
-                         fmt("%.6f", travel) +
+        throw plan_error(source + ": the axis limits allow no feed at s = " + fmt("%.6f", travel) +
                          " mm (a sharp turn or a stop of the "
                          "parametrisation away from a knot); nothing written");
     const axis_check c = check_profile_axes(prof, arc, m);
@@ -91,11 +90,11 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
 void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
                   const capped_request &req, const std::string &source) {
     const double T = m.period;
-    plan.profile = plan.lim.machine ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target,
-                                                           plan.path_acc, plan.path_jerk, T,
-                                                           &plan.stats)
-                                    : feed_plan_capped(plan.cap, plan.target, plan.path_acc,
-                                                       plan.path_jerk, T, &plan.stats);
+    plan.profile = plan.lim.machine
+                       ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target, plan.path_acc,
+                                              plan.path_jerk, T, &plan.stats)
+                       : feed_plan_capped(plan.cap, plan.target, plan.path_acc, plan.path_jerk, T,
+                                          &plan.stats);
     refuse_non_finite(plan.profile, source);
     if (plan.lim.machine) verify_axes(plan.profile, arc, m, plan.target, req.axis_slack, source);
     if (T != SERVO_PERIOD) plan.profile.period = T;
@@ -117,8 +116,8 @@ void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_req
     const feed_profile &prof = plan.profile;
     const double T = m.period;
     const feed_limit_ratios r = feed_limits_check(
-        prof, [&](double s0, double s1) { return feed_cap_min(plan.cap, s0, s1); },
-        plan.path_acc, plan.path_jerk, T);
+        prof, [&](double s0, double s1) { return feed_cap_min(plan.cap, s0, s1); }, plan.path_acc,
+        plan.path_jerk, T);
     if (req.geometric)
         std::fprintf(out,
                      "  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise "
@@ -191,7 +190,8 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
     std::fprintf(out,
                  "  path: cruise %g mm/s, acceleration %s, jerk %s%s; servo period %g s; %zu rests "
                  "at corners\n",
-                 b.cruise, limit(b.path_acc, "mm/s^2").c_str(), limit(b.path_jerk, "mm/s^3").c_str(),
+                 b.cruise, limit(b.path_acc, "mm/s^2").c_str(),
+                 limit(b.path_jerk, "mm/s^3").c_str(),
                  machine_has_axes(b.machine) && b.path_acc == HUGE_VAL
                      ? " (the axes' own limits bind instead)"
                      : "",
@@ -214,8 +214,7 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
                  "one period kept within %g %% of the jerk limits\n",
                  st.nodes, st.passes, 100 * st.margin, st.tries, st.tries == 1 ? "" : "s",
                  100 * plan.realised_share);
-    std::fprintf(out,
-                 "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
+    std::fprintf(out, "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
                  feed_profile_travel(prof, T), *std::max_element(prof.v.begin(), prof.v.end()));
     std::fprintf(out,
                  "  duration %.6f s (%zu periods); acceleration-limited time on the planner's grid "
