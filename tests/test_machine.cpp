@@ -1,5 +1,5 @@
 // The machine behind the path: the axis kinematics against finite differences of positions,
-// profiles planned with axis
+// the axis shares against the closed form of circular motion, profiles planned with axis
 // limits (make_profile) checked sample by sample, independently of the planner, on the bundled
 // curve, a circle, the part outline with its corners and a cusp; and the machine file, read
 // and refused as a user writes it.
@@ -207,6 +207,41 @@ TEST(AxisPlan, CornersAreStopsAndACuspAwayFromAKnotIsRefused) {
               1);
     EXPECT_NE(text.find("the axis limits allow no feed at s ="), std::string::npos) << text;
     EXPECT_FALSE(std::ifstream(dir.file("q.txt")).good()) << "nothing written";
+}
+
+TEST(AxisShares, TheTangentialAccelerationAndTheCentripetalCapBindTogetherOnAnArc) {
+    // On a circle of radius R about the origin, at feed V and path acceleration A, axis k
+    // accelerates by t_k A + n_k V^2 / R (t the unit tangent, n = -P / R toward the centre):
+    // closed form, independent of the planner's frame. At the axis cap and the path
+    // acceleration limit together (accelerating or braking) every axis stays within its limit;
+    // where the cap binds at 45 degrees both terms count (0.5 + 0.5 / sqrt(2) of the limit).
+    const double R = 20;
+    for (double tilt : {0.0, 0.6}) {
+        test_curves::measured_curve c(circle9(R, tilt));
+        machine_limits m;
+        m.vel = {1e6, 1e6, 1e6}; // the acceleration shares alone
+        m.acc = tilt == 0 ? std::array<double, 3>{1500, 1500, 1500}
+                          : std::array<double, 3>{1500, 1200, 800};
+        const double A = machine_path_acc(m, 1e12);
+        double worst = 0;
+        for (int i = 0; i <= 400; ++i) { // u = 1/8, 3/8, ...: 45 degrees on the nine-point circle
+            const double u = i / 400.0;
+            cart_point P, d1, d2, d3;
+            nurbs_deBoor_eval(u, -1, &c.curve, &P, &d1, &d2, &d3);
+            const axis_cap cap = axis_feed_cap(path_frame_at(d1, d2, d3), m, A);
+            ASSERT_EQ(cap.kind, limit_kind::axis_acc) << u;
+            const double V = cap.v, speed = modulus(&d1);
+            for (int k = 0; k < 3; ++k) {
+                const double t = axis_component(d1, k) / speed, n = -axis_component(P, k) / R;
+                for (double a : {A, -A})
+                    worst = std::max(worst, std::fabs(t * a + n * V * V / R) / m.acc[k]);
+            }
+        }
+        EXPECT_LE(worst, 1 + 1e-9) << "tilt " << tilt;
+        if (tilt == 0) {
+            EXPECT_NEAR(worst, 0.5 + 0.5 / std::sqrt(2.0), 1e-12);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- machine files
