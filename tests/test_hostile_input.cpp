@@ -284,7 +284,7 @@ TEST(HostileTemporaries, PlotDataNeverGoesToANameKnownInAdvance) {
     temp_dir dir;
     write_short_profile(dir);
     fs::create_directory(dir.file("tmp"));
-    const std::string path = fake_gnuplot(dir) + "TMPDIR=" + dir.file("tmp") + " timeout 120 ";
+    const std::string path = fake_gnuplot(dir) + "TMPDIR=" + dir.file("tmp") + " timeout 60 ";
     const std::string compare = "$BIN/interp_compare --methods FCP --profile p.txt --plot ";
     const std::string old_name = dir.file("tmp/interp_compare_plot.dat");
     ASSERT_EQ(mkfifo(old_name.c_str(), 0600), 0);
