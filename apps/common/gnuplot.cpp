@@ -55,8 +55,8 @@ void require_gnuplot(const std::string &what) {
 void run_gnuplot(const std::string &script, const std::string &png, const std::string &shown) {
     // gnuplot starts with SIGXFSZ at its default (the tool ignores it), so that an image over
     // the file-size limit ends gnuplot instead of leaving a short file.
-    struct sigaction dfl {
-    }, old{};
+    struct sigaction dfl {};
+    struct sigaction old {};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGXFSZ, &dfl, &old);
     std::FILE *gp = popen("gnuplot", "w");

@@ -29,7 +29,9 @@ void fill(std::vector<double> &to, const CLI::Option *given,
 
 // Reads the machine file o.config into the options the command line left out (see
 // add_machine_options); throws CLI::ConfigError naming the file.
-void apply_machine_file(machine_options &o, machine_parts parts) {
+void apply_machine_file(machine_options &o, machine_parts parts, const CLI::Option *config) {
+    if (config->count() > 0 && o.config.empty())
+        throw CLI::ConfigError("an empty path names no machine file");
     if (o.config.empty()) return;
     machine_file f;
     try {
@@ -78,10 +80,12 @@ void add_machine_options(CLI::App &app, machine_options &o, machine_parts parts)
                                "AX,AY,AZ");
     o.jerk_option =
         axis_option(app, MACHINE_KEYS[2], o.jerk, "jerk limits of X,Y,Z, mm/s^3", "JX,JY,JZ");
-    app.add_option("--config", o.config,
-                   "read the machine from a machine file (axis-vel, axis-acc, axis-jerk, period)")
-        ->type_name("FILE");
-    app.parse_complete_callback([&o, parts] { apply_machine_file(o, parts); });
+    const CLI::Option *config =
+        app.add_option("--config", o.config,
+                       "read the machine from a machine file (axis-vel, axis-acc, axis-jerk, "
+                       "period)")
+            ->type_name("FILE");
+    app.parse_complete_callback([&o, parts, config] { apply_machine_file(o, parts, config); });
 }
 
 machine_limits machine_from(const machine_options &o) {

@@ -58,9 +58,9 @@ feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
 // aside), each holding exactly three finite numbers, feed (>= 0), acceleration and jerk; then
 // optionally one line "# period <T> s" (T in seconds, from SERVO_PERIOD_MIN to
 // SERVO_PERIOD_MAX: the servo period the profile was made for, which the driver's reader never
-// reaches); then nothing but blank
-// lines. Throws profile_error naming the file and line otherwise, also for a
-// file that does not open ("<path>: cannot open the feed profile (<why>)") or is a directory.
+// reaches); then nothing but blank lines. Throws profile_error naming the file and line
+// otherwise, also for a file that does not open ("<path>: cannot open the feed profile (<why>)") or
+// is a directory.
 feed_profile read_feed_profile_checked(const std::string &path);
 
 // Reads a profile from an open stream as read_feed_profile_checked does.
