@@ -209,7 +209,11 @@ template <class Body> int in_child(const std::string &err, Body body) {
         std::freopen(err.c_str(), "w", stderr);
         for (int s : {SIGHUP, SIGQUIT, SIGPIPE}) // as a terminal starts a program, not nohup
             std::signal(s, SIG_DFL);
-        body();
+        try { // the child ends here, whatever happens: never back into the test runner
+            body();
+        } catch (...) {
+            _exit(5);
+        }
         _exit(0);
     }
     int status = 0;

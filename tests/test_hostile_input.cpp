@@ -342,34 +342,45 @@ full_disk_run fill_the_disk_under_a_hard_link(const temp_dir &dir) {
         auto keep = [&](const std::string &name, const std::string &text) {
             write_file(dir.file(name), text);
         };
-        shell(dir,
-              "$BIN/make_profile --length 30 -o disk/old.txt && ln disk/old.txt disk/link.txt");
-        keep("old_before", read_file(dir.file("disk/old.txt")));
-        struct statvfs vfs {};
-        statvfs(disk.c_str(), &vfs);
-        const std::uintmax_t free_bytes = std::uintmax_t(vfs.f_bavail) * vfs.f_frsize;
-        const std::uintmax_t room = (pages + 1) * 4096; // the temporary and a page
-        write_file(dir.file("disk/filler"), std::string(free_bytes - room, 'x'));
-        const tool_run r = shell(dir, "$BIN/make_profile --length 300 -o disk/old.txt");
-        keep("status", std::to_string(r.status));
-        keep("err", r.err);
-        keep("old_after", read_file(dir.file("disk/old.txt")));
-        keep("link_after", read_file(dir.file("disk/link.txt")));
-        std::string listing;
-        for (const auto &e : fs::directory_iterator(disk))
-            listing += e.path().filename().string() + " ";
-        keep("listing", listing);
-        fs::remove(dir.file("disk/filler"));
-        const int again = shell(dir, "$BIN/make_profile --length 300 -o disk/old.txt").status;
-        keep("refilled", std::to_string(again) + " " +
-                             std::to_string(fs::hard_link_count(dir.file("disk/old.txt"))) + " " +
-                             read_file(dir.file("disk/link.txt")));
+        try { // the child ends here, whatever happens: it must never return into the test runner
+            shell(dir,
+                  "$BIN/make_profile --length 30 -o disk/old.txt && ln disk/old.txt disk/link.txt");
+            keep("old_before", read_file(dir.file("disk/old.txt")));
+            struct statvfs vfs {};
+            statvfs(disk.c_str(), &vfs);
+            const std::uintmax_t free_bytes = std::uintmax_t(vfs.f_bavail) * vfs.f_frsize;
+            const std::uintmax_t room = (pages + 1) * 4096; // the temporary and a page
+            if (free_bytes < room) _exit(3);
+            write_file(dir.file("disk/filler"), std::string(free_bytes - room, 'x'));
+            const tool_run r = shell(dir, "$BIN/make_profile --length 300 -o disk/old.txt");
+            keep("status", std::to_string(r.status));
+            keep("err", r.err);
+            keep("old_after", read_file(dir.file("disk/old.txt")));
+            keep("link_after", read_file(dir.file("disk/link.txt")));
+            std::string listing;
+            for (const auto &e : fs::directory_iterator(disk))
+                listing += e.path().filename().string() + " ";
+            keep("listing", listing);
+            fs::remove(dir.file("disk/filler"));
+            const int again = shell(dir, "$BIN/make_profile --length 300 -o disk/old.txt").status;
+            keep("refilled", std::to_string(again) + " " +
+                                 std::to_string(fs::hard_link_count(dir.file("disk/old.txt"))) +
+                                 " " + read_file(dir.file("disk/link.txt")));
+        } catch (...) {
+            _exit(4);
+        }
         _exit(0);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 77)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         return {0, "", "", "", "", "", "", "", false};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {-1,  "the child on the small disk failed, status " + std::to_string(status),
+                "",  "",
+                "",  "",
+                "",  "",
+                true};
     return {std::atoi(read_file(dir.file("status")).c_str()),
             read_file(dir.file("err")),
             read_file(dir.file("old_before")),
