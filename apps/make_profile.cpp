@@ -268,6 +268,7 @@ int main(int argc, char **argv) {
                 throw tool_failure("axis limits need a curve (--curve), not --length");
             const bool uses_curve = capped || o.length == 0;
             if (uses_curve) refuse_output_over_inputs(o.out, "-o", {o.curve});
+            refuse_output_over_inputs(o.out, "-o", machine_inputs(o.machine));
             remove_temporaries_on_signal();
             atomic_file out(o.out); // a path that cannot be written fails here, before the work
             if (!capped) return write_plain(o, m.period, out);

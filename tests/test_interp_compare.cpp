@@ -527,7 +527,8 @@ TEST(InterpSuite, ManifestMistakesAndOutputsOverInputsAreRefusedBeforeAnyRun) {
         << read_file(err);
     EXPECT_EQ(read_file(err).find("interp_suite: [1/"), std::string::npos) << "no run started";
     // A machine file's period is not used: each profile runs at its own.
-    write_file(dir.file("m/machine.toml"), "axis-vel = [250, 250, 100]\nperiod = 0.001\n");
+    write_file(dir.file("m/machine.toml"), "axis-vel = [250, 250, 100]\naxis-acc = [1500, 1500, "
+                                           "800]\naxis-jerk = [3e4, 3e4, 2e4]\nperiod = 0.001\n");
     ASSERT_EQ(run(suite + periods + " --config " + dir.file("m/machine.toml") + " --out " +
                       dir.file("o3"),
                   out, err),

@@ -193,7 +193,9 @@ struct killed_run {
 };
 
 // Starts fcp_fit on the bundled curve over an existing output, sends `sig` once its temporary
-// output exists (the fit takes seconds), and returns what the run left.
+// output exists (the fit takes seconds; the start may take long on a loaded machine: up to
+// 20 s), and returns what the run left. A signal between the temporary's creation and its
+// registration is AtomicFileSignals' case, raised there at that very moment.
 killed_run kill_fcp_fit(int sig) {
     temp_dir dir;
     write_file(dir.file("FCP_init.hpp"), "old\n");
@@ -206,7 +208,7 @@ killed_run kill_fcp_fit(int sig) {
         _exit(127);
     }
     bool saw_temp = false;
-    for (int i = 0; i < 200 && !saw_temp; ++i) {
+    for (int i = 0; i < 2000 && !saw_temp; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         saw_temp = strays(dir, {"FCP_init.hpp"}).size() == 1;
     }

@@ -93,7 +93,7 @@ void add_options(CLI::App &app, options &o) {
     app.add_option("--plot", o.plot,
                    "relative feed error, axis jerk and feed against time (gnuplot)")
         ->type_name("FILE.png");
-    add_machine_options(app, o.machine, machine_parts::axes_and_period);
+    add_machine_options(app, o.machine, machine_parts::axes);
 }
 
 // Resolves defaults and the method list; checks the outputs against the inputs and each other.
@@ -102,6 +102,7 @@ void finish_options(options &o) {
     if (o.profile.empty()) o.profile = default_data("data/fprof.txt");
     o.methods = methods_in_list(o.methods_list);
     std::vector<std::string> inputs = {o.curve, o.profile};
+    if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
     if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
     if (!o.csv.empty()) refuse_output_over_inputs(o.csv, "--csv", inputs);
     if (o.plot.empty()) return;

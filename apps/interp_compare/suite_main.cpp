@@ -132,7 +132,8 @@ std::string write_summary(const options &o, const std::vector<suite_run> &all) {
 // Refuses, before any run, an output in opt.out that is one of the suite's inputs, or an output
 // that cannot be written.
 void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
-    const std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
+    std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
+    if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
     for (const std::string &name : suite_outputs(entries, o.plots))
         refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
     check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
