@@ -38,6 +38,10 @@ machine_limits machine_from(const machine_options &o);
 // profile must have been made for it: check_profile_period), else the profile's own.
 double run_period(const feed_profile &prof, const machine_options &o, const std::string &path);
 
+// Returns the name of the machine `limits` describe, for reports and titles: the machine file
+// --config named on the command line of `app` (argv), "(--axis-* options)", or the file with
+// them; "" when no limit is given.
+std::string machine_name(const CLI::App &app, const machine_limits &limits, int argc, char **argv);
 
 // The text --help shows about a machine file.
 inline constexpr const char *MACHINE_HELP =
