@@ -359,9 +359,9 @@ TEST(ToolLengths, ACircleIsTwoPiRLongHoweverItIsWritten) {
     for (const char *c : {"c9.nurbs", "c7.nurbs"}) {
         const tool_run r = tool(dir, std::string("curve_info ") + c);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("length: 314.159265359\n"), std::string::npos) << c << r.out;
+        EXPECT_NE(r.out.find("length: 314.159265359 mm\n"), std::string::npos) << c << r.out;
     }
-    EXPECT_NE(tool(dir, "curve_info tilted.nurbs").out.find("length: 251.327412287\n"),
+    EXPECT_NE(tool(dir, "curve_info tilted.nurbs").out.find("length: 251.327412287 mm\n"),
               std::string::npos);
     EXPECT_NE(tool(dir, "make_curve --report c9.nurbs").out.find("length: 314.159265359 mm"),
               std::string::npos);
