@@ -310,7 +310,7 @@ std::string table_notes(const std::vector<method_result> &results, const run_des
                            "repeated back to back finds the caches warm, which a step of the "
                            "run, after the run's own work between two steps, does not; their "
                            "median is the better figure of their cost",
-                       0);
+                       2);
     return out;
 }
 
@@ -340,7 +340,7 @@ std::string compact_summary(const std::vector<method_result> &results, const run
             wrapped("",
                     "not shown, to fit " + std::to_string(REPORT_WIDTH) + " columns: " + left_out +
                         " (--columns all: every column; --columns NAME,...: a choice)",
-                    0);
+                    2);
     return out;
 }
 
@@ -743,7 +743,7 @@ std::string suite_overview(const std::vector<suite_run> &runs) {
                        "*: the profile was not planned for the machine the axis ratios are "
                        "taken against (its own plan exceeds the limits): those ratios say how "
                        "far the motion is from that machine, not that it passes",
-                       0);
+                       2);
     return out;
 }
 
