@@ -37,8 +37,10 @@ const char *const DESCRIPTION =
     "(whatever derivatives it takes as inputs) plus the interpolator call (and under --joints\n"
     "split, the split); that cycle is timed with the monotonic clock. Outside the timed region\n"
     "the true length ds of every step is measured by adaptive Simpson quadrature (1e-12, depth\n"
-    "30), its chord error (the largest distance of the curve from the step's chord, 15 samples\n"
-    "inside the step), and the axis motion the positions reached imply.";
+    "30) and checked against the curve's accurate length between the step's ends (per knot\n"
+    "span, adaptive Gauss-Kronrod: the length every tool uses), its chord error (the largest\n"
+    "distance of the curve from the step's chord, 15 samples inside the step), and the axis\n"
+    "motion the positions reached imply.";
 
 const char *const FOOTER_TAIL =
     "Profile and curve: the profile's commanded travel T*sum(v) is compared with the curve's\n"

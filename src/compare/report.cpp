@@ -123,7 +123,8 @@ const result_column COLUMNS[] = {
     {"len_err_ms_mm2", "len err MS [mm^2]", "MS err", "[mm^2]",
      "the mean square of the step's length error, (v*T - ds)^2 averaged over every step but an end "
      "step the curve cuts short (the steps of the drift)",
-     true, [](const method_result &r) { return num("%.3e", r.len_err_ms); }},
+     true,
+     [](const method_result &r) { return r.len_err_steps ? num("%.3e", r.len_err_ms) : "-"; }},
     {"len_err_sum_mm", "accum err [mm]", "accum err", "[mm]",
      "the accumulated error: the sum of |v*T - ds| over the same steps", true,
      [](const method_result &r) { return r.len_err_steps ? num("%.3e", r.len_err_sum) : "-"; }},

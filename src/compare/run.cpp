@@ -67,14 +67,12 @@ std::string travel_failure(const run_state &st, double ua, double ub, double ds,
     const double accurate = to_b - st.accurate;
     if (std::fabs(accurate - ds) <= COMPARE_TRAVEL_TOL + COMPARE_TRAVEL_REL * std::fabs(accurate))
         return "";
+    const std::string place = "from u = " + fmt("%.17g", ua) + " to " + fmt("%.17g", ub);
     return "passed " + fmt("%.6g", accurate) +
-           " mm of the curve in one period (its accurate "
-           "length from u = " +
-           fmt("%.17g", ua) + " to " + fmt("%.17g", ub) +
+           " mm of the curve in one period (its accurate length " + place +
            ") where the step's quadrature measured " + fmt("%.6g", ds) +
-           " mm: a stretch of the curve inside the step that adaptive Simpson never sampled, at t "
-           "= " +
-           fmt("%.9g", st.now) + " s";
+           " mm: a stretch of the curve inside the step that adaptive Simpson never sampled, " +
+           "at t = " + fmt("%.9g", st.now) + " s";
 }
 
 // Returns why reaching the curve's end fails the method, or "": the profile still commands more

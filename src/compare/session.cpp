@@ -104,17 +104,10 @@ profile_fit profile_fit_of(const feed_profile &prof, double T, double length) {
 
 std::string profile_fit_text(const profile_fit &f) {
     const double short_by = f.length - f.commanded;
-    switch (f.verdict) {
-    case profile_travel::too_long:
-        return "runs " + fmt("%.6f", -short_by) +
-               " mm past the curve's end: made for a longer path";
-    case profile_travel::partial:
+    if (f.verdict == profile_travel::partial)
         return "ends " + fmt("%.6f", short_by) + " mm before the curve's end: covers " +
                fmt("%.3g", 100 * f.commanded / f.length) +
                " % of the curve, the figures are for that part";
-    case profile_travel::fits:
-        break;
-    }
     return (short_by >= 0 ? "ends " + fmt("%.6f", short_by) + " mm before the curve's end"
                           : "runs " + fmt("%.6f", -short_by) + " mm past the curve's end") +
            " (make_profile plans " + fmt("%g", PROFILE_END_SLACK) + " mm short of it)";
