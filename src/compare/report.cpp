@@ -214,33 +214,10 @@ std::string wrapped(const std::string &first, const std::string &text, std::size
     return out + line + "\n";
 }
 
-// Returns the rows laid out in columns: the first left-aligned, the last unpadded, the others
-// right-aligned.
-std::string align(const std::vector<std::vector<std::string>> &rows) {
-    std::vector<std::size_t> width(rows.front().size(), 0);
-    for (const auto &row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c)
-            width[c] = std::max(width[c], row[c].size());
-    std::string out;
-    for (const auto &row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            const std::size_t pad = width[c] - row[c].size();
-            if (c == 0)
-                line += row[c] + std::string(pad, ' ');
-            else if (c + 1 == row.size())
-                line += "  " + row[c];
-            else
-                line += "  " + std::string(pad, ' ') + row[c];
-        }
-        out += line + "\n";
-    }
-    return out;
-}
-
-// Returns the rows laid out in columns, the first `left` of them left-aligned and the others
-// right-aligned, without trailing blanks.
-std::string align_compact(const std::vector<std::vector<std::string>> &rows, std::size_t left) {
+// Returns the rows laid out in columns two blanks apart, without trailing blanks: the first
+// `left` columns left-aligned (and the last one when `last_left`), the others right-aligned.
+std::string align(const std::vector<std::vector<std::string>> &rows, std::size_t left,
+                  bool last_left) {
     std::vector<std::size_t> width(rows.front().size(), 0);
     for (const auto &row : rows)
         for (std::size_t c = 0; c < row.size(); ++c)
@@ -250,7 +227,8 @@ std::string align_compact(const std::vector<std::vector<std::string>> &rows, std
         std::string line;
         for (std::size_t c = 0; c < row.size(); ++c) {
             const std::string pad(width[c] - row[c].size(), ' ');
-            line += (c ? "  " : "") + (c < left ? row[c] + pad : pad + row[c]);
+            const bool to_left = c < left || (last_left && c + 1 == row.size());
+            line += (c ? "  " : "") + (to_left ? row[c] + pad : pad + row[c]);
         }
         out += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
     }
@@ -328,7 +306,7 @@ std::string compact_summary(const std::vector<method_result> &results, const run
         for (std::size_t c : cols)
             rows.back().push_back(cell(c, r, d.planned, true));
     }
-    std::string out = align_compact(rows, 2) + "\nstatus:\n";
+    std::string out = align(rows, 2, false) + "\nstatus:\n";
     std::size_t name = 0;
     for (const method_result &r : results)
         name = std::max(name, r.name.size());
@@ -358,7 +336,7 @@ std::string full_summary(const std::vector<method_result> &results, double lengt
             rows.back().push_back(cell(c, r, m, true));
         rows.back().push_back(status_text(r, length, m));
     }
-    return align(rows);
+    return align(rows, 1, true);
 }
 
 // Returns `text` quoted for CSV (quotes doubled).
@@ -733,7 +711,7 @@ std::string suite_overview(const std::vector<suite_run> &runs) {
                         std::to_string(run.results.size() - ok)});
         notes.push_back(failed.empty() ? "" : "FAILED: " + failed);
     }
-    std::string table = align_compact(rows, 3), out;
+    std::string table = align(rows, 3, false), out;
     std::size_t k = 0, pos = 0;
     for (std::size_t end; (end = table.find('\n', pos)) != std::string::npos; pos = end + 1, ++k) {
         const std::string line = table.substr(pos, end - pos);
