@@ -137,4 +137,15 @@ void keep_command_line_period(machine_options &o, int argc, char **argv) {
     o.period = SERVO_PERIOD;
 }
 
+std::string machine_name(const machine_options &o, const machine_limits &limits, int argc,
+                         char **argv) {
+    if (!machine_has_axes(limits)) return "";
+    const std::string &file = o.config;
+    bool options = false;
+    for (int k = 1; k < argc; ++k)
+        options = options || std::string(argv[k]).rfind("--axis-", 0) == 0;
+    if (file.empty()) return "(--axis-* options)";
+    return options ? file + " with --axis-* options" : file;
+}
+
 } // namespace nurbs_interp

@@ -53,6 +53,12 @@ std::vector<std::string> machine_inputs(const machine_options &o);
 // names the file and says which period the run takes.
 double run_period(const feed_profile &prof, const machine_options &o, const std::string &path);
 
+// Returns the name of the machine `limits` describe, for reports and titles: the machine file
+// of --config, "(--axis-* options)", or the file with them (options on the command line argv);
+// "" when no limit is given.
+std::string machine_name(const machine_options &o, const machine_limits &limits, int argc,
+                         char **argv);
+
 // The text --help shows about a machine file.
 inline constexpr const char *MACHINE_HELP =
     "Machine: --axis-vel, --axis-acc, --axis-jerk take three comma-separated numbers, the\n"

@@ -72,6 +72,14 @@ int run_tool(const std::string &tool, const std::function<int()> &body);
 
 // Returns `rel` in the working directory if it exists, else beside the program (../rel from
 // the directory holding the executable, i.e. the source tree for a build directory in it).
+// Every tool finds a bundled input it takes by default (data/...) this way.
 std::string default_data(const std::string &rel);
+
+// The rule default_data follows, for --help.
+inline constexpr const char *DEFAULT_DATA_RULE =
+    "an input a tool takes by default, data/<file>, is that path under the working\n"
+    "directory when it exists there, else the one beside the program (<directory of the\n"
+    "program>/../data/<file>: the source tree's data/ for a build directory in it), so that\n"
+    "the tools find it from the repository's root and from build/ alike.";
 
 } // namespace nurbs_interp
