@@ -494,7 +494,8 @@ TEST(ToolCusps, CurvatureLimitedPlanStopsAtAReversal) {
     for (double x : {0.0, 5.0, 10.0, 15.0, 20.0, 20.0, 20.0, 15.0, 10.0, 5.0, 0.0})
         pts.push_back({x, 0.0, 0.0, 1.0});
     write_file(dir.file("back.nurbs"), curve_text(pts, 3));
-    const tool_run r = tool(dir, "make_profile --curvature-limited --curve back.nurbs -o p.txt");
+    const tool_run r =
+        tool(dir, "make_profile --planner shares --curvature-limited --curve back.nurbs -o p.txt");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("the tangent turns sharply or |C'| vanishes"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("arc length 20"), std::string::npos) << r.err;
