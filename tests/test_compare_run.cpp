@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring> // memcpy: a test method's state
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -353,11 +354,11 @@ double counting_step(const compare_step &in) {
     G_counter += 1;
     return in.u + in.v * in.T / LINE_LEN + 1e-12 * G_counter;
 }
-method_state save_counter() {
-    return {G_counter, 0};
+void save_counter(void *state) {
+    std::memcpy(state, &G_counter, sizeof G_counter);
 }
-void restore_counter(const method_state &s) {
-    G_counter = s.um1;
+void restore_counter(const void *state) {
+    std::memcpy(&G_counter, state, sizeof G_counter);
 }
 
 TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
@@ -367,8 +368,9 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
     setup.curve_length = LINE_LEN;
     // With its state saved and restored, every rerun gives the run's result.
     G_counter = 0;
-    const compare_method stateful{"stateful", "",           counting_step,  [] { G_counter = 0; },
-                                  nullptr,    save_counter, restore_counter};
+    const compare_method stateful{
+        "stateful",      "",    counting_step, [] { G_counter = 0; }, nullptr, save_counter,
+        restore_counter, false, sizeof(double)};
     method_result r = run_method(stateful, setup, prof);
     ASSERT_FALSE(r.failed) << r.reason;
     replay_worst(stateful, setup, prof, r);

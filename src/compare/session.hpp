@@ -85,6 +85,10 @@ inline constexpr double MAX_RESULT_BYTES = 1e9;
 // else what they would need ("<n> samples x <m> methods need <g> GB of results (bound: 1 GB)").
 std::string result_memory_problem(std::size_t samples, std::size_t methods);
 
+// The same for `methods`, a method's saved state beyond two doubles per sample counted too.
+std::string result_memory_problem(std::size_t samples,
+                                  const std::vector<const compare_method *> &methods);
+
 // Frees the per-sample arrays of `r`, keeping its statistics (all a summary needs).
 void drop_per_sample(method_result &r);
 
