@@ -26,6 +26,7 @@ using test_util::temp_dir;
 using test_util::write_file;
 
 const std::string LIBRARY = NURBS_BIN_DIR "/method_example/librk4_ds.so";
+const std::string CORE_LIBRARY = NURBS_BIN_DIR "/method_example/libtaylor2_core.so";
 
 // The rows of a summary CSV by method name (the header's names as keys of each row).
 struct summary {
@@ -111,6 +112,39 @@ TEST_F(MethodExample, InterpSuiteRunsItOnEveryCurveAndPolicy) {
         EXPECT_NE(sum.at("RK2", joints, "status"), "") << joints;
     }
     EXPECT_LT(std::stod(sum.at("RK4_ds", "split", "fluct_max")), 1e-10);
+}
+
+TEST_F(MethodExample, AMethodLinkingTheInstalledCoreRunsAsTheBuiltInOneBitForBit) {
+    // Taylor2_core calls the installed core's get_u_Taylor2 on the derivatives the program's
+    // routines give: the built-in Taylor2's run, every per-sample figure but the times.
+    const std::string csv = dir.file("r.csv");
+    ASSERT_EQ(run(NURBS_BIN_DIR "/interp_compare --curve " + curve + " --profile " + profile +
+                      " --methods Taylor2,Taylor2_core --method-lib " + CORE_LIBRARY + " --csv " +
+                      csv,
+                  out, err),
+              0)
+        << read_file(err);
+    std::ifstream in(csv);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const std::vector<std::string> head = csv_fields(line);
+    // Pairs of columns: Taylor2_core_<what> and Taylor2_<what>, the times left out.
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t k = 0; k < head.size(); ++k)
+        for (std::size_t b = 0; b < head.size(); ++b)
+            if (head[k].rfind("Taylor2_core_", 0) == 0 && head[k] != "Taylor2_core_call_ns" &&
+                head[b] == "Taylor2_" + head[k].substr(13))
+                pairs.emplace_back(k, b);
+    EXPECT_EQ(pairs.size(), 4u);
+    std::size_t rows = 0;
+    while (std::getline(in, line)) {
+        const std::vector<std::string> f = csv_fields(line);
+        ASSERT_EQ(f.size(), head.size());
+        for (const auto &[k, b] : pairs)
+            EXPECT_EQ(f[k], f[b]) << head[k] << " row " << rows;
+        ++rows;
+    }
+    EXPECT_EQ(rows, samples);
 }
 
 } // namespace
