@@ -3,11 +3,13 @@
 # example method (examples/methods) against it with find_package(nurbs_interp), as a reader of
 # the README does, and a method that links the installed core (tests/consumer_method); leaves
 # both libraries in OUT_DIR for test_method_example to load. Usage:
-# test_install_method.sh SOURCE_DIR BUILD_DIR OUT_DIR
+# test_install_method.sh SOURCE_DIR BUILD_DIR OUT_DIR [FLAGS] (FLAGS: compile and link flags the
+# installed core needs, such as the sanitizers of an instrumented build)
 set -euo pipefail
 src=$1
 build=$2
 out=$3
+flags=${4:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/nurbs_method_XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
@@ -17,7 +19,8 @@ test -f "$work/prefix/lib/cmake/nurbs_interp/nurbs_interpMethod.cmake"
 cp -r "$src/examples/methods" "$work/method"
 cmake -S "$work/method" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/build" >/dev/null
-cmake -S "$src/tests/consumer_method" -B "$work/core" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake -S "$src/tests/consumer_method" -B "$work/core" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
 cmake --build "$work/core" >/dev/null
 rm -rf "$out"
 mkdir -p "$out"
