@@ -536,4 +536,26 @@ TEST(CompareRun, NoiseFloorIsTheDistributionOfAnEmptyStep) {
     EXPECT_LE(n.p9999_ns, n.max_ns);
 }
 
+TEST(CompareSession, ResultsAreBoundedAndDroppedFromMemory) {
+    // 80 bytes per sample and method; a method's state beyond two doubles counts as well.
+    const std::vector<const compare_method *> nine = methods_in_list("");
+    EXPECT_EQ(result_memory_problem(1388888, nine), "");
+    EXPECT_EQ(result_memory_problem(1388890, nine),
+              "1388890 samples x 9 methods need 1 GB of results (bound: 1 GB)");
+    compare_method stateful{"big", "", nullptr};
+    stateful.state_size = 1016; // 1000 bytes beyond two doubles: 1080 bytes per sample
+    EXPECT_EQ(result_memory_problem(925925, {&stateful}), "");
+    EXPECT_NE(result_memory_problem(925926, {&stateful}), "");
+    // The suite keeps a result's statistics alone: its per-sample arrays' memory goes.
+    method_result r = unrun_method(*find_compare_method("RK2"), 10000, "why");
+    r.u_in.assign(10000, 0.0);
+    r.state_in.assign(100, 1);
+    drop_per_sample(r);
+    EXPECT_EQ(r.rel_err.capacity() + r.chord_err.capacity() + r.call_ns.capacity() +
+                  r.axis_jerk.capacity() + r.u_in.capacity() + r.state_in.capacity() +
+                  r.at_joint.capacity(),
+              0u);
+    EXPECT_EQ(r.reason, "why");
+}
+
 } // namespace

@@ -233,7 +233,7 @@ contained_outcome run_contained(const std::function<method_result(call_watch *)>
     if (!bytes.empty() && bytes[0] == TAG_NO_MEMORY) throw std::bad_alloc();
     if (!bytes.empty() && bytes[0] == TAG_ERROR) throw std::runtime_error(bytes.substr(1));
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && !bytes.empty() && bytes[0] == TAG_RESULT &&
-        result_from_bytes(bytes.substr(1), &o.result)) {
+        result_from_bytes(std::string_view(bytes).substr(1), &o.result)) {
         o.ok = true;
         return o;
     }

@@ -43,8 +43,8 @@ struct compare_method {
     // Prepares a fresh motion before the first step, and again after a joint under the split
     // policy (its history starts over there); null: nothing to prepare.
     void (*start)() = nullptr;
-    // For a method with a corrector loop (interp_last_iterations() reports its updates): the
-    // unit and tolerance of the residual it reports ("mm, tolerance 1e-12 mm"); null otherwise.
+    // For a method with a corrector loop (`corrector` reports how it ended): the unit and
+    // tolerance of the residual it reports ("mm, tolerance 1e-12 mm"); null otherwise.
     const char *residual = nullptr;
     // Writes and reads back the state the next step uses, state_size bytes (null: the method
     // keeps none), so that a step can be run again alone.
@@ -53,6 +53,7 @@ struct compare_method {
     // Runs on a feedrate correction table (FCP): across a joint it takes the piece of its target
     // arc length instead of stepping from the joint.
     bool table = false;
+    // The size of the state save writes and restore reads, bytes.
     std::size_t state_size = 0;
     // How the last step's corrector loop ended (a method with a residual).
     corrector_report (*corrector)() = nullptr;

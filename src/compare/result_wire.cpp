@@ -50,7 +50,7 @@ struct writer {
 };
 
 struct reader {
-    const std::string &in;
+    std::string_view in;
     std::size_t at = 0;
     bool ok = true;
     // Takes n bytes into p when they are there.
@@ -85,7 +85,7 @@ std::string result_to_bytes(const method_result &r) {
     return std::move(w.out);
 }
 
-bool result_from_bytes(const std::string &bytes, method_result *r) {
+bool result_from_bytes(std::string_view bytes, method_result *r) {
     reader rd{bytes};
     result_fields(rd, *r);
     return rd.ok && rd.at == bytes.size();

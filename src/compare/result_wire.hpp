@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "compare/run.hpp"
 
@@ -13,6 +14,6 @@ std::string result_to_bytes(const method_result &r);
 
 // Reads what result_to_bytes wrote into *r; false when the bytes are not a whole result (a
 // process that ended while writing them).
-bool result_from_bytes(const std::string &bytes, method_result *r);
+bool result_from_bytes(std::string_view bytes, method_result *r);
 
 } // namespace nurbs_interp

@@ -191,29 +191,16 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
     return results;
 }
 
-namespace {
-
-// Returns "" when `bytes` of results fit in MAX_RESULT_BYTES, else what they need.
-std::string memory_text(double bytes, std::size_t samples, std::size_t methods) {
-    if (bytes <= MAX_RESULT_BYTES) return "";
-    return std::to_string(samples) + " samples x " + std::to_string(methods) + " methods need " +
-           fmt("%.3g", bytes / 1e9) + " GB of results (bound: 1 GB)";
-}
-
-} // namespace
-
-std::string result_memory_problem(std::size_t samples, std::size_t methods) {
-    return memory_text(RESULT_BYTES_PER_SAMPLE * double(samples) * double(methods), samples,
-                       methods);
-}
-
 std::string result_memory_problem(std::size_t samples,
                                   const std::vector<const compare_method *> &methods) {
     double per_sample = 0;
     for (const compare_method *m : methods)
         per_sample +=
             RESULT_BYTES_PER_SAMPLE + double(std::max<std::size_t>(m->state_size, 16) - 16);
-    return memory_text(per_sample * double(samples), samples, methods.size());
+    const double bytes = per_sample * double(samples);
+    if (bytes <= MAX_RESULT_BYTES) return "";
+    return std::to_string(samples) + " samples x " + std::to_string(methods.size()) +
+           " methods need " + fmt("%.3g", bytes / 1e9) + " GB of results (bound: 1 GB)";
 }
 
 void drop_per_sample(method_result &r) {
