@@ -423,6 +423,10 @@ TEST_F(MethodLibPrograms, ARefusedLibraryStopsTheProgramBeforeAnyRun) {
     EXPECT_EQ(compare("--method-lib " + lib("rk4") + " --methods RK5"), 2);
     EXPECT_NE(read_file(err).find("unknown method \"RK5\" (known: FCP, "), std::string::npos);
     EXPECT_NE(read_file(err).find(", RK4_ds)"), std::string::npos) << read_file(err);
+    // --in-process means something only with a library.
+    EXPECT_EQ(compare("--in-process"), 2);
+    EXPECT_NE(read_file(err).find("--in-process requires --method-lib"), std::string::npos)
+        << read_file(err);
     // A library is an input: no output may overwrite it.
     std::filesystem::copy_file(lib("rk4"), dir.file("mine.so"));
     const std::string before = read_file(dir.file("mine.so"));

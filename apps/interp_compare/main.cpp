@@ -127,18 +127,19 @@ void load_library(options &o, const std::string &path) {
 // the loaded methods included (--method-lib is declared first, so its libraries are loaded
 // before the validators run, wherever it stands on the command line).
 void add_options(CLI::App &app, options &o) {
-    app.add_option_function<std::vector<std::string>>(
-           "--method-lib",
-           [&o](const std::vector<std::string> &paths) {
-               for (const std::string &p : paths)
-                   load_library(o, p);
-           },
-           "a shared library of methods (nurbs_method.h) to run beside the built-in ones; "
-           "repeatable")
-        ->type_name("PATH");
+    CLI::Option *libs = app.add_option_function<std::vector<std::string>>(
+                               "--method-lib",
+                               [&o](const std::vector<std::string> &paths) {
+                                   for (const std::string &p : paths)
+                                       load_library(o, p);
+                               },
+                               "a shared library of methods (nurbs_method.h) to run beside the "
+                               "built-in ones; repeatable")
+                            ->type_name("PATH");
     app.add_flag("--in-process", o.in_process,
                  "run loaded methods in this process, not each in a process of its own (to "
-                 "debug one: a crash ends the program, calls are not bounded in time)");
+                 "debug one: a crash ends the program, calls are not bounded in time)")
+        ->needs(libs);
     app.add_option("--curve", o.curve,
                    "curve file (default: the bundled data/S1200X30quorbel.nurbs, see below)")
         ->type_name("FILE");
