@@ -60,9 +60,9 @@ const char *const FOOTER =
     "ok*, planned_for_machine \"no\", so that their ratios are not read as a pass.\n"
     "Loaded methods (--method-lib PATH, repeatable; see interp_compare --help): a library's\n"
     "methods run in every run beside the built-in ones, each in a process of its own (a crash\n"
-    "or a call that has not returned after 1 s fails it); a library that does not load, lacks\n"
-    "the entry point, was built against another version of the interface or names a method as\n"
-    "another one is refused before the first run.\n"
+    "or a call that has not returned after 1 s, create and destroy 60 s, fails it); a library\n"
+    "that does not load, lacks the entry point, was built against another version of the\n"
+    "interface or names a method as another one is refused before the first run.\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {

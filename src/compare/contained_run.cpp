@@ -137,45 +137,73 @@ std::string where(loaded_call call, double u, double t) {
     return "between its calls (the last its " + step + ")";
 }
 
-// Reads what the child sends until it closes the pipe; kills it when a call it marks has not
-// returned after `bound` s. Returns true when it was killed so.
-bool collect(int fd, pid_t pid, const call_watch &watch, double bound, std::string &bytes) {
+// How the child ended, as the program saw it.
+struct child_end {
+    bool stopped = false; // killed for a call beyond its bound
+    int status = 0;       // its wait status
+};
+
+// Returns the bound on the call `c`, s.
+double bound_of(loaded_call c, const contained_bounds &b) {
+    return c == loaded_call::create || c == loaded_call::destroy ? b.setup : b.call;
+}
+
+// Reads what the child sends until the pipe is closed and the child reaped (or the child is
+// reaped while something it started holds the pipe: then what is there is read); kills it when
+// a call it marks has not returned within its bound.
+child_end collect(int fd, pid_t pid, const call_watch &watch, const contained_bounds &bounds,
+                  std::string &bytes) {
     using clock = std::chrono::steady_clock;
     std::uint64_t seen = watch.calls.load(std::memory_order_relaxed);
     clock::time_point since = clock::now();
-    bool stopped = false;
+    child_end end;
+    bool eof = false, reaped = false;
     char buf[1 << 16];
-    for (;;) {
+    // Reads once when the pipe is ready within `ms`; false at its end.
+    const auto read_some = [&](int ms) {
         pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, WATCH_EVERY_MS);
-        if (ready > 0) {
-            const ssize_t got = read(fd, buf, sizeof buf);
-            if (got == 0) return stopped; // the child closed the pipe: it has ended
-            if (got > 0)
-                bytes.append(buf, std::size_t(got));
-            else if (errno != EINTR && errno != EAGAIN)
-                throw std::runtime_error("reading a loaded method's result: " + errno_text());
-        } else if (ready < 0 && errno != EINTR) {
+        const int ready = poll(&p, 1, ms);
+        if (ready < 0 && errno != EINTR)
             throw std::runtime_error("waiting for a loaded method's result: " + errno_text());
+        if (ready <= 0) return ms > 0; // nothing yet (or, not waiting, nothing left)
+        const ssize_t got = read(fd, buf, sizeof buf);
+        if (got > 0)
+            bytes.append(buf, std::size_t(got));
+        else if (got < 0 && errno != EINTR && errno != EAGAIN)
+            throw std::runtime_error("reading a loaded method's result: " + errno_text());
+        return got != 0;
+    };
+    while (!(eof && reaped)) {
+        if (!eof) eof = !read_some(WATCH_EVERY_MS);
+        if (!reaped) {
+            const pid_t r = waitpid(pid, &end.status, eof ? 0 : WNOHANG);
+            if (r < 0 && errno != EINTR)
+                throw std::runtime_error("waiting for a loaded method's process: " + errno_text());
+            reaped = r == pid;
+            while (reaped && !eof && read_some(0)) {
+            }
+            eof = eof || reaped;
         }
-        if (stopped) continue;
+        if (end.stopped || reaped) continue;
         const clock::time_point now = clock::now();
         const std::uint64_t calls = watch.calls.load(std::memory_order_relaxed);
+        const loaded_call call = loaded_call(watch.call.load(std::memory_order_relaxed));
         if (calls != seen) {
             seen = calls;
             since = now;
-        } else if (watch.call.load(std::memory_order_relaxed) != 0 &&
-                   std::chrono::duration<double>(now - since).count() > bound) {
+        } else if (call != loaded_call::none &&
+                   std::chrono::duration<double>(now - since).count() > bound_of(call, bounds)) {
             kill(pid, SIGKILL);
-            stopped = true;
+            end.stopped = true;
         }
     }
+    return end;
 }
 
 } // namespace
 
 contained_outcome run_contained(const std::function<method_result(call_watch *)> &work,
-                                double call_bound) {
+                                const contained_bounds &bounds) {
     void *page = mmap(nullptr, sizeof(call_watch), PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (page == MAP_FAILED)
@@ -195,33 +223,37 @@ contained_outcome run_contained(const std::function<method_result(call_watch *)>
         child_main(fds[1], watch, work, lock);
     }
     close(fds[1]);
-    std::string bytes;
-    bool stopped = false;
-    std::string error;
+    std::string bytes, error;
+    child_end end;
     if (pid < 0) {
         error = "cannot start a process for a loaded method's run: " + errno_text();
     } else {
         eased_scheduling eased;
         try {
-            stopped = collect(fds[0], pid, *watch, call_bound, bytes);
+            end = collect(fds[0], pid, *watch, bounds, bytes);
         } catch (const std::runtime_error &e) {
             kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
             error = e.what();
         }
     }
     close(fds[0]);
-    int status = 0;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const std::string at = where(loaded_call(watch->call.load()), watch->u.load(), watch->t.load());
+    const loaded_call call = loaded_call(watch->call.load());
+    const std::string at = where(call, watch->u.load(), watch->t.load());
     watch->~call_watch();
     munmap(page, sizeof(call_watch));
     if (!error.empty()) throw std::runtime_error(error);
 
     contained_outcome o;
-    if (stopped) {
-        o.failure = "stopped: a call had not returned after " + fmt("%g", call_bound) +
-                    " s (the bound on one call of a loaded method), " + at;
+    const int status = end.status;
+    if (end.stopped) {
+        o.failure = "stopped: a call had not returned after " + fmt("%g", bound_of(call, bounds)) +
+                    " s (the bound on " +
+                    (bound_of(call, bounds) == bounds.call
+                         ? std::string("one call of a loaded method")
+                         : std::string("a loaded method's create() and destroy()")) +
+                    "), " + at;
         return o;
     }
     if (WIFSIGNALED(status)) {

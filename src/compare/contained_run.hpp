@@ -32,13 +32,19 @@ struct contained_outcome {
     std::string failure; // "crashed: signal 11 (Segmentation fault) in its step from u = ..."
 };
 
+// How long a call the child marks may take before the child is stopped, s of wall time.
+struct contained_bounds {
+    double call = 1;   // a step, start, save, restore, last_corrector
+    double setup = 60; // a create or destroy (a method's precomputation)
+};
+
 // Runs work(watch) in a child process and returns its result; or, when a call the child marks
-// has not returned after `call_bound` s (it is then killed), when the child ends by a signal,
+// has not returned within its bound (the child is then killed), when the child ends by a signal,
 // ends without a whole result or exits, why (the call it was in and the last step's input). An
 // exception the work throws is thrown again here with its message. The program's scheduling is
 // eased while it waits (a real-time policy dropped, all CPUs allowed) so that it can watch a
 // child pinned to its CPU, and restored after; the child locks its memory when the program has.
 contained_outcome run_contained(const std::function<method_result(call_watch *)> &work,
-                                double call_bound);
+                                const contained_bounds &bounds);
 
 } // namespace nurbs_interp

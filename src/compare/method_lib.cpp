@@ -402,7 +402,8 @@ method_result run_loaded_method(const compare_method &m, const compare_setup &se
         return run();
     };
     if (setup.loaded_in_process) return with_instance(nullptr);
-    contained_outcome o = run_contained(with_instance, LOADED_CALL_BOUND);
+    contained_outcome o =
+        run_contained(with_instance, contained_bounds{LOADED_CALL_BOUND, LOADED_SETUP_BOUND});
     if (o.ok) return std::move(o.result);
     method_result r = unrun_method(m, samples, o.failure);
     r.period = setup.period;

@@ -20,10 +20,12 @@ namespace nurbs_interp {
 inline constexpr std::size_t MAX_LOADED_METHODS = 32;
 // The most state a loaded method saves per step, bytes.
 inline constexpr std::size_t MAX_LOADED_STATE = 1024;
-// The longest one call of a loaded method (its step, start, save, restore, create, ...) may
-// take, s of wall time: a step that takes 4000 servo periods has hung, and a busy machine
-// does not delay a call by that much.
+// The longest one call of a loaded method (its step, start, save, restore, last_corrector) may
+// take, s of wall time: a step that takes 4000 servo periods has hung, and a busy machine does
+// not delay a call by that much. Its create and destroy (untimed precomputation) may take
+// LOADED_SETUP_BOUND.
 inline constexpr double LOADED_CALL_BOUND = 1.0;
+inline constexpr double LOADED_SETUP_BOUND = 60.0;
 
 // A library refused: "<path>: <why>".
 struct method_library_error : std::runtime_error {

@@ -105,7 +105,9 @@ typedef struct nurbs_method {
 
     /* Makes one instance for a run on `curve` (untimed: precompute here) and returns its
      * context, handed to every other call; null create: the context is null. A run makes one
-     * instance and destroys it after the run and its replay. Returning null is allowed. */
+     * instance and destroys it after the run and its replay. Returning null is allowed. In a
+     * process of its own (the default) create and destroy may take 60 s each, every other call
+     * 1 s, before the method is stopped and fails. */
     void *(*create)(const nurbs_method_curve *curve);
     void (*destroy)(void *context);
 
