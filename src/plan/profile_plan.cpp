@@ -87,9 +87,28 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
                          " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
 }
 
+// Throws plan_error naming `source` when the shares planner's work would pass its bound: each
+// period it bisects the jerk (about SHARES_BISECTIONS checks), and each check brakes the motion
+// to rest period by period; at the cruise feed that takes (v/A + A/J)/T periods. The estimate
+// is the samples at the cruise feed times that: an upper bound of the work (a check stops early
+// once the feed only falls under the cap).
+void refuse_slow_shares_plan(const capped_plan &plan, double T, const std::string &source) {
+    const double v = plan.lim.vmax, A = plan.path_acc, J = plan.path_jerk;
+    const double samples = (plan.target / v + 2 * (v / A + A / J)) / T;
+    const double work = samples * SHARES_BISECTIONS * ((v / A + A / J) / T + 3);
+    if (work > SHARES_MAX_WORK)
+        throw plan_error(source + ": the shares planner would take about " + fmt("%.3g", work) +
+                         " braking steps (" + fmt("%.3g", samples) + " samples, each braking " +
+                         fmt("%.3g", (v / A + A / J) / T) +
+                         " periods to rest), more than its bound of " + fmt("%.3g", SHARES_MAX_WORK) +
+                         " (minutes of work); the optimal planner's time grows with the samples "
+                         "alone (--planner optimal); nothing written");
+}
+
 void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
                   const capped_request &req, const std::string &source) {
     const double T = m.period;
+    refuse_slow_shares_plan(plan, T, source);
     plan.profile = plan.lim.machine
                        ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target, plan.path_acc,
                                               plan.path_jerk, T, &plan.stats)
