@@ -339,8 +339,8 @@ feed_profile plan_optimal(const arc_table &arc, const feed_bounds &b,
     }
     throw plan_error("no plan within the limits: with a margin of " + fmt("%g", margin / 2) +
                      " the " + last.limit + " is exceeded by a factor " + fmt("%.9g", last.ratio) +
-                     " at sample " + std::to_string(last.sample + 1) +
-                     " (s = " + fmt("%.6f", last.s) + " mm)");
+                     " at sample " + std::to_string(last.sample) + " (from 0," +
+                     " s = " + fmt("%.6f", last.s) + " mm)");
 }
 
 } // namespace nurbs_interp

@@ -83,7 +83,7 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
     if (c.ratio > 1 + slack)
         throw plan_error(source + ": the plan exceeds the " + limit_name(c.kind, c.axis) +
                          " limit by a factor " + fmt("%.9g", c.ratio) + " at sample " +
-                         std::to_string(c.sample + 1) + " (t = " + fmt("%.6f", c.t) +
+                         std::to_string(c.sample) + " (t = " + fmt("%.6f", c.t) +
                          " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
 }
 
@@ -150,16 +150,20 @@ void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_req
                      plan.lim.stops.size());
     std::fprintf(out,
                  "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start "
-                 "and stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
+                 "and stop %s; lowest cap met %.6g mm/s\n",
                  plan.target, feed_profile_travel(prof, T),
-                 *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
+                 *std::max_element(prof.v.begin(), prof.v.end()),
+                 std::isfinite(r.slowest_mid) ? (fmt("%.6g", r.slowest_mid) + " mm/s").c_str()
+                                              : "none (it never slows between them)",
+                 r.lowest_cap);
     std::fprintf(out, "  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n",
                  r.cap, r.acc, r.jerk, plan.stats.checks, plan.stats.forced);
     if (plan.lim.machine) {
         const axis_check c = check_profile_axes(prof, arc, m);
         std::fprintf(out,
-                     "  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
-                     limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
+                     "  worst axis quantity: %s at %.12f of its limit (sample %zu from 0, s = %.6f "
+                     "mm)\n",
+                     limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample, c.s);
         print_binding(out, plan, arc);
     }
 }

@@ -17,6 +17,10 @@
 
 namespace nurbs_interp {
 
+// How far short of a curve's accurate length make_profile's travel ends, mm: a driver that
+// steps a little ahead never runs off the curve's end.
+inline constexpr double PLAN_END_MARGIN = 0.5;
+
 // What a capped profile is planned for, besides the machine's axes.
 struct capped_request {
     double cruise = 250, acc = 2500, jerk = 50000; // path limits: feed, mm/s; mm/s^2; mm/s^3
