@@ -100,7 +100,8 @@ void refuse_slow_shares_plan(const capped_plan &plan, double T, const std::strin
         throw plan_error(source + ": the shares planner would take about " + fmt("%.3g", work) +
                          " braking steps (" + fmt("%.3g", samples) + " samples, each braking " +
                          fmt("%.3g", (v / A + A / J) / T) +
-                         " periods to rest), more than its bound of " + fmt("%.3g", SHARES_MAX_WORK) +
+                         " periods to rest), more than its bound of " +
+                         fmt("%.3g", SHARES_MAX_WORK) +
                          " (minutes of work); the optimal planner's time grows with the samples "
                          "alone (--planner optimal); nothing written");
 }
@@ -233,10 +234,18 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
                      b.chord_tol, b.centripetal);
     std::fprintf(out,
                  "  planner: time-optimal, %zu grid nodes, %d linear programmes, every limit "
-                 "planned at %g %% below itself (%d plan%s); the motion realised in steps of "
-                 "one period kept within %g %% of the jerk limits\n",
+                 "planned at %g %% below itself (%d plan%s); %s\n",
                  st.nodes, st.passes, 100 * st.margin, st.tries, st.tries == 1 ? "" : "s",
-                 100 * plan.realised_share);
+                 plan.realised_share > 0
+                     ? ("the motion realised in steps of one period kept within " +
+                        fmt("%g", 100 * plan.realised_share) + " % of the jerk limits" +
+                        (st.unrealised > 0
+                             ? " (but on " + std::to_string(st.unrealised) + " stretch" +
+                                   (st.unrealised == 1 ? "" : "es") + ", where that left no plan)"
+                             : ""))
+                           .c_str()
+                     : "the motion realised in steps of one period not held to the plan "
+                       "(--realised-share 0)");
     std::fprintf(out, "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
                  feed_profile_travel(prof, T), *std::max_element(prof.v.begin(), prof.v.end()));
     std::fprintf(out,
