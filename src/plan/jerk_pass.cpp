@@ -397,6 +397,24 @@ std::vector<window_span> windows_over(const std::vector<path_node> &nodes,
     }
 }
 
+// Makes every interval's quadratic end exactly at the next node's x: the solver meets the rows
+// x_{i+1} - x_i = h (x'_i + x'_{i+1}) / 2 only to its tolerance (about 1e-8 of x), and that much
+// of a step in v between samples 10 us apart is a jerk above the limit. x is rebuilt from the
+// first node by the rows themselves, and what that leaves at the last node (pinned) spread
+// evenly over the stretch.
+void close_quadratics(grid_feed &g) {
+    const std::size_t n = g.s.size();
+    if (n < 2) return;
+    const double end = g.x[n - 1];
+    std::vector<double> x(n);
+    x[0] = g.x[0];
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        x[i + 1] = x[i] + 0.5 * (g.s[i + 1] - g.s[i]) * (g.d[i] + g.d[i + 1]);
+    const double miss = end - x[n - 1], length = g.s[n - 1] - g.s[0];
+    for (std::size_t i = 0; i < n; ++i)
+        g.x[i] = std::max(x[i] + miss * (g.s[i] - g.s[0]) / length, 0.0);
+}
+
 } // namespace
 
 std::vector<double> node_caps(const std::vector<path_node> &nodes, const feed_bounds &b,
@@ -497,6 +515,7 @@ jerk_pass_result jerk_pass(const std::vector<path_node> &nodes, const feed_bound
         if (pass > 1 && value - last <= opt.tolerance * std::fabs(value)) break;
         last = value;
     }
+    close_quadratics(g);
     res.ok = true;
     return res;
 }
