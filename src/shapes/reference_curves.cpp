@@ -101,4 +101,78 @@ curve_def degree25() {
     c.knots.insert(c.knots.end(), 26, 1.0);
     return c;
 }
+
+curve_def rounded_rectangle(double W, double H, double R) {
+    curve_def c;
+    c.deg = 2;
+    const double w = std::sqrt(0.5);
+    const nurbs_ctrl_pt pts[] = {{R, 0, 0, 1},     {W / 2, 0, 0, 1}, {W - R, 0, 0, 1}, {W, 0, 0, w},
+                                 {W, R, 0, 1},     {W, H / 2, 0, 1}, {W, H - R, 0, 1}, {W, H, 0, w},
+                                 {W - R, H, 0, 1}, {W / 2, H, 0, 1}, {R, H, 0, 1},     {0, H, 0, w},
+                                 {0, H - R, 0, 1}, {0, H / 2, 0, 1}, {0, R, 0, 1},     {0, 0, 0, w},
+                                 {R, 0, 0, 1}};
+    c.points.assign(std::begin(pts), std::end(pts));
+    c.knots = {0, 0, 0};
+    for (int k = 1; k < 8; ++k)
+        c.knots.insert(c.knots.end(), 2, double(k));
+    c.knots.insert(c.knots.end(), 3, 8.0);
+    return c;
+}
+
+curve_def ellipse_turned(double a, double b, double turn) {
+    curve_def c = ellipse9(a, b);
+    const double cs = std::cos(turn), sn = std::sin(turn);
+    for (nurbs_ctrl_pt &p : c.points) {
+        const double x = p.x, y = p.y;
+        p.x = cs * x - sn * y;
+        p.y = sn * x + cs * y;
+    }
+    c.knots = {0, 0, 0, 1, 1, 3, 3, 4, 4, 7, 7, 7};
+    return c;
+}
+
+curve_def random_quartic_3d(int n, unsigned seed, double w_lo, double w_hi) {
+    std::mt19937 gen(seed);
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(gen);
+    };
+    curve_def c;
+    c.deg = 4;
+    c.dim = 3;
+    c.knots.assign(5, 0.0);
+    double k = 0;
+    for (int i = 0; i < n - 5; ++i)
+        c.knots.push_back(k += uniform(0.5, 1.5));
+    c.knots.insert(c.knots.end(), 5, k + uniform(0.5, 1.5));
+    double x = 0, y = 0, z = 0, heading = 0;
+    for (int i = 0; i < n; ++i) {
+        c.points.push_back({x, y, z, uniform(w_lo, w_hi)});
+        heading += uniform(-150, 150) * M_PI / 180;
+        const double step = uniform(5, 30);
+        x += step * std::cos(heading);
+        y += step * std::sin(heading);
+        z += uniform(-15, 15);
+    }
+    c.points[n / 3].w = w_lo;
+    c.points[2 * n / 3].w = w_hi;
+    return c;
+}
+
+curve_def tight_bend(double half_gap) {
+    curve_def c;
+    const double g = 2 * half_gap;
+    c.points = {{0, 0, 0, 1},  {15, 0, 0, 1}, {30, 0, 0, 1}, {38, 0, 0, 1}, {40, half_gap, 0, 1},
+                {38, g, 0, 1}, {30, g, 0, 1}, {15, g, 0, 1}, {0, g, 0, 1}};
+    return c;
+}
+
+curve_def spiral_pocket(int n, double r0, double pitch, double turns) {
+    curve_def c;
+    for (int i = 0; i < n; ++i) {
+        const double theta = 2 * M_PI * turns * (double(i) / (n - 1));
+        const double r = r0 + pitch * theta / (2 * M_PI);
+        c.points.push_back({r * std::cos(theta), r * std::sin(theta), 0, 1});
+    }
+    return c;
+}
 } // namespace nurbs_interp
