@@ -79,14 +79,10 @@ double length_between(const arc_table &arc, double x0, double x1) {
     return x1 < x0 ? -sum : sum;
 }
 
-// Returns the same where x1 may lie past the curve's end: beyond u = 1 the evaluator stands on
-// the end with the end's speed, so the length goes on linearly.
+// Returns the same for any parameters: the tool stands on the curve, at its end for any u >= 1
+// (the evaluator's end rule) and at its start for u <= 0.
 double length_between_any(const arc_table &arc, double x0, double x1) {
-    const double a = std::clamp(x0, 0.0, 1.0), b = std::clamp(x1, 0.0, 1.0);
-    double d = length_between(arc, a, b);
-    if (x1 > 1) d += (x1 - 1) * nurbs_arc_len(1.0, arc.curve);
-    if (x0 > 1) d -= (x0 - 1) * nurbs_arc_len(1.0, arc.curve);
-    return d;
+    return length_between(arc, std::clamp(x0, 0.0, 1.0), std::clamp(x1, 0.0, 1.0));
 }
 
 // The largest miss of a scan, and where.
@@ -299,6 +295,7 @@ struct scorer {
     double reach; // how far past its end a piece is scored, mm
     int n_in = FIT_TRIAL_POINTS, n_reach = FIT_REACH_POINTS; // samples inside and past the end
     long trials = 0;
+    long budget = FIT_MAX_TRIAL_TOTAL; // trials a fit may score
     std::vector<piece_scan::sample> buf;
 
     // Returns the largest miss, mm, of the piece from a to b as it stands, inside it and over
@@ -535,19 +532,19 @@ fitted search(fit_job &job, int pieces, double p0, double p1) {
     // The smallest bound (mm) that the placement meets with at most `pieces` pieces: lo fails,
     // hi is met. The count goes as bound^(-1/6), which predicts the next bound to try; a
     // prediction outside the bracket is replaced by its geometric middle.
-    // A search below a ladder's first starts at the bound the one above it met.
-    double lo = 0, hi = HUGE_VAL, eps = job.bound > 0 ? job.bound : 1e-9 * sc.len, hint = 0;
+    // Every search starts alike, so that the fit for n pieces within a ladder is the fit for n
+    // pieces on its own (what keeps E from growing with the pieces).
+    double lo = 0, hi = HUGE_VAL, eps = 1e-9 * sc.len, hint = 0;
     bool lo_stuck = false; // lo failed because a stretch met no piece (not by its count)
     std::vector<breakpoint> best;
     job.stuck = false;
-    for (int pass = 0; pass < FIT_MAX_PASSES && sc.trials < FIT_MAX_TRIAL_TOTAL; ++pass) {
+    for (int pass = 0; pass < FIT_MAX_PASSES && sc.trials < sc.budget; ++pass) {
         if (job.progress)
-            job.progress(
-                p0 + (p1 - p0) * std::min(0.95, std::max(pass / 14.0,
-                                                         double(sc.trials) / FIT_MAX_TRIAL_TOTAL)));
+            job.progress(p0 + (p1 - p0) * std::min(0.95, std::max(pass / 14.0,
+                                                                  double(sc.trials) / sc.budget)));
         ++job.placements;
         // Once a bound is met, a placement of more pieces than allowed only has to fail.
-        placement pl{sc, eps, hi < HUGE_VAL ? pieces : 2 * pieces, hint, FIT_MAX_TRIAL_TOTAL};
+        placement pl{sc, eps, hi < HUGE_VAL ? pieces : 2 * pieces, hint, sc.budget};
         std::vector<breakpoint> br = pl.run(job.fixed);
         job.stuck = job.stuck || pl.stuck;
         const int n = br.empty() ? 0 : int(br.size()) - 1;
@@ -608,20 +605,21 @@ fitted ladder(fit_job &job, int pieces, double p0, double p1) {
 } // namespace
 
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len, double reach,
-                  const fit_progress &progress, fcp_fit_stats *stats) {
+                  const fit_progress &progress, fcp_fit_stats *stats, long max_trials) {
     const int pieces = brk_len - 1;
     const std::vector<breakpoint> fixed = fixed_breakpoints(arc, total_length);
     check_joints(fixed, pieces);
-    scorer sc{arc, total_length, reach, FIT_TRIAL_POINTS, FIT_REACH_POINTS, 0, {}};
-    scorer check{arc, total_length, reach, FIT_CHECK_SAMPLES, FIT_CHECK_SAMPLES / 4, 0, {}};
+    scorer sc{arc, total_length, reach, FIT_TRIAL_POINTS, FIT_REACH_POINTS, 0, max_trials, {}};
+    scorer check{arc, total_length, reach, FIT_CHECK_SAMPLES, FIT_CHECK_SAMPLES / 4,
+                 0,   max_trials,   {}};
     fit_job job{sc, check, fixed, bound_floor(arc, total_length), progress};
     const fitted f = ladder(job, pieces, 0.0, 1.0);
     if (f.br.empty())
         throw fit_error("no table of " + std::to_string(pieces) +
                         " pieces follows this curve's u(s) (no error bound up to " +
                         fmt("%.3g", job.bound) + " mm is met" +
-                        (sc.trials >= FIT_MAX_TRIAL_TOTAL
-                             ? " within " + std::to_string(FIT_MAX_TRIAL_TOTAL) + " trial pieces"
+                        (sc.trials >= sc.budget
+                             ? " within " + std::to_string(sc.budget) + " trial pieces"
                              : "") +
                         ")");
     if (stats) *stats = {job.placements, sc.trials, f.E};
@@ -631,7 +629,8 @@ fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len, double
 
 fcp_fit_result fcp_fit_tolerance(const arc_table &arc, double total_length, double tolerance,
                                  double reach, int max_pieces, int samples,
-                                 const fit_progress &progress, fcp_fit_stats *stats) {
+                                 const fit_progress &progress, fcp_fit_stats *stats,
+                                 long max_trials) {
     const std::vector<breakpoint> fixed = fixed_breakpoints(arc, total_length);
     check_joints(fixed, max_pieces);
     const double floor = bound_floor(arc, total_length);
@@ -639,17 +638,17 @@ fcp_fit_result fcp_fit_tolerance(const arc_table &arc, double total_length, doub
         throw fit_error("E <= " + fmt("%.3g", tolerance) +
                         " mm is below what the arithmetic resolves on this curve (" +
                         fmt("%.3g", floor) + " mm)");
-    scorer sc{arc, total_length, reach, FIT_TRIAL_POINTS, FIT_REACH_POINTS, 0, {}};
+    scorer sc{arc, total_length, reach, FIT_TRIAL_POINTS, FIT_REACH_POINTS, 0, max_trials, {}};
     double eps = TOLERANCE_MARGIN * tolerance;
     fcp_fit_result r;
     for (int tries = 0; tries < FIT_TOLERANCE_TRIES; ++tries) {
         if (progress) progress(double(tries) / FIT_TOLERANCE_TRIES);
-        placement pl{sc, eps, max_pieces, 0.0, FIT_MAX_TRIAL_TOTAL};
+        placement pl{sc, eps, max_pieces, 0.0, sc.budget};
         const std::vector<breakpoint> br = pl.run(fixed);
         if (br.empty())
-            throw fit_error(sc.trials > FIT_MAX_TRIAL_TOTAL
+            throw fit_error(sc.trials > sc.budget
                                 ? "no table meets E <= " + fmt("%.3g", tolerance) + " mm within " +
-                                      std::to_string(FIT_MAX_TRIAL_TOTAL) + " trial pieces"
+                                      std::to_string(sc.budget) + " trial pieces"
                                 : "a table needs more than " + std::to_string(max_pieces) +
                                       " pieces for E <= " + fmt("%.3g", tolerance) + " mm");
         r.table = build(br);

@@ -51,11 +51,26 @@ struct fcp_accuracy {
 // t = (s - sbrk[j]) / sbrk.back(), Horner's rule from c0.
 double fcp_table_eval(const fcp_table &table, int j, double s);
 
+inline constexpr int FIT_MAX_PASSES = 60;
+inline constexpr int FIT_MAX_TRIALS = 40;
+// Trial pieces a fit scores at the most before it takes the best table it has (or gives up):
+// about ten seconds of work on a curve of degree 3, whatever its shape.
+inline constexpr long FIT_MAX_TRIAL_TOTAL = 600000;
+inline constexpr int FIT_TOLERANCE_TRIES = 4;
+// Samples of a trial piece: evenly spaced in s inside it, and over its reach.
+inline constexpr int FIT_TRIAL_POINTS = 16;
+inline constexpr int FIT_REACH_POINTS = 4;
+// The samples per piece with which a fit compares tables (E as fcp_measure finds it with them).
+inline constexpr int FIT_CHECK_SAMPLES = 64;
+// The search for the bound stops at this share of the length: below it the error is rounding.
+inline constexpr double FIT_BOUND_FLOOR = 1e-14;
+
 // Called during a fit with the share of the work done (0..1, an estimate).
 using fit_progress = std::function<void(double)>;
 
 // What a fit did: how many placements of the breakpoints it tried, how many trial pieces it
-// scored, and the bound on E (mm) the table was placed for.
+// scored, and the E (mm) of the table it returned, as fcp_measure finds it with
+// FIT_CHECK_SAMPLES (a fit for a tolerance: the bound it placed the table for).
 struct fcp_fit_stats {
     int placements = 0;
     long trials = 0;
@@ -64,25 +79,31 @@ struct fcp_fit_stats {
 
 // Fits a table of `brk_len` breakpoints (>= 2) to the curve of `arc`. The last breakpoint is
 // `total_length` (the accurate length: any other value is a miss at the curve's end); the
-// others lie on the accurate arc-length scale. Each piece is the quintic Hermite interpolant of
-// u, du/ds = 1/|C'| and d2u/ds2 = -(C'.C'')/|C'|^4 at both its ends, so the table is C2 across
-// breakpoints except at joints (joints.hpp), where each side takes the data from its own side
-// and a breakpoint stands on every joint. The rest are placed greedily, each piece as long as
-// a common bound on its miss allows, scored at FIT_TRIAL_POINTS points evenly spaced in s, at
-// every knot inside it, at FIT_REACH_POINTS points over `reach` mm past its end (and the knots
-// there), and where a parabola through the largest sample and its neighbours peaks; joints and
-// the curve's end aside. A piece whose reach would cross a simple knot (where u''' jumps) is
-// scored there and so ends either a whole reach before the knot or past it. The bound is the
-// smallest that brk_len - 1 pieces meet, found to within 0.2 % by a search that models the
-// piece count as proportional to bound^(-1/6) (a quintic piece's error grows as the sixth power
-// of its length); the search stops early when placements stop making progress. When it met the
-// bound with fewer pieces, pieces are split (the longest first) where the halves stay within
-// the table's largest error. Bounded work: at most FIT_MAX_PASSES placements of at most
-// 2 (brk_len - 1) pieces, each piece in at most FIT_MAX_TRIALS trials, and FIT_MAX_TRIAL_TOTAL
-// trials in all. Throws fit_error when the joints need more pieces than brk_len - 1, or no
-// bound is met.
+// others lie on the accurate arc-length scale, and a breakpoint stands on every joint
+// (joints.hpp). Each piece is the quintic Hermite interpolant of u, du/ds = 1/|C'| and
+// d2u/ds2 = -(C'.C'')/|C'|^4 at its first breakpoint (from the right) and either at its last
+// (from the left: the table is C2 there) or at the end of its reach, v*T past it (then it meets
+// the next piece within E), whichever misses less: the second wins where a piece is shorter
+// than a few reaches or its reach crosses a knot, where u''' jumps.
+// The pieces are placed greedily, each as long as a common bound on its miss allows, scored at
+// FIT_TRIAL_POINTS points evenly spaced in s, FIT_REACH_POINTS over `reach` mm past its end, at
+// every knot in between and where a parabola through the largest sample and its neighbours
+// peaks (no reach past a joint or the curve's end). The bound is the smallest that brk_len - 1
+// pieces meet, found to within 0.2 % by a search that models the piece count as proportional to
+// bound^(-1/6) (a quintic piece's error grows as the sixth power of its length); pieces are then
+// split (the longest first) up to brk_len - 1 where the halves stay within the table's largest
+// error. Where the curve allows no smaller bound somewhere (a reach across a strong knot or a
+// tight bend: a step from just before it is taken on one polynomial, whatever the pieces), the
+// fit also takes the fit for half the pieces split up to brk_len - 1, and keeps the better:
+// so E, as fcp_measure finds it with FIT_CHECK_SAMPLES, never grows with the pieces asked for
+// (down to FIT_BOUND_FLOOR of the length, where it is rounding).
+// Bounded work: at most FIT_MAX_PASSES placements a search of at most 2 (brk_len - 1) pieces,
+// each piece in at most FIT_MAX_TRIALS trials, and max_trials trial pieces in all; the best
+// table found by then is kept. Throws fit_error when the joints need more pieces than
+// brk_len - 1, or no bound is met (within max_trials).
 fcp_table fcp_fit(const arc_table &arc, double total_length, int brk_len, double reach,
-                  const fit_progress &progress = {}, fcp_fit_stats *stats = nullptr);
+                  const fit_progress &progress = {}, fcp_fit_stats *stats = nullptr,
+                  long max_trials = FIT_MAX_TRIAL_TOTAL);
 
 // A table fitted for a target E, with its accuracy.
 struct fcp_fit_result {
@@ -97,26 +118,13 @@ struct fcp_fit_result {
 // would be needed, or the tolerance is not met.
 fcp_fit_result fcp_fit_tolerance(const arc_table &arc, double total_length, double tolerance,
                                  double reach, int max_pieces, int samples,
-                                 const fit_progress &progress = {}, fcp_fit_stats *stats = nullptr);
+                                 const fit_progress &progress = {}, fcp_fit_stats *stats = nullptr,
+                                 long max_trials = FIT_MAX_TRIAL_TOTAL);
 
 // Why no table was fitted.
 struct fit_error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-inline constexpr int FIT_MAX_PASSES = 60;
-inline constexpr int FIT_MAX_TRIALS = 40;
-// Trial pieces a fit scores at the most before it takes the best table it has (or gives up):
-// about ten seconds of work on a curve of degree 3, whatever its shape.
-inline constexpr long FIT_MAX_TRIAL_TOTAL = 600000;
-inline constexpr int FIT_TOLERANCE_TRIES = 4;
-// Samples of a trial piece: evenly spaced in s inside it, and over its reach.
-inline constexpr int FIT_TRIAL_POINTS = 16;
-inline constexpr int FIT_REACH_POINTS = 4;
-// The samples per piece with which a fit compares tables (E as fcp_measure finds it with them).
-inline constexpr int FIT_CHECK_SAMPLES = 64;
-// The search for the bound stops at this share of the length: below it the error is rounding.
-inline constexpr double FIT_BOUND_FLOOR = 1e-14;
 
 // Measures `table` against the accurate arc length: the miss S(u_table(s)) - s at `samples`
 // points of every piece evenly spaced in s, at samples / 4 (at least 4) points over `reach` mm
