@@ -270,7 +270,7 @@ TEST(InterpCompareFcpTable, OnAnotherCurveFcpRunsWithATableFittedForIt) {
                              " --profile " + dir.file("p.txt");
     ASSERT_EQ(run(base, out, err), 0) << read_file(err);
     const std::string fitted = read_file(out);
-    EXPECT_NE(fitted.find("fitted a table for E <= 1e-10 mm in"), std::string::npos) << fitted;
+    EXPECT_NE(fitted.find("fitted a table for E <= 1e-10 mm: "), std::string::npos) << fitted;
     const std::vector<std::string> row = row_of(fitted, "FCP");
     ASSERT_GE(row.size(), 24u) << fitted;
     EXPECT_EQ(status_of(row), "ok,") << fitted;

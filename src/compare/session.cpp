@@ -44,11 +44,13 @@ void fit_in_process(fcp_choice &c, const arc_table &arc, const std::string &curv
                                                  FCP_FIT_MAX_PIECES, FCP_FIT_SAMPLES, shown);
             c.table = std::move(r.table);
             acc = r.acc;
-            target = "for E <= " + fmt("%.3g", FCP_FIT_TOLERANCE) + " mm";
+            target = "for E <= " + fmt("%.3g", FCP_FIT_TOLERANCE) +
+                     " mm: " + std::to_string(c.table->tht.size()) + " pieces";
         } catch (const fit_error &e) {
             c.table = fcp_fit(arc, length, FCP_FIT_PIECES + 1, step, shown);
             acc = fcp_measure(*c.table, arc, FCP_FIT_SAMPLES, step);
-            target = "of " + std::to_string(FCP_FIT_PIECES) + " pieces (" + e.what() + ")";
+            target = "of " + std::to_string(FCP_FIT_PIECES) + " pieces with the smallest E (" +
+                     e.what() + ")";
         }
     } catch (const fit_error &e) {
         line.done();
@@ -61,10 +63,9 @@ void fit_in_process(fcp_choice &c, const arc_table &arc, const std::string &curv
     line.done();
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    c.note = builtin + ", not this one: fitted a table " + target + " in " + fmt("%.2f", secs) +
-             " s: " + std::to_string(c.table->tht.size()) + " pieces, E max " + fmt("%.3e", e) +
-             " mm (" + std::to_string(FCP_FIT_SAMPLES) + " samples per piece, steps of up to " +
-             fmt("%g", step) + " mm)";
+    c.note = builtin + ", not this one: fitted a table " + target + ", in " + fmt("%.2f", secs) +
+             " s, E max " + fmt("%.3e", e) + " mm (" + std::to_string(FCP_FIT_SAMPLES) +
+             " samples per piece, steps of up to " + fmt("%g", step) + " mm)";
 }
 
 } // namespace

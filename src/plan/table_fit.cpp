@@ -349,6 +349,7 @@ struct placement {
     double du_hint;     // the parameter length of the last piece placed
     long budget;        // give up once the scorer has scored this many trials
     bool stuck = false; // a stretch met no piece within eps (not a count or budget exceeded)
+    double stuck_s = 0; // where: the start of the piece that could not be placed, mm
 
     // Returns the end of the longest piece from `a` towards the fixed breakpoint `b` whose
     // error is at most eps (b itself when the whole stretch is within it), or an s of NaN
@@ -402,6 +403,7 @@ struct placement {
                 const breakpoint next = extend(br.back(), fixed[f]);
                 if (std::isnan(next.s)) {
                     stuck = true;
+                    stuck_s = br.back().s;
                     return {};
                 }
                 br.push_back(next);
@@ -646,11 +648,16 @@ fcp_fit_result fcp_fit_tolerance(const arc_table &arc, double total_length, doub
         placement pl{sc, eps, max_pieces, 0.0, sc.budget};
         const std::vector<breakpoint> br = pl.run(fixed);
         if (br.empty())
-            throw fit_error(sc.trials > sc.budget
-                                ? "no table meets E <= " + fmt("%.3g", tolerance) + " mm within " +
-                                      std::to_string(sc.budget) + " trial pieces"
-                                : "a table needs more than " + std::to_string(max_pieces) +
-                                      " pieces for E <= " + fmt("%.3g", tolerance) + " mm");
+            throw fit_error(
+                pl.stuck ? "no table has E <= " + fmt("%.3g", tolerance) +
+                               " mm on this curve: from s = " + fmt("%.3f", pl.stuck_s) +
+                               " mm no piece misses by less (a step from there is taken on one "
+                               "polynomial across a knot or a tight bend, however short the pieces)"
+                : sc.trials > sc.budget
+                    ? "no table meets E <= " + fmt("%.3g", tolerance) + " mm within " +
+                          std::to_string(sc.budget) + " trial pieces"
+                    : "a table needs more than " + std::to_string(max_pieces) +
+                          " pieces for E <= " + fmt("%.3g", tolerance) + " mm");
         r.table = build(br);
         r.acc = fcp_measure(r.table, arc, samples, reach);
         if (stats) *stats = {tries + 1, sc.trials, eps};
