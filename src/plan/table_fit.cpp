@@ -108,6 +108,7 @@ struct piece_scan {
     // Returns the sample at s, taking the length on from `from`.
     sample at(double s, const sample &from) const {
         const double u = fcp_horner(c, (s - s0) / len);
+        if (std::isnan(u)) return {s, u, NAN};
         return {s, u, from.I + length_between_any(arc, from.u, u)};
     }
 
@@ -359,14 +360,16 @@ struct placement {
         const double full = b.left.u - a.right.u;
         double lo = 0, hi = HUGE_VAL, e_lo = 0, e_hi = 0;
         double du = std::min(du_hint > 0 ? du_hint : full, full);
-        breakpoint best{NAN, {}, {}};
-        double last_s = NAN, last_e = 0; // the previous trial's end and error
+        breakpoint best{NAN, {}, {}}, last{NAN, {}, {}}; // the previous trial's end
+        double last_e = 0;                               // and error
         for (int t = 0; t < FIT_MAX_TRIALS; ++t) {
             breakpoint end = du >= full ? b : breakpoint_at(sc.arc, a.right.u + du);
             if (!(end.s < b.s)) end = b; // as long as the stretch, to within rounding
-            // Lengths that round to the same end are the same piece.
-            const double e = end.s == last_s ? last_e : sc.error(a, end, b.s);
-            last_s = end.s;
+            // Lengths that round to the same end are the same piece, scored already.
+            const bool again = end.s == last.s;
+            if (again) end = last;
+            const double e = again ? last_e : sc.error(a, end, b.s);
+            last = end;
             last_e = e;
             if (e <= eps) {
                 lo = du;

@@ -3,8 +3,25 @@
 #include <cmath>
 #include <iterator> // begin, end of the stadium's points
 #include <random>
+#include <vector>
 
 namespace nurbs_interp {
+
+namespace {
+
+// Returns the clamped knots of n points of degree deg whose spans are drawn from `gen`, each
+// 0.5 to 1.5 units long (the last one too).
+std::vector<double> random_knots(std::mt19937 &gen, int n, int deg) {
+    std::vector<double> knots(std::size_t(deg) + 1, 0.0);
+    double k = 0;
+    for (int i = 0; i < n - deg - 1; ++i)
+        knots.push_back(k += std::uniform_real_distribution<double>(0.5, 1.5)(gen));
+    knots.insert(knots.end(), std::size_t(deg) + 1,
+                 k + std::uniform_real_distribution<double>(0.5, 1.5)(gen));
+    return knots;
+}
+
+} // namespace
 
 curve_def circle9(double R, double tilt) {
     curve_def c;
@@ -73,11 +90,7 @@ curve_def random_cubic(int n, unsigned seed) {
     };
     curve_def c;
     c.deg = 3;
-    c.knots.assign(4, 0.0);
-    double k = 0;
-    for (int i = 0; i < n - 4; ++i)
-        c.knots.push_back(k += uniform(0.5, 1.5));
-    c.knots.insert(c.knots.end(), 4, k + uniform(0.5, 1.5));
+    c.knots = random_knots(gen, n, 3);
     double x = 0, y = 0, heading = 0;
     for (int i = 0; i < n; ++i) {
         c.points.push_back({x, y, 0, uniform(0.8, 1.25)});
@@ -139,11 +152,7 @@ curve_def random_quartic_3d(int n, unsigned seed, double w_lo, double w_hi) {
     curve_def c;
     c.deg = 4;
     c.dim = 3;
-    c.knots.assign(5, 0.0);
-    double k = 0;
-    for (int i = 0; i < n - 5; ++i)
-        c.knots.push_back(k += uniform(0.5, 1.5));
-    c.knots.insert(c.knots.end(), 5, k + uniform(0.5, 1.5));
+    c.knots = random_knots(gen, n, 4);
     double x = 0, y = 0, z = 0, heading = 0;
     for (int i = 0; i < n; ++i) {
         c.points.push_back({x, y, z, uniform(w_lo, w_hi)});
