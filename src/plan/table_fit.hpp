@@ -97,7 +97,7 @@ struct fcp_fit_stats {
 // fit also takes the fit for half the pieces split up to brk_len - 1, and keeps the better:
 // so E, as fcp_measure finds it with FIT_CHECK_SAMPLES, never grows with the pieces asked for
 // (down to FIT_BOUND_FLOOR of the length, where it is rounding).
-// Bounded work: at most FIT_MAX_PASSES placements a search of at most 2 (brk_len - 1) pieces,
+// Bounded work: at most FIT_MAX_PASSES placements a search, of at most 2 (brk_len - 1) pieces,
 // each piece in at most FIT_MAX_TRIALS trials, and max_trials trial pieces in all; the best
 // table found by then is kept. Throws fit_error when the joints need more pieces than
 // brk_len - 1, or no bound is met (within max_trials).
@@ -114,8 +114,9 @@ struct fcp_fit_result {
 // Fits a table for a target: the fewest pieces the greedy placement needs so that E, measured
 // by fcp_measure with `samples` per piece, is at most `tolerance` mm; placed at a bound a
 // little below the tolerance and placed again at a smaller one while the measure misses it (at
-// most FIT_TOLERANCE_TRIES placements). Throws fit_error when more than `max_pieces` pieces
-// would be needed, or the tolerance is not met.
+// most FIT_TOLERANCE_TRIES placements). Throws fit_error when the curve allows no such table
+// (somewhere no piece misses by less: it says where), more than `max_pieces` pieces would be
+// needed, max_trials are spent, or the tolerance is not met.
 fcp_fit_result fcp_fit_tolerance(const arc_table &arc, double total_length, double tolerance,
                                  double reach, int max_pieces, int samples,
                                  const fit_progress &progress = {}, fcp_fit_stats *stats = nullptr,
