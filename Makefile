@@ -1,4 +1,5 @@
-# Thin wrapper over CMake. `make run`: the benchmark on the bundled data. `make test`: every test.
+# Thin wrapper over CMake. `make run`: the benchmark on the bundled data (builds only the driver).
+# `make test`: builds everything and runs every test.
 BUILD ?= build
 MAKEFLAGS += --no-print-directory
 JOBS ?= 2
@@ -17,11 +18,18 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-# The driver reads its inputs from, and writes nurbs_out.txt into, its working directory:
-# $(RUN_DIR), which holds copies of the bundled curve and feed profile.
-run: build
+# Only what the run needs: the libraries below the driver and nurbs_bench, built quietly (the
+# compiler's output goes to $(BUILD)/run-build.log, shown when the build fails); `make test`
+# builds the rest. Its own lines go to standard error, so that standard output is the driver's
+# one deltaT= line. The driver reads its inputs from, and writes nurbs_out.txt into, its working
+# directory: $(RUN_DIR), which holds copies of the bundled curve and feed profile.
+run: configure
+	@echo "make run: building nurbs_bench, the driver, and the library under it (make test builds the rest) ..." >&2
+	@cmake --build $(BUILD) --target nurbs_bench -j$(JOBS) >$(BUILD)/run-build.log 2>&1 || \
+	  { cat $(BUILD)/run-build.log >&2; echo "make run: the build failed (its log: $(BUILD)/run-build.log)" >&2; exit 1; }
 	@mkdir -p $(RUN_DIR)
 	@cp data/S1200X30quorbel.nurbs data/fprof.txt $(RUN_DIR)/
+	@echo "make run: nurbs_bench in $(RUN_DIR) on the bundled curve and feed profile (deltaT: the interpolation loop's time, us):" >&2
 	@cd $(RUN_DIR) && ../nurbs_bench
 
 test: build

@@ -13,6 +13,9 @@ have_header benchmark/benchmark.h || missing+=(libbenchmark-dev)
 have_header CLI/CLI.hpp || missing+=(libcli11-dev)
 # dxflib: the tests read the part generator's drawing with it too, as an independent reader.
 have_header dxflib/dl_dxf.h || missing+=(libdxflib-dev)
+# COIN-OR CLP: the linear programmes of make_profile's time-optimal planner; pkg-config finds it.
+have_header coin/ClpSimplex.hpp || missing+=(coinor-libclp-dev)
+command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
 for pkg in "$@"; do
   case "$pkg" in
     clang) command -v clang++ >/dev/null 2>&1 || missing+=(clang) ;;

@@ -4,10 +4,14 @@
 // existing file's permissions and its other hard links kept.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring> // strsignal
 #include <fcntl.h>
+#include <sys/resource.h> // the file-size and core limits of a child
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -192,6 +196,110 @@ TEST(AtomicFile, AnExistingOutputKeepsItsPermissionsAndItsOtherHardLinks) {
     ASSERT_EQ(stat(out.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(entries(dir), 3u);
+}
+
+// Runs `body` in a child process with its standard error in `err` and no core dump; returns
+// the child's wait status.
+template <class Body> int in_child(const std::string &err, Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        std::freopen(err.c_str(), "w", stderr);
+        for (int s : {SIGHUP, SIGQUIT, SIGPIPE}) // as a terminal starts a program, not nohup
+            std::signal(s, SIG_DFL);
+        try { // the child ends here, whatever happens: never back into the test runner
+            body();
+        } catch (...) {
+            _exit(5);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+int G_raised; // the signal the hook raises
+
+TEST(AtomicFileSignals, ASignalBetweenCreatingAndRegisteringTheTemporaryLeavesNothing) {
+    // The worst moment for a signal: the temporary exists, its name is not yet registered for
+    // clean-up. The run dies of the signal and leaves no temporary behind.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU}) {
+        temp_dir dir, logs;
+        write_file(dir.file("out.txt"), "old\n");
+        G_raised = sig;
+        const int status = in_child(logs.file("err"), [&] {
+            remove_temporaries_on_signal();
+            G_atomic_file_created_hook = [](const char *) { std::raise(G_raised); };
+            atomic_file f(dir.file("out.txt"));
+            std::fputs("new\n", f.stream());
+            f.commit();
+        });
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig);
+        EXPECT_EQ(entries(dir), 1u) << strsignal(sig) << ": a temporary was left";
+        EXPECT_EQ(read_file(dir.file("out.txt")), "old\n") << strsignal(sig);
+        // A CPU-time limit is no request to stop: the run says why it ended.
+        const std::string err = read_file(logs.file("err"));
+        if (sig == SIGXCPU)
+            EXPECT_NE(err.find(": stopped: the CPU time limit is reached (SIGXCPU); unfinished "
+                               "outputs removed"),
+                      std::string::npos)
+                << err;
+        else
+            EXPECT_EQ(err, "") << strsignal(sig);
+    }
+}
+
+TEST(AtomicFileSignals, AFileSizeLimitIsAFailedWriteThatKeepsTheOldOutput) {
+    temp_dir dir, logs;
+    write_file(dir.file("out.txt"), "old\n");
+    const int status = in_child(logs.file("err"), [&] {
+        const rlimit small{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &small);
+        remove_temporaries_on_signal();
+        try {
+            write_file_atomically(dir.file("out.txt"), [](std::FILE *f) {
+                for (int k = 0; k < 2000; ++k)
+                    std::fputs("0.25 0 0\n", f);
+            });
+        } catch (const output_error &e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            std::fflush(stderr);
+            _exit(1);
+        }
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(read_file(logs.file("err")).find("out.txt: write failed (File too large)"),
+              std::string::npos)
+        << read_file(logs.file("err"));
+    EXPECT_EQ(read_file(dir.file("out.txt")), "old\n");
+    EXPECT_EQ(entries(dir), 1u);
+}
+
+TEST(AtomicFile, AScratchFileHasANameNobodyCanPlaceAFileAtAndGoesWithItsObject) {
+    temp_dir dir;
+    // What sits at the name a careless program would use is left alone.
+    ASSERT_EQ(mkfifo(dir.file("plot.dat").c_str(), 0600), 0);
+    fs::create_symlink(dir.file("victim"), dir.file(".plot.dat"));
+    write_file(dir.file("victim"), "someone's\n");
+    std::string name;
+    {
+        atomic_file scratch(atomic_file::scratch_tag{}, dir.path.string(), "plot.dat");
+        name = scratch.temp_path();
+        EXPECT_EQ(fs::path(name).parent_path(), dir.path);
+        EXPECT_EQ(fs::path(name).filename().string().rfind(".plot.dat.tmp-", 0), 0u) << name;
+        EXPECT_EQ(file_type(name), S_IFREG);
+        std::fputs("data\n", scratch.stream());
+        std::fflush(scratch.stream());
+        EXPECT_EQ(read_file(name), "data\n");
+        EXPECT_THROW(scratch.commit(), std::logic_error);
+    }
+    EXPECT_FALSE(fs::exists(name));
+    EXPECT_EQ(file_type(dir.file("plot.dat")), S_IFIFO);
+    EXPECT_EQ(read_file(dir.file("victim")), "someone's\n");
     EXPECT_EQ(entries(dir), 3u);
 }
 

@@ -14,9 +14,12 @@
 #include "compare/replay.hpp"
 #include "compare/report.hpp"
 #include "compare/run.hpp"
+#include "compare/session.hpp"
 #include "compare/stats.hpp"
 #include "core/interpolate.hpp"
+#include "plan/feed_ramp.hpp"
 #include "profile_util.hpp"
+#include "test_curves.hpp"
 #include "test_util.hpp"
 
 using namespace nurbs_interp;
@@ -71,8 +74,8 @@ TEST_F(CompareRunLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) {
 
     // The expected run, step by step: where the parameter lands and which steps are scored.
     // The end step counts only when it is longer than v*T (the curve did not cut it short).
-    double u = 0, drift = 0;
-    std::size_t steps = 0, scored = 0;
+    double u = 0, drift = 0, err_sum = 0, err_sq = 0;
+    std::size_t steps = 0, scored = 0, counted = 0;
     bool end_counted = false;
     for (std::size_t i = 0; i < prof.v.size(); ++i) {
         ++steps;
@@ -81,6 +84,9 @@ TEST_F(CompareRunLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) {
         const double ds = (std::min(un, 1.0) - u) * LINE_LEN;
         if (un >= 1 && ds <= prof.v[i] * T) break;
         drift += ds - prof.v[i] * T;
+        err_sum += std::fabs(ds - prof.v[i] * T);
+        err_sq += (ds - prof.v[i] * T) * (ds - prof.v[i] * T);
+        ++counted;
         scored += prof.v[i] >= 1;
         u = un;
         if (un >= 1) {
@@ -98,6 +104,10 @@ TEST_F(CompareRunLine, StatisticsScoreOnlyFastStepsThatEndBeforeTheCurveEnd) {
     EXPECT_NEAR(r.fluct_max, 0.01, 1e-9);
     EXPECT_NEAR(r.fluct_rms, 0.01, 1e-9);
     EXPECT_NEAR(r.drift, drift, 1e-12);
+    // The figures papers report: every step but an end step cut short, slow ones included.
+    EXPECT_EQ(r.len_err_steps, counted);
+    EXPECT_NEAR(r.len_err_sum, err_sum, 1e-12);
+    EXPECT_NEAR(r.len_err_ms, err_sq / double(counted), 1e-12 * err_sq / double(counted));
     EXPECT_TRUE(std::isnan(r.rel_err[4])) << "a slow sample was scored";
     EXPECT_EQ(std::isnan(r.rel_err[steps - 1]), !end_counted)
         << "the end step is scored exactly when the curve did not cut it short";
@@ -380,6 +390,140 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
     EXPECT_GT(a.worst_calls, 0);
     EXPECT_GT(a.worst_replayed_ns, 0.0);
     EXPECT_LT(a.worst_replayed_sample, prof.v.size());
+}
+
+// ---- Never ok over a wrong run: the step lengths, the curve's end, the profile, the machine ----
+
+// A profile of constant feed v (mm/s) whose travel is `travel` mm at period T, rounded down to
+// whole samples.
+feed_profile constant_travel(double v, double travel) {
+    return make_profile(std::size_t(travel / (v * T)), [v](std::size_t) { return v; });
+}
+
+// The setup of a run of the curve of `m` with its accurate lengths.
+compare_setup checked_setup(test_curves::measured_curve &m, joint_policy policy) {
+    compare_setup setup;
+    setup.curve = &m.curve;
+    setup.curve_length = arc_table_length(m.arc);
+    setup.arc = &m.arc;
+    setup.policy = policy;
+    setup.joints = joints_of(m.arc);
+    return setup;
+}
+
+TEST(CompareRunTravel, AStretchTheQuadratureNeverSamplesFailsAndPlainCurvesRunOk) {
+    // Degree 2, six points, interior knots 1e-9 apart: the straight runs (0,0)-(55,0) and
+    // (55,30)-(110,30) at the same parameter speed on both sides, and the 30 mm between them
+    // inside 2e-9 of parameter, where no Simpson step over a period ever samples.
+    curve_def cluster;
+    cluster.deg = 2;
+    cluster.points = {{0, 0, 0, 1},   {27.5, 0, 0, 1},  {55, 0, 0, 1},
+                      {55, 30, 0, 1}, {82.5, 30, 0, 1}, {110, 30, 0, 1}};
+    cluster.knots = {0, 0, 0, 0.5, 0.5 + 1e-9, 0.5 + 2e-9, 1, 1, 1};
+    test_curves::measured_curve m(cluster);
+    // The polygon's three legs, to the curve's 3e-7 mm of rounding at the double knots.
+    ASSERT_NEAR(arc_table_length(m.arc), 140.0, 1e-6);
+    // make_profile's plan for it: rest to 100 mm/s and back, 139.5 mm.
+    const feed_profile prof = feed_move_fit(139.5, 100, 2500, 50000, T).profile;
+    for (const char *name : {"NewtonRaphson", "RK2"}) {
+        const compare_method &method = *find_compare_method(name);
+        // Measured by the quadrature alone, the run looks whole: it meets u = 1 a quarter of
+        // the profile early with every step the right length.
+        const method_result blind = run_method(method, &m.curve, arc_table_length(m.arc), prof);
+        EXPECT_FALSE(blind.failed) << blind.reason;
+        EXPECT_LT(blind.fluct_max, 1e-9);
+        // Checked against the accurate length, the step across the knots fails the method, at
+        // the 55 mm the tool reaches first.
+        const method_result r = run_method(method, checked_setup(m, joint_policy::through), prof);
+        EXPECT_TRUE(r.failed) << name;
+        EXPECT_NE(r.reason.find("mm of the curve in one period"), std::string::npos) << r.reason;
+        EXPECT_NE(r.reason.find("never sampled"), std::string::npos) << r.reason;
+        EXPECT_NEAR(r.accurate, 55, 0.05);
+    }
+    // Plain curves with joints, strong weights and uneven knots: every method's every step
+    // agrees with the accurate length, through the joints and split at them.
+    const curve_def plain[] = {stadium(20, 30), alternating_weights(9, 4), random_cubic(12, 5)};
+    for (const curve_def &c : plain) {
+        test_curves::measured_curve p(c);
+        const feed_profile run = constant_travel(100, arc_table_length(p.arc) - PROFILE_END_SLACK);
+        for (joint_policy policy : {joint_policy::through, joint_policy::split})
+            for (const compare_method &method : compare_methods()) {
+                if (method.table) continue; // FCP's table belongs to another curve
+                const method_result r = run_method(method, checked_setup(p, policy), run);
+                EXPECT_EQ(r.reason.find("never sampled"), std::string::npos)
+                    << method.name << ": " << r.reason;
+                if (!r.failed) {
+                    EXPECT_NEAR(r.travelled, r.accurate, 1e-9 * double(r.steps)) << method.name;
+                }
+            }
+    }
+}
+
+TEST(CompareRunTravel, AProfileForALongerPathFailsAtTheCurvesEndAndIsToldBeforeTheRun) {
+    nurbs_curve line;
+    test_util::load_curve(test_util::straight_line(8, 3, 10.0), 3, &line);
+    arc_table arc;
+    arc_table_build(&line, &arc);
+    compare_setup setup;
+    setup.curve = &line;
+    setup.curve_length = 10.0;
+    setup.arc = &arc;
+    const compare_method &newton = *find_compare_method("NewtonRaphson");
+    // As make_profile plans it, 0.5 mm short: the profile ends before the curve does.
+    const feed_profile fits = constant_travel(100, 9.5);
+    const method_result ok = run_method(newton, setup, fits);
+    EXPECT_FALSE(ok.failed) << ok.reason;
+    EXPECT_FALSE(ok.reached_end);
+    EXPECT_NEAR(10.0 - ok.accurate, 0.5, 1e-9);
+    EXPECT_EQ(profile_fit_of(fits, T, 10.0).verdict, profile_travel::fits);
+    // 12 mm on a 10 mm line: the end comes with 2 mm of the profile left, at 100 mm/s.
+    const feed_profile longer = constant_travel(100, 12.0);
+    const method_result r = run_method(newton, setup, longer);
+    EXPECT_TRUE(r.failed);
+    EXPECT_NE(r.reason.find("reached the curve's end"), std::string::npos) << r.reason;
+    EXPECT_NE(r.reason.find("at a feed of 100 mm/s with 2 mm of the profile's commanded travel "
+                            "still to go"),
+              std::string::npos)
+        << r.reason;
+    const profile_fit f = profile_fit_of(longer, T, 10.0);
+    EXPECT_EQ(f.verdict, profile_travel::too_long);
+    EXPECT_NE(profile_fit_refusal(f, "p.txt", "line.nurbs").find("made for a longer path"),
+              std::string::npos);
+    // Within the drift bound (0.1 mm + 1e-4 of the travel) the end is no failure: 10.05 mm.
+    const feed_profile just_over = constant_travel(100, 10.05);
+    const method_result close = run_method(newton, setup, just_over);
+    EXPECT_FALSE(close.failed) << close.reason;
+    EXPECT_TRUE(close.reached_end);
+    EXPECT_NEAR(close.profile_left, 0.05, 1e-6);
+    EXPECT_EQ(profile_fit_of(just_over, T, 10.0).verdict, profile_travel::fits);
+    // A profile much shorter than the curve is a partial run, said so.
+    EXPECT_EQ(profile_fit_of(constant_travel(100, 2.0), T, 10.0).verdict, profile_travel::partial);
+    EXPECT_EQ(profile_fit_refusal(profile_fit_of(constant_travel(100, 2.0), T, 10.0), "p", "c"),
+              "");
+}
+
+TEST(CompareRunMachine, AProfileIsPlannedForAMachineWhenItsOwnPlanKeepsTheLimits) {
+    // 100 mm/s round a circle of radius 50 mm: the axes accelerate by up to v^2/R = 200 mm/s^2
+    // and jerk by up to v^3/R^2 = 400 mm/s^3; their velocities reach 100 mm/s.
+    test_curves::measured_curve circle(circle9(50));
+    const feed_profile prof = constant_travel(100, 300);
+    machine_limits roomy;
+    roomy.vel = {1000, 1000, 1000};
+    roomy.acc = {400, 400, 400};
+    roomy.jerk = {1e6, 1e6, 1e6};
+    const machine_fit fine = machine_fit_of(plan_axis_motion(prof, circle.arc, T, &roomy), &roomy);
+    EXPECT_TRUE(fine.machine);
+    EXPECT_TRUE(fine.within);
+    EXPECT_NEAR(fine.ratio, 0.5, 1e-6); // 200 of 400 mm/s^2, the largest of the three ratios
+    EXPECT_STREQ(fine.what, "acceleration");
+    machine_limits tight = roomy;
+    tight.acc = {100, 100, 100};
+    const machine_fit over = machine_fit_of(plan_axis_motion(prof, circle.arc, T, &tight), &tight);
+    EXPECT_FALSE(over.within);
+    EXPECT_NEAR(over.ratio, 2.0, 1e-6);
+    EXPECT_NE(machine_fit_text(over).find("NOT planned for this machine"), std::string::npos);
+    // No machine: nothing to be planned for.
+    EXPECT_FALSE(machine_fit_of(plan_axis_motion(prof, circle.arc, T, nullptr), nullptr).machine);
 }
 
 TEST(CompareRun, NoiseFloorIsTheDistributionOfAnEmptyStep) {

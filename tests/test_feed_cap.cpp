@@ -273,9 +273,9 @@ int run(const std::string &cmd) {
 TEST(BundledCurvatureProfile, IsWhatMakeProfileWritesAndTheDefaultModeIsUnchanged) {
     test_util::temp_dir dir;
     const std::string capped = dir.file("capped.txt"), plain = dir.file("plain.txt");
-    ASSERT_EQ(
-        run(NURBS_BIN_DIR "/make_profile --curvature-limited --curve " + CURVE + " -o " + capped),
-        0);
+    ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --planner shares --curvature-limited --curve " +
+                  CURVE + " -o " + capped),
+              0);
     EXPECT_TRUE(test_util::read_file(capped) == test_util::read_file(CAPPED))
         << "regenerated curvature-limited profile differs from " << CAPPED;
     ASSERT_EQ(run(NURBS_BIN_DIR "/make_profile --curve " + CURVE + " -o " + plain), 0);

@@ -102,4 +102,32 @@ TEST(ProfilePeriod, ALineAfterTheSamplesSaysThePeriodAndTheDriversReaderNeverSee
     }
 }
 
+// Returns the message the tools' reader refuses `text` with, from the file name on ("" when
+// it reads).
+std::string checked_error_of(const std::string &text) {
+    temp_dir dir;
+    write_file(dir.file("fprof.txt"), text);
+    try {
+        read_feed_profile_checked(dir.file("fprof.txt"));
+    } catch (const profile_error &e) {
+        const std::string msg = e.what();
+        return msg.substr(msg.find("fprof.txt"));
+    }
+    return "";
+}
+
+TEST(ProfileReaderChecked, ANegativeFeedAndAPeriodOutOfRangeAreNamedWithTheirLine) {
+    // A feed below zero would run backwards; the file is at fault, not the interpolators.
+    EXPECT_EQ(checked_error_of("N=3\n0 0 0\n\n-10 0 0\n0 0 0\n"),
+              "fprof.txt:4: sample 2 of 3: the feed is negative");
+    EXPECT_EQ(checked_error_of("N=1\n-0 0 0\n"), ""); // minus zero is a rest
+    // The period line takes what --period takes, 1e-5 to 0.1 s, ends included.
+    EXPECT_EQ(checked_error_of("N=1\n0 0 0\n# period 1e-300 s\n"),
+              "fprof.txt:3: the period line says 1e-300 s; a servo period is from 1e-05 to 0.1 s");
+    EXPECT_EQ(checked_error_of("N=1\n0 0 0\n# period 10 s\n"),
+              "fprof.txt:3: the period line says 10 s; a servo period is from 1e-05 to 0.1 s");
+    for (const char *ok : {"# period 1e-5 s\n", "# period 0.1 s\n"})
+        EXPECT_EQ(checked_error_of(std::string("N=1\n0 0 0\n") + ok), "") << ok;
+}
+
 } // namespace

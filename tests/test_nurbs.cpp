@@ -27,6 +27,8 @@ double factor(const std::vector<nurbs_ctrl_pt> &src, const std::vector<nurbs_ctr
     return dst[i].x / (src[i + 1].x - src[i].x);
 }
 
+// Pinned on purpose: the record's fields, counts and derivative factors are the loader's
+// published layout (callers read them), here for the worked seven-point cubic.
 TEST(Loader, SevenPointCubicKnotsAndFactors) {
     nurbs_curve c;
     load_curve(cubic_x_points(7), 3, &c);
@@ -50,6 +52,8 @@ TEST(Loader, SevenPointCubicKnotsAndFactors) {
     EXPECT_EQ(c.tmp_pts_3d.size(), 1u);
 }
 
+// Pinned on purpose, as above: a single span, knots at thirds, and degree 2's undefined
+// third-derivative polygon.
 TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
     nurbs_curve one;
     load_curve(cubic_x_points(4), 3, &one);
@@ -80,6 +84,7 @@ TEST(Loader, SingleSpanAndThirdsAndDegreeTwo) {
     EXPECT_TRUE(quad.tmp_pts_3d.empty());
 }
 
+// Pinned on purpose: the record holds homogeneous points and differenced weights.
 TEST(Loader, HomogeneousPointsAndDerivativeWeights) {
     nurbs_curve c;
     std::vector<nurbs_ctrl_pt> pts = {
@@ -204,6 +209,7 @@ TEST(Loader, MissingFileReportsTheFixedLine) {
     }
 }
 
+// Pinned on purpose: what release leaves in the record is part of its contract.
 TEST(Loader, ReleaseFreesArraysAndKeepsCounts) {
     nurbs_curve c;
     load_curve(cubic_x_points(6), 3, &c);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "shapes/part_outline.hpp"
 #include "test_curves.hpp"
 #include "test_util.hpp"
 
@@ -193,7 +194,9 @@ struct killed_run {
 };
 
 // Starts fcp_fit on the bundled curve over an existing output, sends `sig` once its temporary
-// output exists (the fit takes seconds), and returns what the run left.
+// output exists (the fit takes seconds; the start may take long on a loaded machine: up to
+// 20 s), and returns what the run left. A signal between the temporary's creation and its
+// registration is AtomicFileSignals' case, raised there at that very moment.
 killed_run kill_fcp_fit(int sig) {
     temp_dir dir;
     write_file(dir.file("FCP_init.hpp"), "old\n");
@@ -206,7 +209,7 @@ killed_run kill_fcp_fit(int sig) {
         _exit(127);
     }
     bool saw_temp = false;
-    for (int i = 0; i < 200 && !saw_temp; ++i) {
+    for (int i = 0; i < 2000 && !saw_temp; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         saw_temp = strays(dir, {"FCP_init.hpp"}).size() == 1;
     }
@@ -359,9 +362,9 @@ TEST(ToolLengths, ACircleIsTwoPiRLongHoweverItIsWritten) {
     for (const char *c : {"c9.nurbs", "c7.nurbs"}) {
         const tool_run r = tool(dir, std::string("curve_info ") + c);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("length: 314.159265359\n"), std::string::npos) << c << r.out;
+        EXPECT_NE(r.out.find("length: 314.159265359 mm\n"), std::string::npos) << c << r.out;
     }
-    EXPECT_NE(tool(dir, "curve_info tilted.nurbs").out.find("length: 251.327412287\n"),
+    EXPECT_NE(tool(dir, "curve_info tilted.nurbs").out.find("length: 251.327412287 mm\n"),
               std::string::npos);
     EXPECT_NE(tool(dir, "make_curve --report c9.nurbs").out.find("length: 314.159265359 mm"),
               std::string::npos);
@@ -432,6 +435,67 @@ TEST(ToolTables, ATargetEChoosesTheCountAndTheHeaderNamesTheCurve) {
     EXPECT_NE(header.find("FCP_CURVE_CHECKSUM = 0x"), std::string::npos);
 }
 
+// ---------------------------------------------------------------- what a curve is
+
+// Returns the numbers of curve_info's line starting with `key` (the words that parse whole),
+// up to a parenthesis.
+std::vector<double> numbers_of(const std::string &out, const std::string &key) {
+    const std::size_t at = out.find("\n" + key);
+    std::vector<double> n;
+    if (at == std::string::npos) return n;
+    const std::string line = out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+    std::istringstream words(line.substr(0, line.find('(')));
+    for (std::string w; words >> w;) {
+        char *end = nullptr;
+        const double x = std::strtod(w.c_str(), &end);
+        if (end != w.c_str() && *end == 0) n.push_back(x);
+    }
+    return n;
+}
+
+TEST(ToolReports, CurveInfoNamesUnitsJointsCornersAndTheExtent) {
+    temp_dir dir;
+    // A circle of radius 50 drawn from seven points: its top, left and bottom lie inside knot
+    // spans (the tangent points are at -90, 30 and 150 degrees), so the box is found there.
+    write_curve(dir, "c7.nurbs", test_curves::circle7(50));
+    tool_run r = tool(dir, "curve_info c7.nurbs");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> box = numbers_of(r.out, "extent:");
+    ASSERT_EQ(box.size(), 4u) << r.out;
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(box[k], k % 2 ? 50.0 : -50.0, 1e-9) << r.out;
+    EXPECT_NE(r.out.find("(100 x 100 mm)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dimension: 2"), std::string::npos) << r.out;
+    // Nine points, degree 2: its three doubled knots are joints a quarter of 2 pi R apart; no
+    // corner (the tangent is continuous).
+    write_curve(dir, "c9.nurbs", test_curves::circle9(50));
+    r = tool(dir, "curve_info c9.nurbs");
+    EXPECT_NE(r.out.find("joints: 3 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("0.25 (78.539816), 0.5 (157.079633), 0.75 (235.619449)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\ncorners: 0\n"), std::string::npos) << r.out;
+    // The plate's outline: 12 joints, the slot's 4 sharp corners, 120 x 80 mm.
+    write_curve(dir, "plate.nurbs", nurbs_interp::plate_outline().curve);
+    r = tool(dir, "curve_info plate.nurbs");
+    EXPECT_NE(r.out.find("joints: 12 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("corners: 4 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("extent: x 0 .. 120 mm, y 0 .. 80 mm"), std::string::npos) << r.out;
+    // Tilted by 0.5 rad about x: 3D, z within +-R sin 0.5.
+    write_curve(dir, "tilted.nurbs", test_curves::circle9(40, 0.5));
+    r = tool(dir, "curve_info tilted.nurbs");
+    EXPECT_NE(r.out.find("dimension: 3"), std::string::npos) << r.out;
+    const std::vector<double> tilted = numbers_of(r.out, "extent:");
+    ASSERT_EQ(tilted.size(), 6u) << r.out;
+    EXPECT_NEAR(tilted[4], -40 * std::sin(0.5), 1e-7); // printed to 9 digits
+    EXPECT_NEAR(tilted[5], 40 * std::sin(0.5), 1e-7);
+    // Without an argument, the bundled curve, found beside the program from anywhere.
+    r = tool(dir, "curve_info");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("data/S1200X30quorbel.nurbs\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("length: 3499.318849193 mm"), std::string::npos) << r.out;
+}
+
 // ---------------------------------------------------------------- reports that ignore z
 
 TEST(ToolReports, MakeCurveReportSeesTheThirdCoordinate) {
@@ -460,7 +524,8 @@ TEST(ToolCusps, CurvatureLimitedPlanStopsAtAReversal) {
     for (double x : {0.0, 5.0, 10.0, 15.0, 20.0, 20.0, 20.0, 15.0, 10.0, 5.0, 0.0})
         pts.push_back({x, 0.0, 0.0, 1.0});
     write_file(dir.file("back.nurbs"), curve_text(pts, 3));
-    const tool_run r = tool(dir, "make_profile --curvature-limited --curve back.nurbs -o p.txt");
+    const tool_run r =
+        tool(dir, "make_profile --planner shares --curvature-limited --curve back.nurbs -o p.txt");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("the tangent turns sharply or |C'| vanishes"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("arc length 20"), std::string::npos) << r.err;

@@ -2,6 +2,7 @@
 
 #include <algorithm> // find_if, min
 #include <cerrno>
+#include <csignal> // SIGXFSZ of gnuplot
 #include <cstdlib>
 #include <cstring>    // strerror
 #include <filesystem> // the temporary directory
@@ -52,8 +53,16 @@ void require_gnuplot(const std::string &what) {
 }
 
 void run_gnuplot(const std::string &script, const std::string &png, const std::string &shown) {
+    // gnuplot starts with SIGXFSZ at its default (the tool ignores it), so that an image over
+    // the file-size limit ends gnuplot instead of leaving a short file.
+    struct sigaction dfl {};
+    struct sigaction old {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(SIGXFSZ, &dfl, &old);
     std::FILE *gp = popen("gnuplot", "w");
-    if (!gp) throw output_error(shown + ": cannot start gnuplot (" + std::strerror(errno) + ")");
+    const int started = errno;
+    sigaction(SIGXFSZ, &old, nullptr);
+    if (!gp) throw output_error(shown + ": cannot start gnuplot (" + std::strerror(started) + ")");
     std::fputs(script.c_str(), gp);
     const int status = pclose(gp);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -64,9 +73,18 @@ void run_gnuplot(const std::string &script, const std::string &png, const std::s
         throw output_error(shown + ": gnuplot produced no image");
 }
 
-std::string plot_data_path(const atomic_file &png) {
-    if (png.kind() != output_kind::written_directly) return png.path() + ".dat";
-    return (std::filesystem::temp_directory_path() / "interp_compare_plot.dat").string();
+std::unique_ptr<atomic_file> plot_data_file(const atomic_file &png) {
+    if (png.kind() == output_kind::written_directly) {
+        std::error_code ec;
+        const std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+        return std::make_unique<atomic_file>(atomic_file::scratch_tag{},
+                                             ec ? std::string("/tmp") : tmp.string(),
+                                             "interp_compare_plot.dat");
+    }
+    const std::filesystem::path beside(png.temp_path()); // in the directory of the image
+    return std::make_unique<atomic_file>(atomic_file::scratch_tag{}, beside.parent_path().string(),
+                                         std::filesystem::path(png.path()).filename().string() +
+                                             ".dat");
 }
 
 bool on_path(const char *name) {
@@ -88,7 +106,7 @@ plot_files open_plot_files(const std::string &png, const std::string &what) {
     refuse_unsafe_for_gnuplot(png, what);
     plot_files f;
     f.png = std::make_unique<atomic_file>(png);
-    f.data = std::make_unique<atomic_file>(plot_data_path(*f.png));
+    f.data = plot_data_file(*f.png);
     refuse_unsafe_for_gnuplot(f.png->temp_path(), what);
     refuse_unsafe_for_gnuplot(f.data->temp_path(), what + " (its data)");
     return f;

@@ -34,13 +34,16 @@ bool on_path(const char *name);
 void require_gnuplot(const std::string &what);
 
 // Runs gnuplot on `script`, which writes the PNG `png` (named `shown` in messages); throws
-// output_error when gnuplot cannot start, fails, or leaves an empty file.
+// output_error when gnuplot cannot start, fails (dies of a file-size limit too), or leaves an
+// empty file.
 void run_gnuplot(const std::string &script, const std::string &png, const std::string &shown);
 
-// Returns where the plot data of the plot `png` is written (never committed, removed after
-// the plot): "<png>.dat" beside it, or in the temporary directory when the plot is written
-// directly (a device or a FIFO, whose directory is no place for it).
-std::string plot_data_path(const atomic_file &png);
+// Returns the scratch file the plot data of the plot `png` is written to (never committed,
+// removed after the plot): made by mkstemp as ".<name>.dat.tmp-XXXXXX" beside the image, or
+// ".interp_compare_plot.dat.tmp-XXXXXX" in the temporary directory when the plot is written
+// directly (a device or a FIFO, whose directory is no place for it); never a name known in
+// advance, so never a file or link someone placed there.
+std::unique_ptr<atomic_file> plot_data_file(const atomic_file &png);
 
 // A plot's image and its data, created under temporary names before the run, so that a path
 // that cannot be written is reported at once.

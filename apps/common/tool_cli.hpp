@@ -25,13 +25,16 @@ inline constexpr const char *EXIT_STATUS_HELP =
 // The text --help shows about how outputs are written, in every tool that writes a file.
 inline constexpr const char *OUTPUT_FILES_HELP =
     "Outputs: written under a temporary name beside the file and renamed over it when\n"
-    "complete; an error, SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE leaves the old file and no\n"
+    "complete; an error, a full disk, a file-size limit, SIGINT, SIGTERM, SIGHUP, SIGQUIT,\n"
+    "SIGPIPE or SIGXCPU (a CPU-time limit, which is reported) leaves the old file and no\n"
     "temporary. A symbolic link has its target replaced (the link stays); an existing file\n"
     "keeps its permissions (and owner and group where the tool may set them); a file with more\n"
-    "than one hard link is updated in place once the content is complete, so not atomically;\n"
-    "a character device, FIFO or socket is opened and written directly, never replaced (-o\n"
-    "/dev/null discards, a FIFO streams; a socket does not open, which is reported); a\n"
-    "directory or a block device is refused.";
+    "than one hard link is updated in place once the content is complete and room for it is\n"
+    "reserved (a full disk leaves it as it was), so not atomically; should the copy fail all\n"
+    "the same, the message names the temporary that keeps the complete content. A character\n"
+    "device, FIFO or socket is opened and written directly, never replaced (-o /dev/null\n"
+    "discards, a FIFO streams; a socket does not open, which is reported); a directory or a\n"
+    "block device is refused.";
 
 // Returns `footer` followed by OUTPUT_FILES_HELP.
 inline std::string with_outputs_help(const std::string &footer) {
@@ -69,6 +72,14 @@ int run_tool(const std::string &tool, const std::function<int()> &body);
 
 // Returns `rel` in the working directory if it exists, else beside the program (../rel from
 // the directory holding the executable, i.e. the source tree for a build directory in it).
+// Every tool finds a bundled input it takes by default (data/...) this way.
 std::string default_data(const std::string &rel);
+
+// The rule default_data follows, for --help.
+inline constexpr const char *DEFAULT_DATA_RULE =
+    "an input a tool takes by default, data/<file>, is that path under the working\n"
+    "directory when it exists there, else the one beside the program (<directory of the\n"
+    "program>/../data/<file>: the source tree's data/ for a build directory in it), so that\n"
+    "the tools find it from the repository's root and from build/ alike.";
 
 } // namespace nurbs_interp

@@ -3,9 +3,11 @@
 // how far the chord of each step strays from the curve (chord error), the axis motion the
 // positions reached imply, and how long each servo cycle takes.
 #include <chrono> // wall time of the run
+#include <cmath>  // fabs
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility> // pair
 #include <vector>
 
 #include "common/machine_cli.hpp"
@@ -20,6 +22,7 @@
 #include "io/curve_load.hpp"
 #include "io/format.hpp"
 #include "plan/curve_length.hpp"
+#include "plan/machine.hpp" // machine_text
 
 using namespace nurbs_interp;
 
@@ -34,10 +37,24 @@ const char *const DESCRIPTION =
     "(whatever derivatives it takes as inputs) plus the interpolator call (and under --joints\n"
     "split, the split); that cycle is timed with the monotonic clock. Outside the timed region\n"
     "the true length ds of every step is measured by adaptive Simpson quadrature (1e-12, depth\n"
-    "30), its chord error (the largest distance of the curve from the step's chord, 15 samples\n"
-    "inside the step), and the axis motion the positions reached imply.";
+    "30) and checked against the curve's accurate length between the step's ends (per knot\n"
+    "span, adaptive Gauss-Kronrod: the length every tool uses), its chord error (the largest\n"
+    "distance of the curve from the step's chord, 15 samples inside the step), and the axis\n"
+    "motion the positions reached imply.";
 
 const char *const FOOTER_TAIL =
+    "Profile and curve: the profile's commanded travel T*sum(v) is compared with the curve's\n"
+    "accurate length before the run. make_profile plans it 0.5 mm short of the curve's end; a\n"
+    "profile that runs past the end by more than 0.1 mm + 1e-4 of its travel (the drift bound)\n"
+    "was made for a longer path and is refused; a shorter one runs (a partial run, said so above\n"
+    "the table: the figures are for the part of the curve it covers). A method that meets the\n"
+    "curve's end with more of the profile's travel left than that bound FAILS.\n"
+    "\n"
+    "Machine (--config, --axis-*): the ratio columns are against its limits. The profile's own\n"
+    "plan (compute_axial_vaj at every sample) is checked against them too: where it exceeds\n"
+    "them (by more than 1e-6), the profile was not planned for that machine, and every row is\n"
+    "marked ok* and its ratios * (a distance from that machine, not a pass).\n"
+    "\n"
     "Joints (--joints): a joint is an interior knot repeated at least degree - 1 times, where\n"
     "|C'| or C'' may jump. through: every step is the method's step as it is (the driver's\n"
     "way). split: a step that would pass the next joint is split there: the length to the\n"
@@ -50,28 +67,39 @@ const char *const FOOTER_TAIL =
     "profile has samples, so that a maximum can be told from an interruption), and for the\n"
     "methods with a corrector loop how their loops ended.\n"
     "\n"
-    "A failed method does not stop the others. Progress goes to standard error when it is a\n"
-    "terminal. A profile has at most 10^7 samples, and samples x methods x 80 bytes of results\n"
-    "at most 1 GB. Outputs are written under temporary names in their directory and renamed\n"
-    "when complete; an output may not be an input; when the plot fails, the finished CSV is\n"
-    "kept. A --plot path holding a control character is refused before the run. Exit status:\n"
-    "0 after a complete run (also when a method failed).";
+    "Summary (--summary FILE): one row per method with every column of --columns all, and the\n"
+    "run's settings (curve, profile, joints, period, machine, FCP's table and its E max) as\n"
+    "the leading columns of a CSV file, or as a list above a Markdown table when FILE ends in\n"
+    ".md; the texts are those of the table on standard output.\n"
+    "\n"
+    "Plot (--plot FILE): PNG, SVG or PDF by FILE's extension (.png, .svg, .pdf; PNG without\n"
+    "one), another extension refused before the run. Its title names the curve, the profile,\n"
+    "the period, the joints policy and the machine; on the left the feed error, the axis jerk\n"
+    "and the feed over time, on the right the path with its joints and corners and where each\n"
+    "method FAILED or erred most.\n"
+    "\n"
+    "A failed method does not stop the others, nor change the exit status (0 after a complete\n"
+    "run). Progress goes to standard error when it is a terminal. A profile has at most 10^7\n"
+    "samples, and samples x methods x 80 bytes of results at most 1 GB. When the plot fails, the\n"
+    "finished CSV and summary are kept. A --plot path holding a control character is refused\n"
+    "before the run.";
 
 struct options {
-    std::string curve, profile, csv, plot, methods_list, fcp_table, joints = "through";
+    std::string curve, profile, csv, plot, summary, methods_list, fcp_table, joints = "through";
+    std::string columns_list;
+    table_columns columns;
     bool realtime = false;
     machine_options machine;
     std::vector<const compare_method *> methods;
+    CLI::App *app = nullptr; // for the machine file's name
 };
 
 // Declares the options; --methods is checked by a validator that resolves the names.
 void add_options(CLI::App &app, options &o) {
     app.add_option("--curve", o.curve,
-                   "curve file (default: data/S1200X30quorbel.nurbs in the working directory, "
-                   "else beside the program's directory, ../data)")
+                   "curve file (default: the bundled data/S1200X30quorbel.nurbs, see below)")
         ->type_name("FILE");
-    app.add_option("--profile", o.profile,
-                   "feed profile (default: data/fprof.txt, found the same way)")
+    app.add_option("--profile", o.profile, "feed profile (default: the bundled data/fprof.txt)")
         ->type_name("FILE");
     app.add_option("--methods", o.methods_list,
                    "comma-separated subset of the methods below, in the order given (default: all)")
@@ -91,9 +119,21 @@ void add_options(CLI::App &app, options &o) {
     app.add_option("--csv", o.csv, "one row per sample (the columns are named in its header)")
         ->type_name("FILE");
     app.add_option("--plot", o.plot,
-                   "relative feed error, axis jerk and feed against time (gnuplot)")
-        ->type_name("FILE.png");
-    add_machine_options(app, o.machine, machine_parts::axes_and_period);
+                   "feed error, axis jerk and feed against time, and the path (gnuplot): PNG, "
+                   "SVG or PDF by the extension")
+        ->type_name("FILE.png|.svg|.pdf");
+    app.add_option("--summary", o.summary,
+                   "one row per method, every column, with the run's settings: CSV, or Markdown "
+                   "when FILE ends in .md")
+        ->type_name("FILE");
+    app.add_option("--columns", o.columns_list,
+                   "the table's columns: all (every column, status last), or names (see below) "
+                   "separated by commas (default: the main ones, fitting 100 characters)")
+        ->type_name("LIST|all")
+        ->check(CLI::Validator([&o](std::string &list) { return parse_columns(list, &o.columns); },
+                               ""));
+    add_machine_options(app, o.machine, machine_parts::axes);
+    o.app = &app;
 }
 
 // Resolves defaults and the method list; checks the outputs against the inputs and each other.
@@ -102,19 +142,30 @@ void finish_options(options &o) {
     if (o.profile.empty()) o.profile = default_data("data/fprof.txt");
     o.methods = methods_in_list(o.methods_list);
     std::vector<std::string> inputs = {o.curve, o.profile};
+    if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
     if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
-    if (!o.csv.empty()) refuse_output_over_inputs(o.csv, "--csv", inputs);
+    std::vector<std::pair<std::string, const char *>> outs;
+    for (const auto &[path, what] : {std::pair{o.csv, "--csv"}, std::pair{o.summary, "--summary"},
+                                     std::pair{o.plot, "--plot"}})
+        if (!path.empty()) {
+            refuse_output_over_inputs(path, what, inputs);
+            for (const auto &[other, other_what] : outs)
+                if (path == other)
+                    throw tool_failure(std::string(other_what) + " and " + what +
+                                       " name the same file");
+                else
+                    refuse_output_over_inputs(path, what, {other});
+            outs.emplace_back(path, what);
+        }
     if (o.plot.empty()) return;
     refuse_unsafe_for_gnuplot(o.plot, "--plot");
-    refuse_output_over_inputs(o.plot, "--plot", inputs);
-    if (!o.csv.empty()) refuse_output_over_inputs(o.plot, "--plot", {o.csv});
-    if (o.plot == o.csv) throw tool_failure("--csv and --plot name the same file");
+    plot_format_of(o.plot, "--plot");
 }
 
 // The run's outputs, created (under temporary names) before the run so that a path that
 // cannot be written is reported at once.
 struct outputs {
-    std::unique_ptr<atomic_file> csv;
+    std::unique_ptr<atomic_file> csv, summary;
     plot_files plot;
 };
 
@@ -123,22 +174,47 @@ outputs open_outputs(const options &o) {
     remove_temporaries_on_signal();
     outputs out;
     if (!o.csv.empty()) out.csv = std::make_unique<atomic_file>(o.csv);
+    if (!o.summary.empty()) out.summary = std::make_unique<atomic_file>(o.summary);
     if (!o.plot.empty()) out.plot = open_plot_files(o.plot, "--plot");
     return out;
 }
 
-// Writes the CSV and the plot; a plot that fails does not cost the finished CSV.
-void write_outputs(outputs &out, const feed_profile &prof,
-                   const std::vector<method_result> &results, const compare_setup &setup,
-                   const arc_table &arc) {
+// Writes the CSV, the summary and the plot; a plot that fails does not cost the finished files.
+void write_outputs(outputs &out, const options &o, const std::vector<method_result> &results,
+                   const run_description &d, const compare_setup &setup, const arc_table &arc,
+                   const planned_axis_motion &planned) {
     if (out.csv) {
-        write_csv(out.csv->stream(), prof, results);
+        write_csv(out.csv->stream(), *d.prof, results);
         out.csv->commit();
     }
-    if (out.plot.png) draw_plot_files(out.plot, prof, results, plot_extras_for(prof, setup, arc));
+    if (out.summary) {
+        std::fputs(summary_file_text(results, d, summary_is_markdown(o.summary)).c_str(),
+                   out.summary->stream());
+        out.summary->commit();
+    }
+    if (out.plot.png)
+        draw_plot_files(out.plot, *d.prof, results,
+                        plot_extras_for(*d.prof, setup, arc, results, run_title(d), planned));
 }
 
-int compare(options &o) {
+// Returns the name of the table FCP runs on ("" when FCP is not among the methods).
+std::string fcp_table_name(const options &o, const fcp_choice &fcp, double length) {
+    bool fcp_runs = false;
+    for (const compare_method *m : o.methods)
+        fcp_runs = fcp_runs || m->table;
+    if (!fcp_runs) return "";
+    if (!fcp.refusal.empty()) return "none (" + fcp.refusal + ")";
+    if (!fcp.table)
+        return "the compiled-in one, made for a curve " + fmt("%.6f", fcp_builtin_length()) +
+               " mm long" +
+               (std::fabs(fcp_builtin_length() - length) <= 1e-9 * length ? " (this one)"
+                                                                          : " (not this one)");
+    if (!o.fcp_table.empty()) return o.fcp_table;
+    return "fitted for this curve in-process (" + std::to_string(fcp.table->tht.size()) +
+           " pieces)";
+}
+
+int compare(options &o, int argc, char **argv) {
     const auto wall_start = std::chrono::steady_clock::now();
     finish_options(o);
     nurbs_curve curve;
@@ -156,25 +232,45 @@ int compare(options &o) {
     arc_table arc;
     tool_arc_table(&curve, o.curve, "interp_compare", &arc);
     setup.curve_length = arc_table_length(arc); // where "the curve's end" is
+    setup.arc = &arc;                           // the accurate length of every step
     setup.joints = joints_of(arc);
+    run_description d;
+    d.curve = o.curve;
+    d.length = setup.curve_length;
+    d.joints = setup.joints.u.size();
+    d.policy = setup.policy;
+    d.profile = o.profile;
+    d.prof = &prof;
+    d.period = setup.period;
+    d.fit = profile_fit_of(prof, setup.period, setup.curve_length);
+    if (const std::string refusal = profile_fit_refusal(d.fit, o.profile, o.curve);
+        !refusal.empty())
+        throw tool_failure(refusal);
+    const planned_axis_motion planned =
+        o.plot.empty() && !setup.limits ? planned_axis_motion{}
+                                        : plan_axis_motion(prof, arc, setup.period, setup.limits);
+    d.machine = machine_name(o.machine, limits, argc, argv);
+    d.limits = machine_text(limits);
+    d.planned = machine_fit_of(planned, setup.limits);
     const fcp_choice fcp =
         choose_fcp_table_for(o.methods, o.fcp_table, arc, o.curve, prof, setup.period);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
     setup.fcp_refusal = fcp.refusal;
+    d.fcp_table = fcp_table_name(o, fcp, setup.curve_length);
+    d.fcp_e_max = fcp.e_max;
+    d.fcp_note = fcp.note;
     const std::string realtime = o.realtime ? realtime_setup() : "";
-    const timer_overhead overhead = measure_timer_overhead(1000000);
+    d.overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results =
         run_methods(o.methods, setup, prof, "interp_compare: ", o.realtime);
     const noise_floor noise = measure_noise(prof.v.size(), setup);
     if (o.realtime) std::printf("%s\n", realtime.c_str());
-    if (!fcp.note.empty()) std::printf("%s\n", fcp.note.c_str());
-    std::fputs(run_header({o.curve, setup.curve_length, setup.joints.u.size(), setup.policy,
-                           o.profile, &prof, setup.period, machine_text(limits), overhead})
-                   .c_str(),
-               stdout);
-    std::fputs((format_summary(results) + "\n" + noise_text(noise) + stops_text(results)).c_str(),
-               stdout);
-    write_outputs(out, prof, results, setup, arc);
+    std::fputs(run_header(d).c_str(), stdout);
+    std::fputs(
+        (format_summary(results, d, o.columns) + "\n" + noise_text(noise) + stops_text(results))
+            .c_str(),
+        stdout);
+    write_outputs(out, o, results, d, setup, arc, planned);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     std::printf("\nwall time of this run (loading, all methods, step lengths, statistics, "
@@ -190,8 +286,9 @@ int main(int argc, char **argv) {
     const std::string footer = "Methods (names are case-insensitive, \"get_u_\" may be "
                                "prefixed):\n" +
                                compare_method_help() + "\n" + compare_columns_help() + "\n" +
-                               MACHINE_HELP + "\n\n" + FOOTER_TAIL;
+                               MACHINE_HELP + "\n\n" + FOOTER_TAIL +
+                               "\n\nBundled data: " + DEFAULT_DATA_RULE;
     return tool_main(
         argc, argv, "interp_compare", DESCRIPTION, with_outputs_help(footer),
-        [&](CLI::App &app) { add_options(app, o); }, [&] { return compare(o); });
+        [&](CLI::App &app) { add_options(app, o); }, [&] { return compare(o, argc, argv); });
 }

@@ -30,8 +30,9 @@ const char *const DESCRIPTION =
     "curve with joints both through them and split at them (--joints), and writes into OUT:\n"
     "summary.csv (one row per curve, profile, policy and method: curve, profile, joints,\n"
     "period_s, method, the numbers of interp_compare's table that the suite keeps, status),\n"
-    "summary.md (the same as a Markdown table, also printed at the end) and one plot per\n"
-    "curve, profile and policy, <curve>__<profile>.png and <curve>__<profile>__split.png.\n"
+    "summary.md (the same as a Markdown table) and one plot per curve, profile and policy,\n"
+    "<curve>__<profile>.png and <curve>__<profile>__split.png; at the end it prints a short\n"
+    "overview: per run the methods ok and FAILED.\n"
     "The suite is a manifest: one line per curve, \"<curve file> <profile> [<profile> ...]\",\n"
     "paths relative to the manifest's directory, '#' starting a comment.";
 
@@ -47,9 +48,15 @@ const char *const FOOTER =
     "should not hold made '_' (\"..\" made \"up\"); two runs whose plots would have the same\n"
     "name are refused. An output in OUT that is the manifest, a curve or a profile is refused\n"
     "before the first run, as is an OUT holding a control character when plots are drawn.\n"
+    "Profiles: before the first run every profile's commanded travel T*sum(v) is compared\n"
+    "with its curve's accurate length; one that runs past the curve's end by more than the\n"
+    "drift bound (0.1 mm + 1e-4 of its travel; make_profile plans 0.5 mm short of the end) was\n"
+    "made for a longer path and is refused, naming its manifest line.\n"
     "Axis limits (--axis-*, --config) give the ratio columns of every run; a machine file's\n"
     "period is not used (each profile keeps its own); --period on the command line runs every\n"
-    "profile at that period, each of which must have been made for it.\n"
+    "profile at that period, each of which must have been made for it. A profile whose own\n"
+    "plan exceeds the machine's limits was not planned for it: its rows are marked, status\n"
+    "ok*, planned_for_machine \"no\", so that their ratios are not read as a pass.\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {
@@ -57,6 +64,7 @@ struct options {
     long samples = 0; // 0: whole profiles
     bool plots = true;
     machine_options machine;
+    std::string machine_name; // the machine file, or the --axis-* options ("": none)
 };
 
 // Reads the profiles of an entry (shortened to --samples) and their periods.
@@ -87,6 +95,7 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
     arc_table arc;
     tool_arc_table(&curve, e.curve, "interp_suite", &arc);
     setup.curve_length = arc_table_length(arc);
+    setup.arc = &arc;
     setup.joints = joints_of(arc);
     double step = 0;
     for (std::size_t k = 0; k < profiles.size(); ++k)
@@ -104,14 +113,26 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
             std::fprintf(stderr, "interp_suite: [%zu/%zu] %s, %s, %s: %zu samples\n", index + 1,
                          count, e.curve_name.c_str(), e.profile_names[k].c_str(),
                          joint_policy_name(policy), profiles[k].v.size());
+            const planned_axis_motion planned =
+                o.plots || limits ? plan_axis_motion(profiles[k], arc, setup.period, limits)
+                                  : planned_axis_motion{};
             suite_run pr{e.curve_name, e.profile_names[k],
-                           run_methods(methods, setup, profiles[k], "interp_suite: ", false)};
+                         run_methods(methods, setup, profiles[k], "interp_suite: ", false),
+                         machine_fit_of(planned, limits)};
             if (o.plots) {
                 const std::string &png =
                     policy == joint_policy::split ? e.split_plot_names[k] : e.plot_names[k];
                 plot_files files = open_plot_files((fs::path(o.out) / png).string(), "--out");
-                draw_plot_files(files, profiles[k], pr.results,
-                                plot_extras_for(profiles[k], setup, arc));
+                run_description d;
+                d.curve = e.curve_name;
+                d.profile = e.profile_names[k];
+                d.policy = policy;
+                d.period = setup.period;
+                d.machine = o.machine_name;
+                d.planned = pr.planned;
+                draw_plot_files(
+                    files, profiles[k], pr.results,
+                    plot_extras_for(profiles[k], setup, arc, pr.results, run_title(d), planned));
             }
             for (method_result &r : pr.results)
                 drop_per_sample(r); // the summary keeps the statistics alone
@@ -119,20 +140,41 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
         }
 }
 
-// Writes summary.csv and summary.md into opt.out; returns the Markdown text.
-std::string write_summary(const options &o, const std::vector<suite_run> &all) {
+// Writes summary.csv and summary.md into opt.out.
+void write_summary(const options &o, const std::vector<suite_run> &all) {
     const std::string md = suite_summary_markdown(all), csv = suite_summary_csv(all);
     write_file_atomically((fs::path(o.out) / "summary.csv").string(),
                           [&](std::FILE *f) { std::fputs(csv.c_str(), f); });
     write_file_atomically((fs::path(o.out) / "summary.md").string(),
                           [&](std::FILE *f) { std::fputs(md.c_str(), f); });
-    return md;
+}
+
+// Refuses, before any run, a profile made for a longer path than its curve: one that runs past
+// the curve's end by more than the drift bound (see profile_fit_of), naming its manifest line;
+// and, under --period, a profile made for another period.
+void check_profiles(const options &o, const std::vector<suite_entry> &entries) {
+    for (const suite_entry &e : entries) {
+        nurbs_curve curve;
+        load_curve_checked(e.curve, &curve);
+        arc_table arc;
+        tool_arc_table(&curve, e.curve, "interp_suite", &arc);
+        for (const std::string &p : e.profiles) {
+            feed_profile prof = read_feed_profile_checked(p);
+            const double period = run_period(prof, o.machine, p);
+            if (o.samples > 0) feed_profile_truncate(prof, std::size_t(o.samples));
+            const std::string refusal = profile_fit_refusal(
+                profile_fit_of(prof, period, arc_table_length(arc)), p, e.curve);
+            if (!refusal.empty())
+                throw tool_failure(o.manifest + ":" + std::to_string(e.line) + ": " + refusal);
+        }
+    }
 }
 
 // Refuses, before any run, an output in opt.out that is one of the suite's inputs, or an output
 // that cannot be written.
 void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
-    const std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
+    std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
+    if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
     for (const std::string &name : suite_outputs(entries, o.plots))
         refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
     check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
@@ -148,24 +190,21 @@ int run_suite(const options &o) {
     if (ec)
         throw tool_failure(o.out + ": cannot create the output directory (" + ec.message() + ")");
     check_outputs(o, entries);
-    if (o.machine.period_option) // every profile made for --period, before the first run
-        for (const suite_entry &e : entries)
-            for (const std::string &p : e.profiles)
-                run_period(read_feed_profile_checked(p), o.machine, p);
+    check_profiles(o, entries);
     remove_temporaries_on_signal();
     const machine_limits limits = machine_from(o.machine);
     std::vector<suite_run> all;
     for (std::size_t k = 0; k < entries.size(); ++k)
         run_curve(o, entries[k], k, entries.size(), machine_has_axes(limits) ? &limits : nullptr,
                   all);
-    const std::string md = write_summary(o, all);
-    std::fputs(md.c_str(), stdout);
+    write_summary(o, all);
+    std::fputs(suite_overview(all).c_str(), stdout);
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("\ninterp_suite: %zu curves, %zu runs of %zu methods in %.1f s -> %s/summary.csv, "
+    std::printf("\ninterp_suite: %zu %s, %zu runs of %zu methods in %.1f s -> %s/summary.csv, "
                 "summary.md%s\n",
-                entries.size(), all.size(), compare_methods().size(), secs, o.out.c_str(),
-                o.plots ? " and the plots" : "");
+                entries.size(), entries.size() == 1 ? "curve" : "curves", all.size(),
+                compare_methods().size(), secs, o.out.c_str(), o.plots ? " and the plots" : "");
     return EXIT_DONE;
 }
 
@@ -173,6 +212,7 @@ int run_suite(const options &o) {
 
 int main(int argc, char **argv) {
     options o;
+    CLI::App *app_ptr = nullptr;
     return tool_main(
         argc, argv, "interp_suite", DESCRIPTION, with_outputs_help(FOOTER),
         [&](CLI::App &app) {
@@ -191,9 +231,11 @@ int main(int argc, char **argv) {
                 ->capture_default_str();
             app.add_flag("!--no-plots", o.plots, "leave the plots out (no gnuplot needed)");
             add_machine_options(app, o.machine, machine_parts::axes);
+            app_ptr = &app;
         },
         [&] {
             keep_command_line_period(o.machine, argc, argv);
+            o.machine_name = machine_name(o.machine, machine_from(o.machine), argc, argv);
             return run_suite(o);
         });
 }

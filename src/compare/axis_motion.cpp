@@ -1,6 +1,9 @@
 #include "compare/axis_motion.hpp"
 
 #include <algorithm> // max
+#include <utility>   // pair
+
+#include "io/format.hpp"
 
 namespace nurbs_interp {
 
@@ -68,9 +71,39 @@ planned_axis_motion plan_axis_motion(const feed_profile &p, const arc_table &arc
             a = j = resting ? cart_point{0, 0, 0} : cart_point{NAN, NAN, NAN};
         m.jerk[i] = axis_largest(j);
         if (std::isfinite(m.jerk[i])) axis_extremes_add(m.extremes, {a, j}, limits);
+        if (limits && std::isfinite(v.x + v.y + v.z))
+            m.vel_ratio = larger(m.vel_ratio, largest_ratio(v, limits->vel));
         s += p.v[i] * T;
     }
     return m;
+}
+
+machine_fit machine_fit_of(const planned_axis_motion &m, const machine_limits *limits) {
+    machine_fit f;
+    if (!limits || !machine_has_axes(*limits)) return f;
+    f.machine = true;
+    const std::pair<double, const char *> ratios[] = {{m.vel_ratio, "velocity"},
+                                                      {m.extremes.acc_ratio, "acceleration"},
+                                                      {m.extremes.jerk_ratio, "jerk"}};
+    for (const auto &[r, what] : ratios)
+        if (!std::isnan(r) && !(r <= f.ratio)) {
+            f.ratio = r;
+            f.what = what;
+        }
+    f.within = !(f.ratio > 1 + PLANNED_WITHIN_SLACK);
+    return f;
+}
+
+std::string machine_fit_text(const machine_fit &f) {
+    if (!f.machine) return "";
+    const std::string plan =
+        std::isnan(f.ratio)
+            ? std::string("its limits bind none of the planned axis motion")
+            : "the profile's own plan (compute_axial_vaj at every sample) reaches " +
+                  fmt("%.3g", f.ratio) + " times an axis's " + f.what + " limit";
+    if (f.within) return "the profile was planned within this machine's limits: " + plan;
+    return "the profile was NOT planned for this machine: " + plan +
+           ", so the axis ratios say how far the motion is from this machine, not that it passes";
 }
 
 } // namespace nurbs_interp

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath> // NAN
+#include <string>
 #include <vector>
 
 #include "core/geometric.hpp"
@@ -45,15 +46,36 @@ double axis_largest(const cart_point &p);
 void axis_extremes_add(axis_extremes &e, const axis_difference &d, const machine_limits *limits);
 
 // The motion a profile plans along a curve: per sample the largest axis jerk component (mm/s^3),
-// and the extremes of acceleration and jerk.
+// the extremes of acceleration and jerk, and the largest ratio of an axis velocity to its limit
+// (NaN without velocity limits).
 struct planned_axis_motion {
     std::vector<double> jerk;
     axis_extremes extremes;
+    double vel_ratio = NAN;
 };
 
 // Returns the planned motion of `p` on the curve of `arc`, sample k at the driver's travel
 // T (v_0 + ... + v_k-1).
 planned_axis_motion plan_axis_motion(const feed_profile &p, const arc_table &arc, double T,
                                      const machine_limits *limits);
+
+// A profile whose own plan keeps every axis within a machine's limits up to this relative slack
+// was planned for that machine (make_profile checks its plans to 1e-9).
+inline constexpr double PLANNED_WITHIN_SLACK = 1e-6;
+
+// How a profile stands to the machine whose limits the ratio columns are taken against.
+struct machine_fit {
+    bool machine = false;  // limits were given
+    bool within = true;    // the profile's plan keeps every axis within them (PLANNED_WITHIN_SLACK)
+    double ratio = NAN;    // the plan's largest ratio of an axis velocity, acceleration or jerk
+    const char *what = ""; // which: "velocity", "acceleration" or "jerk"
+};
+
+// Returns how the planned motion `m` stands to `limits` (null: no machine).
+machine_fit machine_fit_of(const planned_axis_motion &m, const machine_limits *limits);
+
+// Returns what a machine fit means for the axis ratios, for the lines above a table and the
+// notes below it: "" without a machine.
+std::string machine_fit_text(const machine_fit &f);
 
 } // namespace nurbs_interp

@@ -21,6 +21,11 @@ struct run_state {
     double s = 0.0;         // travelled length, mm
     double drift = 0.0;     // travelled minus commanded over the counted steps, mm
     double commanded = 0.0; // sum of v*T over the steps made, mm
+    double total = 0.0;     // the profile's whole commanded travel, mm
+    double accurate = 0.0;  // the accurate length from u = 0 to u, mm
+    double err_abs = 0.0;   // sum of |v*T - ds| over the counted steps, mm
+    double err_sq = 0.0;    // sum of (v*T - ds)^2 over them, mm^2
+    std::size_t err_steps = 0;
     long long iter_sum = 0;
     int stalled = 0;      // consecutive stalled samples
     double stall_u = 0.0; // where the stall began
@@ -32,7 +37,7 @@ struct run_state {
 
 // Where a step happened, for the messages: " at t = <start> s from u = <u>".
 std::string where(const compare_step &in, double now) {
-    return " at t = " + fmt("%.5f", now) + " s from u = " + fmt("%.17g", in.u);
+    return " at t = " + fmt("%.9g", now) + " s from u = " + fmt("%.17g", in.u);
 }
 
 // Returns why the step from in.u to un (true length ds) fails its method, or "" when it does
@@ -55,13 +60,41 @@ std::string step_failure(const compare_step &in, double un, double ds, double no
     return "";
 }
 
+// Returns why the step from ua to ub, ds long by the quadrature, fails its method because the
+// accurate length between its ends (to_b from u = 0 to ub, st.accurate to ua) is another: the
+// tool passed a stretch of the curve the quadrature did not sample. "" when they agree.
+std::string travel_failure(const run_state &st, double ua, double ub, double ds, double to_b) {
+    const double accurate = to_b - st.accurate;
+    if (std::fabs(accurate - ds) <= COMPARE_TRAVEL_TOL + COMPARE_TRAVEL_REL * std::fabs(accurate))
+        return "";
+    const std::string place = "from u = " + fmt("%.17g", ua) + " to " + fmt("%.17g", ub);
+    return "passed " + fmt("%.6g", accurate) +
+           " mm of the curve in one period (its accurate length " + place +
+           ") where the step's quadrature measured " + fmt("%.6g", ds) +
+           " mm: a stretch of the curve inside the step that adaptive Simpson never sampled, " +
+           "at t = " + fmt("%.9g", st.now) + " s";
+}
+
+// Returns why reaching the curve's end fails the method, or "": the profile still commands more
+// travel than the drift bound allows (it was made for a longer path, or the method went faster
+// than its measured steps say). `left` is that travel, mm.
+std::string end_failure(const run_state &st, const compare_step &in, double left, double length) {
+    const double bound = drift_bound(st.total);
+    if (!(left > bound)) return "";
+    return "reached the curve's end at t = " + fmt("%.9g", st.now + in.T) + " s at a feed of " +
+           fmt("%.6g", in.v) + " mm/s with " + fmt("%.6g", left) +
+           " mm of the profile's commanded travel still to go (bound " + fmt("%.3g", bound) +
+           " mm): the profile commands " + fmt("%.6f", st.total) + " mm, the curve is " +
+           fmt("%.6f", length) + " mm long";
+}
+
 // Returns why the drift fails the method, or "".
 std::string drift_failure(const run_state &st, const compare_step &in) {
-    const double bound = COMPARE_DRIFT_TOL + COMPARE_DRIFT_REL * st.commanded;
+    const double bound = drift_bound(st.commanded);
     if (std::fabs(st.drift) <= bound) return "";
     return "drifted " + fmt("%.6g", st.drift) + " mm from the commanded length " +
            fmt("%.6g", st.commanded) + " mm (bound " + fmt("%.3g", bound) +
-           " mm) by t = " + fmt("%.5f", st.now + in.T) + " s, at s = " + fmt("%.6g", st.s) + " mm";
+           " mm) by t = " + fmt("%.9g", st.now + in.T) + " s, at s = " + fmt("%.6g", st.s) + " mm";
 }
 
 // Counts a stalled sample; returns the failure once COMPARE_STALL_SAMPLES are in a row.
@@ -79,7 +112,7 @@ std::string stall_failure(run_state &st, const compare_step &in, double ds, std:
     if (st.stalled < COMPARE_STALL_SAMPLES) return "";
     return "stopped advancing: " + std::to_string(COMPARE_STALL_SAMPLES) +
            " samples with feed >= 1 mm/s each covered less than 1% of v*T, from t = " +
-           fmt("%.5f", static_cast<double>(st.stall_from) * in.T) +
+           fmt("%.9g", static_cast<double>(st.stall_from) * in.T) +
            " s at u = " + fmt("%.17g", st.stall_u);
 }
 
@@ -156,6 +189,11 @@ bool account_step(const compare_step &in, double un, const compare_setup &setup,
     const double ds = step_length(setup, ua, ub);
     r.reason = step_failure(in, un, ds, st.now);
     if (!r.reason.empty()) return r.failed = true, false;
+    const double to_b = setup.arc ? arc_length_to(*setup.arc, ub) : NaN;
+    if (setup.arc) {
+        r.reason = travel_failure(st, ua, ub, ds, to_b);
+        if (!r.reason.empty()) return r.failed = true, false;
+    }
     r.chord_err[i] = chord_error(setup.curve, ua, ub);
     r.at_joint[i] = crosses_joint(setup.joints, ua, ub);
     cart_point P;
@@ -168,16 +206,26 @@ bool account_step(const compare_step &in, double un, const compare_setup &setup,
     // Only a step that the curve's end cuts short of v*T is left out of the statistics.
     if (!(at_end && ds <= ideal)) {
         st.drift += ds - ideal;
+        st.err_abs += std::fabs(ideal - ds);
+        st.err_sq += (ideal - ds) * (ideal - ds);
+        ++st.err_steps;
         if (in.v >= COMPARE_MIN_FEED) r.rel_err[i] = std::fabs(ideal - ds) / ideal;
     }
     st.commanded += ideal;
     st.s += ds;
     st.u = un;
+    st.accurate = to_b;
     r.reason = drift_failure(st, in);
     if (!r.reason.empty()) return r.failed = true, false;
     if (at_end) {
         r.reached_end = true;
         r.end_time = static_cast<double>(i + 1) * in.T;
+        // What the profile still commands: the rest of this period (cut short by the end) and
+        // every later sample.
+        const double left = (st.total - st.commanded) + std::max(0.0, ideal - ds);
+        r.profile_left = left;
+        if (setup.arc) r.reason = end_failure(st, in, left, setup.curve_length);
+        if (!r.reason.empty()) r.failed = true;
         return false;
     }
     r.reason = stall_failure(st, in, ds, i);
@@ -186,6 +234,10 @@ bool account_step(const compare_step &in, double un, const compare_setup &setup,
 }
 
 } // namespace
+
+double drift_bound(double commanded) {
+    return COMPARE_DRIFT_TOL + COMPARE_DRIFT_REL * commanded;
+}
 
 double chord_error(nurbs_curve *curve, double u0, double u1) {
     if (!(u1 != u0)) return 0.0;
@@ -232,6 +284,9 @@ method_result run_method(const compare_method &method, const compare_setup &setu
     if (method.start) method.start();
     const std::size_t progress_every = std::max<std::size_t>(1, n / 100);
     run_state st;
+    st.total = feed_profile_travel(prof, T);
+    st.accurate = setup.arc ? 0.0 : NaN;
+    r.profile_left = st.total;
     for (std::size_t i = 0; i < n; ++i) {
         if (setup.progress && i % progress_every == 0) setup.progress(setup.progress_ctx, i, n);
         st.now = double(i) * T;
@@ -246,6 +301,11 @@ method_result run_method(const compare_method &method, const compare_setup &setu
     r.drift = st.drift;
     r.travelled = st.s;
     r.commanded = st.commanded;
+    r.accurate = st.accurate;
+    if (!r.reached_end) r.profile_left = st.total - st.commanded;
+    r.len_err_sum = st.err_abs;
+    r.len_err_steps = st.err_steps;
+    r.len_err_ms = st.err_steps ? st.err_sq / static_cast<double>(st.err_steps) : NaN;
     r.iter_mean = r.steps ? static_cast<double>(st.iter_sum) / static_cast<double>(r.steps) : NaN;
     summarise(r);
     return r;

@@ -59,7 +59,7 @@ void fit_in_process(fcp_choice &c, const arc_table &arc, const std::string &curv
         c.note = builtin + ", not this one, and " + c.refusal;
         return;
     }
-    const double e = refuse_if_missing(c, acc, step);
+    const double e = c.e_max = refuse_if_missing(c, acc, step);
     line.done();
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -89,7 +89,7 @@ fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
     }
     if (!option.empty()) {
         c.table = fcp_table_read(option);
-        const double e =
+        const double e = c.e_max =
             refuse_if_missing(c, fcp_measure(*c.table, arc, FCP_FIT_SAMPLES, step), step);
         c.note = "FCP: the table of " + option + " (" + std::to_string(c.table->tht.size()) +
                  " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm), E max " +
@@ -116,6 +116,41 @@ double longest_step(const feed_profile &prof, double T) {
     for (double v : prof.v)
         top = std::max(top, v);
     return top * T;
+}
+
+profile_fit profile_fit_of(const feed_profile &prof, double T, double length) {
+    profile_fit f;
+    f.commanded = feed_profile_travel(prof, T);
+    f.length = length;
+    f.bound = drift_bound(f.commanded);
+    if (f.commanded > length + f.bound)
+        f.verdict = profile_travel::too_long;
+    else if (f.commanded < length - PROFILE_END_SLACK - f.bound)
+        f.verdict = profile_travel::partial;
+    return f;
+}
+
+std::string profile_fit_text(const profile_fit &f) {
+    const double short_by = f.length - f.commanded;
+    if (f.verdict == profile_travel::partial)
+        return "ends " + fmt("%.6f", short_by) + " mm before the curve's end: covers " +
+               fmt("%.3g", 100 * f.commanded / f.length) +
+               " % of the curve, the figures are for that part";
+    return (short_by >= 0 ? "ends " + fmt("%.6f", short_by) + " mm before the curve's end"
+                          : "runs " + fmt("%.6f", -short_by) + " mm past the curve's end") +
+           " (make_profile plans " + fmt("%g", PROFILE_END_SLACK) + " mm short of it)";
+}
+
+std::string profile_fit_refusal(const profile_fit &f, const std::string &profile,
+                                const std::string &curve) {
+    if (f.verdict != profile_travel::too_long) return "";
+    return profile + ": the profile commands " + fmt("%.6f", f.commanded) + " mm of travel, " +
+           fmt("%.6f", f.commanded - f.length) + " mm more than the curve " + curve + " (" +
+           fmt("%.6f", f.length) + " mm; the bound is " + fmt("%.3g", f.bound) +
+           " mm): it was made for a longer path, and every method would meet the curve's end "
+           "with travel left (make_profile --curve " +
+           curve + " plans a profile for this curve, " + fmt("%g", PROFILE_END_SLACK) +
+           " mm short of its end)";
 }
 
 method_result unrun_method(const compare_method &method, std::size_t samples,

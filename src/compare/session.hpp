@@ -2,6 +2,7 @@
 // FCP's table chosen (or fitted) for the curve, every method run and its worst steps replayed.
 #pragma once
 
+#include <cmath> // nan
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ namespace nurbs_interp {
 struct fcp_choice {
     std::optional<fcp_table> table; // none: the compiled-in one
     std::string note;
-    std::string refusal; // not empty: the table is not one, and FCP fails with this reason
+    std::string refusal;         // not empty: the table is not one, and FCP fails with this reason
+    double e_max = std::nan(""); // its E max on the curve, mm (NaN: not measured)
 };
 
 // The table fitted in process for a curve the compiled-in table was not made for: the fewest
@@ -48,6 +50,32 @@ fcp_choice choose_fcp_table_for(const std::vector<const compare_method *> &metho
                                 const std::string &option, const arc_table &arc,
                                 const std::string &curve_name, const feed_profile &prof,
                                 double period);
+
+// How a profile's commanded travel stands to the length of the curve it runs on.
+enum class profile_travel { fits, partial, too_long };
+
+struct profile_fit {
+    double commanded = 0; // the profile's commanded travel, period * sum of feeds, mm
+    double length = 0;    // the curve's accurate length, mm
+    double bound = 0;     // the drift bound over the commanded travel, mm
+    // too_long: more than `bound` beyond the curve's end (every method that follows the profile
+    // meets the end with travel left: a profile for a longer path); partial: ending more than
+    // PROFILE_END_SLACK + `bound` before it (the statistics cover that part of the curve);
+    // fits otherwise (make_profile plans PROFILE_END_SLACK short of the end).
+    profile_travel verdict = profile_travel::fits;
+};
+
+// Returns how `prof`, run at period T, stands to a curve `length` mm long.
+profile_fit profile_fit_of(const feed_profile &prof, double T, double length);
+
+// Returns the fit as a clause for the lines above a table ("ends 0.500000 mm before the curve's
+// end, as make_profile plans", ...).
+std::string profile_fit_text(const profile_fit &f);
+
+// Returns "" when the profile `profile` may run on the curve `curve`, else why not: it commands
+// more travel than the curve has (by more than the drift bound), and how to plan one for it.
+std::string profile_fit_refusal(const profile_fit &f, const std::string &profile,
+                                const std::string &curve);
 
 // Returns the result of a method that was not run, failed for `reason`, over `samples` samples.
 method_result unrun_method(const compare_method &method, std::size_t samples,

@@ -27,10 +27,12 @@ void summarise(method_result &r) {
     r.scored = 0;
     r.fluct_max = 0;
     r.fluct_joints = r.fluct_elsewhere = NaN;
+    r.fluct_max_u = NaN;
     for (std::size_t i = 0; i < r.rel_err.size(); ++i) {
         const double e = r.rel_err[i];
         if (std::isnan(e)) continue;
         ++r.scored;
+        if (r.scored == 1 || e > r.fluct_max) r.fluct_max_u = i < r.u_in.size() ? r.u_in[i] : NaN;
         r.fluct_max = std::max(r.fluct_max, e);
         double &part = i < r.at_joint.size() && r.at_joint[i] ? r.fluct_joints : r.fluct_elsewhere;
         part = std::isnan(part) ? e : std::max(part, e);

@@ -1,14 +1,18 @@
 #include "io/atomic_file.hpp"
 
-#include <cerrno>
-#include <csignal>    // the handlers of the signals that end a run
-#include <cstring>    // strerror
-#include <fcntl.h>    // open of special files and of an output updated in place
+#include <atomic>     // the signal fence between a registered name and its flag
+#include <cerrno>     // errno, program_invocation_short_name
+#include <csignal>    // the handlers of the signals that end a run, the mask around the registry
+#include <cstring>    // strerror, strlen
+#include <fcntl.h>    // open of special files and of an output updated in place, fallocate
 #include <filesystem> // the output's directory and file name, symbolic links
+#include <pthread.h>  // pthread_sigmask
 #include <sys/stat.h> // stat, fchmod, umask
-#include <unistd.h>   // mkstemp, unlink, access, fchown
+#include <unistd.h>   // mkstemp, unlink, access, fchown, pwrite, ftruncate
 
 namespace nurbs_interp {
+
+void (*G_atomic_file_created_hook)(const char *temp) = nullptr;
 
 namespace {
 
@@ -24,12 +28,49 @@ volatile std::sig_atomic_t G_pending_used[MAX_PENDING];
 // Symbolic links followed before giving up, as the kernel does (ELOOP).
 constexpr int MAX_LINK_HOPS = 40;
 
+// The signals whose handler removes the temporaries.
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU};
+
+sigset_t cleanup_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : CLEANUP_SIGNALS)
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Writes `text` to standard error from a signal handler (write is async-signal-safe).
+void say(const char *text) {
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text, std::strlen(text));
+}
+
 extern "C" void remove_pending_and_die(int sig) {
     for (int k = 0; k < MAX_PENDING; ++k)
         if (G_pending_used[k]) unlink(G_pending[k]);
+    if (sig == SIGXCPU) {
+        say(program_invocation_short_name);
+        say(": stopped: the CPU time limit is reached (SIGXCPU); unfinished outputs removed\n");
+    }
     std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    std::raise(sig); // delivered once the handler returns: the signal stays blocked until then
 }
+
+// Blocks the clean-up signals in this thread while it lives, so that a temporary file and its
+// entry in the registry appear (and go) together: a signal that arrives meanwhile waits and
+// finds the file registered.
+class cleanup_signals_held {
+  public:
+    cleanup_signals_held() {
+        const sigset_t set = cleanup_signal_set();
+        pthread_sigmask(SIG_BLOCK, &set, &old_);
+    }
+    ~cleanup_signals_held() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    cleanup_signals_held(const cleanup_signals_held &) = delete;
+    cleanup_signals_held &operator=(const cleanup_signals_held &) = delete;
+
+  private:
+    sigset_t old_;
+};
 
 std::string errno_text(int err) {
     return std::strerror(err);
@@ -62,26 +103,51 @@ void refuse_kind(const std::string &path, mode_t mode) {
     if (S_ISBLK(mode)) throw output_error(path + ": is a block device; refusing to write to it");
 }
 
-// Copies the bytes of the file `from` over the file `to` (truncated first, not replaced).
-// Returns 0, or the errno of the first failure.
-int copy_file_over(const std::string &from, const std::string &to) {
+// How a copy over an existing file ended.
+struct copy_result {
+    int err = 0;          // 0, or the errno of the first failure
+    bool touched = false; // the target may have changed (a failure after the first write)
+};
+
+// Writes the bytes of the file `from` over the file `to` in place (it is not replaced, so every
+// hard link still names it), then cuts it to their length. The room is reserved before the
+// first byte is written, so a full disk or a file-size limit leaves `to` as it was; a file
+// system that reserves nothing is written all the same.
+copy_result copy_file_over(const std::string &from, const std::string &to) {
+    copy_result r;
     const int in = open(from.c_str(), O_RDONLY);
-    if (in < 0) return errno;
-    const int out = open(to.c_str(), O_WRONLY | O_TRUNC);
-    int err = out < 0 ? errno : 0;
+    if (in < 0) return {errno, false};
+    const int out = open(to.c_str(), O_WRONLY);
+    struct stat src {};
+    struct stat dst {};
+    if (out < 0 || fstat(in, &src) != 0 || fstat(out, &dst) != 0) r.err = errno;
+    if (r.err == 0 && src.st_size > dst.st_size && fallocate(out, 0, 0, src.st_size) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        r.err = errno;
+        // A partial reservation may have grown the file; its bytes were never written.
+        [[maybe_unused]] const int cut = ftruncate(out, dst.st_size);
+    }
     char buf[65536];
-    ssize_t n = 0;
-    while (err == 0 && (n = read(in, buf, sizeof buf)) != 0) {
-        if (n < 0) err = errno;
-        for (ssize_t done = 0; err == 0 && done < n;) {
-            const ssize_t w = write(out, buf + done, static_cast<std::size_t>(n - done));
-            if (w < 0) err = errno;
+    off_t at = 0;
+    while (r.err == 0) {
+        const ssize_t n = read(in, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) r.err = errno;
+        for (ssize_t done = 0; r.err == 0 && done < n;) {
+            const ssize_t w = pwrite(out, buf + done, static_cast<std::size_t>(n - done), at);
+            if (w < 0) r.err = errno;
+            r.touched = true;
             done += w < 0 ? 0 : w;
+            at += w < 0 ? 0 : w;
         }
     }
-    if (out >= 0 && close(out) != 0 && err == 0) err = errno;
+    if (r.err == 0 && src.st_size < dst.st_size && ftruncate(out, src.st_size) != 0) {
+        r.err = errno;
+        r.touched = true;
+    }
+    if (out >= 0 && close(out) != 0 && r.err == 0) r.err = errno;
     close(in);
-    return err;
+    return r;
 }
 
 // Gives the file open as `fd` the owner `uid` and group `gid`, or the group alone, where the
@@ -111,7 +177,13 @@ atomic_file::atomic_file(const std::string &path) : path_(path) {
         gid_ = st.st_gid;
         if (st.st_nlink > 1) kind_ = output_kind::updated_in_place;
     }
-    create_temporary();
+    const fs::path p(target_);
+    create_temporary(p.has_parent_path() ? p.parent_path().string() : ".", p.filename().string());
+}
+
+atomic_file::atomic_file(scratch_tag, const std::string &dir, const std::string &name)
+    : path_((fs::path(dir) / name).string()), scratch_(true) {
+    create_temporary(dir.empty() ? "." : dir, name);
 }
 
 void atomic_file::open_directly() {
@@ -124,11 +196,10 @@ void atomic_file::open_directly() {
     }
 }
 
-void atomic_file::create_temporary() {
-    const fs::path p(target_);
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    std::string tmpl = (dir / ("." + p.filename().string() + ".tmp-XXXXXX")).string();
+void atomic_file::create_temporary(const std::string &dir, const std::string &name) {
+    std::string tmpl = (fs::path(dir) / ("." + name + ".tmp-XXXXXX")).string();
     if (tmpl.size() >= MAX_PATH) throw output_error(path_ + ": path too long");
+    const cleanup_signals_held held;
     int slot = 0;
     while (slot < MAX_PENDING && G_pending_used[slot])
         ++slot;
@@ -136,9 +207,11 @@ void atomic_file::create_temporary() {
 
     const int fd = mkstemp(tmpl.data());
     if (fd < 0)
-        throw output_error(path_ + ": cannot create a file in " + dir.string() + " (" +
-                           errno_text(errno) + ")");
+        throw output_error(path_ + ": cannot create a file in " + dir + " (" + errno_text(errno) +
+                           ")");
+    if (G_atomic_file_created_hook) G_atomic_file_created_hook(tmpl.c_str());
     std::snprintf(G_pending[slot], MAX_PATH, "%s", tmpl.c_str());
+    std::atomic_signal_fence(std::memory_order_seq_cst); // the name is whole before it counts
     G_pending_used[slot] = 1;
     slot_ = slot;
     temp_ = tmpl;
@@ -152,6 +225,7 @@ void atomic_file::create_temporary() {
 
 atomic_file::~atomic_file() {
     if (file_) std::fclose(file_);
+    const cleanup_signals_held held;
     if (!temp_.empty()) unlink(temp_.c_str());
     if (slot_ >= 0) G_pending_used[slot_] = 0;
 }
@@ -162,6 +236,7 @@ std::FILE *atomic_file::stream() {
 }
 
 void atomic_file::commit() {
+    if (scratch_) throw std::logic_error(path_ + ": a scratch file is never committed");
     if (!file_) { // a FIFO whose content another program wrote through temp_path() (or none)
         committed_ = true;
         return;
@@ -181,6 +256,7 @@ void atomic_file::commit() {
     committed_ = true;
     if (!wrote || !closed)
         throw output_error(path_ + ": write failed (" + errno_text(wrote ? errno : err) + ")");
+    const cleanup_signals_held held; // the output is put in place whole, then forgotten
     if (kind_ == output_kind::replaced) replace_target();
     if (kind_ == output_kind::updated_in_place) update_target_in_place();
     if (slot_ >= 0) G_pending_used[slot_] = 0;
@@ -194,21 +270,33 @@ void atomic_file::replace_target() {
 }
 
 void atomic_file::update_target_in_place() {
-    if (const int err = copy_file_over(temp_, target_); err != 0)
-        throw output_error(path_ + ": cannot update the output in place (" + errno_text(err) +
-                           "); it has more than one link and may now be incomplete");
+    const copy_result r = copy_file_over(temp_, target_);
+    if (r.err != 0 && !r.touched)
+        throw output_error(path_ + ": cannot update the output in place (" + errno_text(r.err) +
+                           "); it is as it was");
+    if (r.err != 0) { // the complete content stays where it is, named
+        const std::string kept = temp_;
+        temp_.clear();
+        G_pending_used[slot_] = 0;
+        slot_ = -1;
+        throw output_error(path_ + ": cannot update the output in place (" + errno_text(r.err) +
+                           "); it is incomplete, and the complete content is kept in " + kept);
+    }
     unlink(temp_.c_str());
     temp_.clear();
 }
 
 void remove_temporaries_on_signal() {
-    std::signal(SIGINT, remove_pending_and_die);
-    std::signal(SIGTERM, remove_pending_and_die);
-    for (int sig : {SIGHUP, SIGQUIT, SIGPIPE}) {
+    struct sigaction act {};
+    act.sa_handler = remove_pending_and_die;
+    act.sa_mask = cleanup_signal_set(); // one clean-up at a time
+    for (int sig : CLEANUP_SIGNALS) {
         struct sigaction old {};
         sigaction(sig, nullptr, &old);
-        if (old.sa_handler != SIG_IGN) std::signal(sig, remove_pending_and_die);
+        const bool may_be_ignored = sig == SIGHUP || sig == SIGQUIT || sig == SIGPIPE;
+        if (!(may_be_ignored && old.sa_handler == SIG_IGN)) sigaction(sig, &act, nullptr);
     }
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void refuse_output_over_inputs(const std::string &output, const std::string &what,

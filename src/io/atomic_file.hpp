@@ -1,14 +1,18 @@
 // Output files that appear whole or not at all: written under a unique temporary name in the
 // output's own directory and renamed over the output only when complete. A run that fails, is
-// killed by SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE, or throws leaves an existing output as
-// it was and no temporary file behind. What the output path names decides how it is written:
+// killed by SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE or SIGXCPU, meets its file-size limit, or
+// throws leaves an existing output as it was and no temporary file behind. What the output path
+// names decides how it is written:
 //  - nothing, or a regular file with one link: the temporary is renamed over it; an existing
 //    file keeps its permission bits (and its owner and group where the process may set them);
 //  - a symbolic link: the link is followed and its target is written as above (the temporary
 //    beside the target); the link stays a link;
 //  - a regular file with more than one hard link: the complete content is first written to
 //    the temporary, then copied over the existing file, so that every link still names it;
-//    such an output is not replaced atomically (a run killed during the copy leaves it short);
+//    the room for it is reserved first (a full disk leaves the old content as it was) and the
+//    signals above wait for the copy; a copy that still fails half-way (a disk error, a file
+//    system that reserves nothing) keeps the temporary and names it in the error, so the
+//    complete content is never lost. Not atomic all the same: a reader may see the copy;
 //  - a character device, a FIFO or a socket: opened and written directly, no temporary, no
 //    rename (`-o /dev/null` discards, `-o fifo` streams); what was written stays written (a
 //    socket does not open for writing on Linux: the open's reason is reported);
@@ -42,6 +46,11 @@ class atomic_file {
     // the first stream(), so that nothing blocks before the work, and not at all when another
     // program writes the content through temp_path()). Throws output_error when it cannot.
     explicit atomic_file(const std::string &path);
+    // A scratch file, never committed: "<dir>/.<name>.tmp-XXXXXX" made by mkstemp (a name
+    // nobody can predict, never an existing file or link), removed by the destructor or a
+    // signal as any temporary. Throws output_error when it cannot be created.
+    struct scratch_tag {};
+    atomic_file(scratch_tag, const std::string &dir, const std::string &name);
     ~atomic_file();
     atomic_file(const atomic_file &) = delete;
     atomic_file &operator=(const atomic_file &) = delete;
@@ -64,7 +73,7 @@ class atomic_file {
 
   private:
     void open_directly();
-    void create_temporary();
+    void create_temporary(const std::string &dir, const std::string &name);
     void replace_target();
     void update_target_in_place();
 
@@ -78,6 +87,7 @@ class atomic_file {
     gid_t gid_ = 0;
     std::FILE *file_ = nullptr;
     bool committed_ = false;
+    bool scratch_ = false;
     int slot_ = -1; // place in the registry the signal handler cleans up
 };
 
@@ -88,10 +98,18 @@ template <class Write> void write_file_atomically(const std::string &path, Write
     out.commit();
 }
 
-// Removes every uncommitted temporary file on SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE,
-// then dies of the signal as it would have. SIGHUP, SIGQUIT and SIGPIPE are left alone when
-// they are ignored (nohup). Called once by each program that writes outputs.
+// Removes every uncommitted temporary file on SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE and
+// SIGXCPU, then dies of the signal as it would have (SIGXCPU, a CPU-time limit reached, says so
+// on standard error first). SIGHUP, SIGQUIT and SIGPIPE are left alone when they are ignored
+// (nohup). SIGXFSZ is ignored, so that a file-size limit makes the write fail with EFBIG and
+// the output reports "File too large" as any failed write. Called once by each program that
+// writes outputs.
 void remove_temporaries_on_signal();
+
+// When set, called after a temporary file is created and before it is registered for clean-up,
+// with the clean-up signals blocked: a test raises a signal there to show that it cannot leave
+// the temporary behind.
+extern void (*G_atomic_file_created_hook)(const char *temp);
 
 // Throws output_error when `output` is the same file as one of `inputs` (same device and
 // inode, so links and other spellings count), when it is a directory, or when it exists and

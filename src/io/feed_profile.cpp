@@ -118,6 +118,10 @@ bool read_period_line(text_scan &in, const std::string &path, double *period) {
         fail(path, scan_line(in),
              "after the samples only a line \"# period <T> s\" may follow (T the servo period "
              "in seconds, positive)");
+    if (t < SERVO_PERIOD_MIN || t > SERVO_PERIOD_MAX)
+        fail(path, scan_line(in),
+             "the period line says " + fmt("%.9g", t) + " s; a servo period is from " +
+                 fmt("%g", SERVO_PERIOD_MIN) + " to " + fmt("%g", SERVO_PERIOD_MAX) + " s");
     *period = t;
     return true;
 }

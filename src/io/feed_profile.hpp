@@ -15,6 +15,11 @@ namespace nurbs_interp {
 // (2500 s, about 42 minutes of motion at 0.25 ms), about 240 MB as three columns of doubles.
 inline constexpr long PROFILE_MAX_SAMPLES = 10000000;
 
+// The servo periods a profile may be made for and a run may use, s: from 10 us to 100 ms
+// (--period, a machine file's period and a profile's period line alike).
+inline constexpr double SERVO_PERIOD_MIN = 1e-5;
+inline constexpr double SERVO_PERIOD_MAX = 0.1;
+
 // One column per quantity, one entry per servo period: feed (length/s), path acceleration
 // (length/s^2) and path jerk (length/s^3); and the servo period it was made for, when the file
 // says so.
@@ -51,10 +56,11 @@ feed_profile read_feed_profile_stream(std::FILE *f, const std::string &path);
 // Reads a feed profile for a tool, strictly: the first line is "N=<count>" with a count from 0
 // to PROFILE_MAX_SAMPLES and nothing after it; then exactly <count> sample lines (blank lines
 // aside), each holding exactly three finite numbers, feed (>= 0), acceleration and jerk; then
-// optionally one line "# period <T> s" (T finite and positive, seconds: the servo period the
-// profile was made for, which the driver's reader never reaches); then nothing but blank
-// lines. Throws profile_error naming the file and line otherwise, also for a
-// file that does not open ("<path>: cannot open the feed profile (<why>)") or is a directory.
+// optionally one line "# period <T> s" (T in seconds, from SERVO_PERIOD_MIN to
+// SERVO_PERIOD_MAX: the servo period the profile was made for, which the driver's reader never
+// reaches); then nothing but blank lines. Throws profile_error naming the file and line
+// otherwise, also for a file that does not open ("<path>: cannot open the feed profile (<why>)") or
+// is a directory.
 feed_profile read_feed_profile_checked(const std::string &path);
 
 // Reads a profile from an open stream as read_feed_profile_checked does.

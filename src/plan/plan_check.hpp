@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plan/arc_length.hpp"
+#include "plan/feed_bounds.hpp"
 #include "plan/feed_cap.hpp"
 #include "io/feed_profile.hpp"
 #include "plan/machine.hpp"
@@ -23,9 +24,14 @@ struct axis_check {
 };
 
 // Returns the worst sample of `p` (one sample every m.period) on the curve of `arc` against the
-// axis limits of `m`. Sample k stands at s_k = period * (v_0 + ... + v_{k-1}). A sample at rest
-// where the curve has no tangent counts as within the limits.
+// axis limits of `m`. Sample k stands at s_k = period * (v_0 + ... + v_{k-1}). Where |C'|
+// vanishes at s_k (a cusp, a reversal) the curve's derivatives just ahead are used (the tool
+// leaves the point along that direction); a sample at rest counts as within the limits.
 axis_check check_profile_axes(const feed_profile &p, const arc_table &arc, const machine_limits &m);
+
+// Returns the frame the checks use at arc length s (see check_profile_axes for a point where
+// |C'| vanishes).
+path_frame check_frame_at(const arc_table &arc, double s);
 
 // The path length over which one limit binds.
 struct binding {
@@ -39,5 +45,21 @@ struct binding {
 // the sample's stretch v*T counts. "none" collects the rest. Ordered by length, longest first.
 std::vector<binding> binding_report(const feed_profile &p, const arc_table &arc,
                                     const feed_cap_limits &lim, double path_acc, double path_jerk);
+
+// How much of one limit a profile uses: its largest ratio to it, and the path length over which
+// it binds (the samples within 1 % of it, each counting the stretch v*T it covers).
+struct limit_use {
+    std::string limit; // "X velocity", "path jerk", "cruise feed", ...
+    double worst = 0;
+    double binding = 0; // mm
+};
+
+// The use of every limit of `b` by `p` (sample k at the driver's travel s_k, its motion split
+// onto the axes by compute_axial_vaj there): per axis with a limit its velocity, acceleration and
+// jerk (and the steps at curvature jumps), then the cruise feed, the geometric caps and the path
+// acceleration and jerk when they are limits; and, last, "any limit": the length over which at
+// least one binds. An axis the path never moves along shows ratio 0.
+std::vector<limit_use> limit_usage(const feed_profile &p, const arc_table &arc,
+                                   const feed_bounds &b);
 
 } // namespace nurbs_interp

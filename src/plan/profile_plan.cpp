@@ -76,8 +76,7 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
                         double target, double slack, const std::string &source) {
     const double travel = feed_profile_travel(prof, m.period);
     if (!(travel > target - 1e-3))
-        throw plan_error(source + ": the axis limits allow no feed at s = " +
-                         fmt("%.6f", travel) +
+        throw plan_error(source + ": the axis limits allow no feed at s = " + fmt("%.6f", travel) +
                          " mm (a sharp turn or a stop of the "
                          "parametrisation away from a knot); nothing written");
     const axis_check c = check_profile_axes(prof, arc, m);
@@ -91,11 +90,11 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
 void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
                   const capped_request &req, const std::string &source) {
     const double T = m.period;
-    plan.profile = plan.lim.machine ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target,
-                                                           plan.path_acc, plan.path_jerk, T,
-                                                           &plan.stats)
-                                    : feed_plan_capped(plan.cap, plan.target, plan.path_acc,
-                                                       plan.path_jerk, T, &plan.stats);
+    plan.profile = plan.lim.machine
+                       ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target, plan.path_acc,
+                                              plan.path_jerk, T, &plan.stats)
+                       : feed_plan_capped(plan.cap, plan.target, plan.path_acc, plan.path_jerk, T,
+                                          &plan.stats);
     refuse_non_finite(plan.profile, source);
     if (plan.lim.machine) verify_axes(plan.profile, arc, m, plan.target, req.axis_slack, source);
     if (T != SERVO_PERIOD) plan.profile.period = T;
@@ -117,8 +116,8 @@ void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_req
     const feed_profile &prof = plan.profile;
     const double T = m.period;
     const feed_limit_ratios r = feed_limits_check(
-        prof, [&](double s0, double s1) { return feed_cap_min(plan.cap, s0, s1); },
-        plan.path_acc, plan.path_jerk, T);
+        prof, [&](double s0, double s1) { return feed_cap_min(plan.cap, s0, s1); }, plan.path_acc,
+        plan.path_jerk, T);
     if (req.geometric)
         std::fprintf(out,
                      "  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2, cruise "
@@ -143,6 +142,108 @@ void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_req
                      "  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
                      limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
         print_binding(out, plan, arc);
+    }
+}
+
+feed_bounds optimal_bounds(const capped_request &req, const machine_limits &m, bool path_given) {
+    feed_bounds b;
+    b.machine = m;
+    b.cruise = req.cruise;
+    const bool path = path_given || !machine_has_axes(m);
+    b.path_acc = path ? req.acc : HUGE_VAL;
+    b.path_jerk = path ? req.jerk : HUGE_VAL;
+    b.geometric = req.geometric;
+    b.chord_tol = req.chord_tol;
+    b.centripetal = req.centripetal;
+    return b;
+}
+
+optimal_profile plan_profile_optimal(const arc_table &arc, const feed_bounds &b, double target,
+                                     const std::string &source, const optimal_options &opt,
+                                     const std::function<void(double)> &progress) {
+    optimal_profile plan;
+    plan.bounds = b;
+    plan.target = target;
+    const std::vector<double> corners = curve_corners(arc.curve);
+    plan.corners = corners.size();
+    try {
+        plan.profile = plan_optimal(arc, b, corners, target, opt, &plan.stats, progress);
+        plan.realised_share = opt.realised_share;
+    } catch (const plan_error &e) {
+        throw plan_error(source + ": " + e.what() + "; nothing written");
+    }
+    refuse_non_finite(plan.profile, source);
+    if (b.machine.period != SERVO_PERIOD) plan.profile.period = b.machine.period;
+    return plan;
+}
+
+void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_table &arc) {
+    const feed_bounds &b = plan.bounds;
+    const feed_profile &prof = plan.profile;
+    const double T = b.machine.period;
+    const optimal_stats &st = plan.stats;
+    auto limit = [](double x, const char *unit) {
+        return x < HUGE_VAL ? fmt("%g", x) + " " + unit : std::string("none");
+    };
+    if (machine_has_axes(b.machine))
+        std::fprintf(out, "  axes %s\n", machine_text(b.machine).c_str());
+    std::fprintf(out,
+                 "  path: cruise %g mm/s, acceleration %s, jerk %s%s; servo period %g s; %zu rests "
+                 "at corners\n",
+                 b.cruise, limit(b.path_acc, "mm/s^2").c_str(),
+                 limit(b.path_jerk, "mm/s^3").c_str(),
+                 machine_has_axes(b.machine) && b.path_acc == HUGE_VAL
+                     ? " (the axes' own limits bind instead)"
+                     : "",
+                 T, plan.corners);
+    if (!st.sharp.empty()) {
+        std::string where;
+        for (double s : st.sharp)
+            where += (where.empty() ? "" : ", ") + fmt("%.6f", s);
+        std::fprintf(out,
+                     "  rests where the path turns sharply away from a knot (|C'| vanishes: a cusp "
+                     "or a reversal): s = %s mm\n",
+                     where.c_str());
+    }
+    if (b.geometric)
+        std::fprintf(out, "  curvature-limited: chord tolerance %g mm, centripetal %g mm/s^2\n",
+                     b.chord_tol, b.centripetal);
+    std::fprintf(out,
+                 "  planner: time-optimal, %zu grid nodes, %d linear programmes, every limit "
+                 "planned at %g %% below itself (%d plan%s); the motion realised in steps of "
+                 "one period kept within %g %% of the jerk limits\n",
+                 st.nodes, st.passes, 100 * st.margin, st.tries, st.tries == 1 ? "" : "s",
+                 100 * plan.realised_share);
+    std::fprintf(out, "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
+                 feed_profile_travel(prof, T), *std::max_element(prof.v.begin(), prof.v.end()));
+    std::fprintf(out,
+                 "  duration %.6f s (%zu periods); acceleration-limited time on the planner's grid "
+                 "%.6f s (a jerk-limited plan cannot be faster than that, to the grid's "
+                 "resolution)\n",
+                 double(prof.v.size() - 1) * T, prof.v.size() - 1, st.acc_limited_time);
+    std::fprintf(out, "  per limit, the largest ratio to it and where it binds (within 1 %%, "
+                      "share of the path):\n");
+    const double travel = feed_profile_travel(prof, T);
+    const std::vector<limit_use> use = limit_usage(prof, arc, b);
+    for (int k = 0; k < 3; ++k) {
+        bool moves = false, limited = false;
+        for (const limit_use &u : use)
+            if (u.limit.rfind(std::string(AXIS_NAMES[k]) + " ", 0) == 0) {
+                limited = true;
+                moves = moves || u.worst > 0;
+            }
+        if (limited && !moves)
+            std::fprintf(out, "    %s: the path does not move along it (no limit of it binds)\n",
+                         AXIS_NAMES[k]);
+    }
+    for (const limit_use &u : use) {
+        if (u.worst == 0 && u.limit != "any limit") continue;
+        if (u.limit == "any limit")
+            std::fprintf(out, "    some limit binds over %.1f %% of the path\n",
+                         100 * u.binding / travel);
+        else
+            std::fprintf(out, "    %-32s %.9f  %5.1f %%\n", u.limit.c_str(), u.worst,
+                         100 * u.binding / travel);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "plan/feed_cap.hpp"
 #include "io/feed_profile.hpp"
 #include "plan/machine.hpp"
+#include "plan/optimal_plan.hpp"
 #include "core/nurbs.hpp"
 
 namespace nurbs_interp {
@@ -64,5 +66,40 @@ void refuse_non_finite(const feed_profile &p, const std::string &source);
 // cap and the path limits; with axis limits the worst axis quantity and what binds where.
 void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_request &req,
                        const arc_table &arc, const machine_limits &m);
+
+// Which planner plans a capped profile.
+enum class planner_kind {
+    optimal, // the time-optimal planner (optimal_plan.hpp): every limit as itself, near the
+             // shortest time they allow
+    shares   // the earlier planner: each axis's budget split in fixed shares (feed_cap.hpp)
+};
+
+// Returns the limits of a time-optimal plan: the machine's axes; the cruise feed; the path
+// acceleration and jerk of `req` unless the machine has axis limits and they were not asked for
+// (`path_given`: the machine's axes replace the path defaults); the geometric caps when asked.
+feed_bounds optimal_bounds(const capped_request &req, const machine_limits &m, bool path_given);
+
+// A time-optimal plan and what it was planned against.
+struct optimal_profile {
+    feed_bounds bounds;
+    feed_profile profile;
+    optimal_stats stats;
+    double target = 0;       // mm
+    std::size_t corners = 0; // rests inside the path
+    double realised_share = 0;
+};
+
+// Plans the profile from rest at 0 to rest at `target` with a rest at every corner of the
+// curve of `arc`, then checks it sample by sample; `progress` is shown on a terminal. Throws
+// plan_error naming `source` when no plan is found or a sample is not finite (nothing is
+// written then).
+optimal_profile plan_profile_optimal(const arc_table &arc, const feed_bounds &b, double target,
+                                     const std::string &source, const optimal_options &opt = {},
+                                     const std::function<void(double)> &progress = {});
+
+// Prints the summary lines of a time-optimal plan to `out`, each indented by two blanks: the
+// limits, target and travel, the duration beside the acceleration-limited bound, and for every
+// limit its largest ratio and the share of the path where it binds.
+void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_table &arc);
 
 } // namespace nurbs_interp
