@@ -73,7 +73,7 @@ double policy_step(const compare_method &method, const compare_step &in, joint_p
         const double to_joint =
             adaptiveSimpsons(G_joint_integrand, at.curve, at.u, before, 1e-12, 30);
         const double remaining = at.v * at.T - to_joint;
-        if (remaining < -tol) break; // the method's parameter is short of the joint after all
+        if (!(remaining >= -tol)) break; // the method's parameter is short of the joint after all
         // A landing on the joint is a crossing with nothing left: the tool goes to the joint
         // (to its last parameter before it, where the step's length is the near side's), and
         // the next period, which has the joint ahead at no distance, steps from it with the far
