@@ -32,7 +32,7 @@ int col_p(std::size_t i) {
 inline constexpr double SLOPE_PENALTY = 1e-5;
 // The lowest feed (mm/s) a jerk row is restricted at: below it the tangent's slope would grow
 // without bound.
-inline constexpr double Y_FLOOR = 1e-3;
+inline constexpr double Y_FLOOR = 1e-6;
 // How far x may fall from one pass to the next (a factor): the tangent gives more room at a
 // lower x, which a single node could otherwise take by dropping almost to rest.
 inline constexpr double TRUST_DROP = 4;
@@ -229,8 +229,8 @@ class window_lp {
     const path_node &node(std::size_t i) const { return nodes_[first_ + i]; }
 
     void set_jerk_row(const jerk_row &r, double c, double bound) {
-        lp_.modifyCoefficient(r.up, col_x(r.node), r.dk + c);
-        lp_.modifyCoefficient(r.down, col_x(r.node), -r.dk + c);
+        lp_.modifyCoefficient(r.up, col_x(r.node), r.dk + c, true);
+        lp_.modifyCoefficient(r.down, col_x(r.node), -r.dk + c, true);
         lp_.setRowUpper(r.up, bound);
         lp_.setRowUpper(r.down, bound);
     }
@@ -253,9 +253,12 @@ class window_lp {
         const double cd_o = (o > i ? 1 : -1) / h, cd_i = -cd_o; // x'' = cd_o d_o + cd_i d_i
         auto rows = [&](double t, double kap, double dk, double limit) {
             const double ci = 0.5 * t * cd_i + 1.5 * kap, co = 0.5 * t * cd_o;
-            const int up = r.add({{col_x(i), dk}, {col_d(i), ci}, {col_d(o), co}}, -HUGE_VAL, 0);
-            const int down =
-                r.add({{col_x(i), -dk}, {col_d(i), -ci}, {col_d(o), -co}}, -HUGE_VAL, 0);
+            // x's entry is always made (1 stands for it until the pass sets it): adding an entry
+            // to the solver's packed matrix later moves the whole matrix.
+            r.add_term(r.count, col_x(i), 1);
+            const int up = r.add({{col_d(i), ci}, {col_d(o), co}}, -HUGE_VAL, 0);
+            r.add_term(r.count, col_x(i), 1);
+            const int down = r.add({{col_d(i), -ci}, {col_d(o), -co}}, -HUGE_VAL, 0);
             jrows_.push_back({up, down, i, scale * limit, dk});
         };
         for (int k = 0; k < 3; ++k) {
