@@ -23,10 +23,10 @@ using namespace nurbs_interp;
 
 namespace {
 
-constexpr double MARGIN = 0.5; // default: travel = curve length - MARGIN, mm
+constexpr double MARGIN = PLAN_END_MARGIN; // default: travel = curve length - MARGIN, mm
 
 struct options {
-    std::string out = "fprof.txt", curve = "S1200X30quorbel.nurbs";
+    std::string out = "fprof.txt", curve; // curve: the bundled one when not given
     double length = 0;
     capped_request req{250, 2500, 50000, 0.001, 0}; // centripetal 0: --acc
     machine_options machine;
@@ -134,7 +134,9 @@ void add_options(CLI::App &app, options &o) {
         ->check(finite_in(0, 0.5))
         ->capture_default_str();
     CLI::Option *curve =
-        app.add_option("--curve", o.curve, "target = length of this curve file - 0.5 mm")
+        app.add_option("--curve", o.curve,
+                       "target = length of this curve file - 0.5 mm (default: the bundled curve, "
+                       "data/S1200X30quorbel.nurbs)")
             ->type_name("CURVE")
             ->capture_default_str();
     CLI::Option *length =
@@ -254,12 +256,15 @@ int main(int argc, char **argv) {
     options o;
     CLI::App *cli = nullptr;
     return tool_main(
-        argc, argv, "make_profile", DESCRIPTION, with_outputs_help(FOOTER),
+        argc, argv, "make_profile", DESCRIPTION,
+        with_outputs_help(std::string(FOOTER) + "\n\nBundled data: " + DEFAULT_DATA_RULE),
         [&](CLI::App &app) {
             add_options(app, o);
             cli = &app;
         },
         [&] {
+            if (o.curve.empty() && o.length == 0)
+                o.curve = default_data("data/S1200X30quorbel.nurbs");
             const machine_limits m = machine_from(o.machine);
             o.path_given = cli->count("--acc") + cli->count("--jerk") > 0;
             const bool capped = o.req.geometric || machine_has_axes(m);

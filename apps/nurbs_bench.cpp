@@ -2,7 +2,9 @@
 // profile, measuring the true arc length of every step, and prints the loop's duration.
 #include <cstdio>  // fopen, printf
 #include <cstring> // strcmp for --help
+#include <string>  // the table check's message
 
+#include "core/curve_identity.hpp"
 #include "core/interpolate.hpp"
 #include "io/curve_load.hpp"
 #include "core/nurbs.hpp"
@@ -25,7 +27,9 @@ int main(int argc, char **argv) {
             "true arc length of every step (adaptive Simpson, 1e-12, depth 30), and prints\n"
             "\"deltaT=<microseconds>\": the time of that loop, in whole microseconds.\n"
             "Exit status 0; 255 (-1) when an input cannot be read or nurbs_out.txt cannot be\n"
-            "created. Other arguments are ignored.\n");
+            "created, or when the curve is not the one the compiled-in table was made for (its\n"
+            "control points, degree and checksum: fit a table for it with fcp_fit and rebuild).\n"
+            "Other arguments are ignored.\n");
         return 0;
     }
     std::FILE *fid = nullptr;
@@ -44,6 +48,18 @@ int main(int argc, char **argv) {
         nurbs_curve_alloc_file("S1200X30quorbel.nurbs", &curve);
     } catch (const nurbs_file_error &e) {
         report_load_error(e);
+        return -1;
+    }
+    // The compiled-in table follows u(s) of one curve; on any other it would time steps to the
+    // wrong parameters as if nothing were wrong.
+    const std::string other = identity_mismatch(fcp_builtin_identity(), curve);
+    if (!other.empty()) {
+        std::fprintf(stderr,
+                     "S1200X30quorbel.nurbs: not the curve the compiled-in feedrate correction "
+                     "table was made for (table: %s); fit a table for it with fcp_fit -o "
+                     "src/core/FCP_init.hpp and rebuild\n",
+                     other.c_str());
+        nurbs_curve_free(&curve);
         return -1;
     }
     Len = measure_length_with_progress(&curve, "measuring the curve length:");

@@ -1,9 +1,11 @@
 // Steps across joints: the split policy against the through policy on curves with joints (a
 // circle with doubled knots, a stadium whose straight edge is shorter than one step), and the
 // policy step itself with test doubles: a step that lands on a joint, two joints in one step, a
-// joint in the last step, the restart of a method's history.
+// joint in the last step, the restart of a method's history; and every method landing exactly
+// on a joint at a constant feed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "compare/joint_step.hpp"
@@ -111,22 +113,42 @@ double tenth_step(const compare_step &in) {
 }
 int G_restarts = 0;
 
-TEST(JointStep, ALandingOnAJointIsNoSplitAndAHistoryStartsOverAtOne) {
+// The speed of the test double's "line", 10 mm per unit of u.
+double ten(double, void *) {
+    return 10.0;
+}
+
+TEST(JointStep, ALandingOnAJointEndsOnItAndTheNextPeriodStartsOverFromIt) {
     // The policy step alone, with joints at u = 0.5 and 0.7 on a 10 mm "line" (s = 10 u).
+    set_joint_integrand(ten);
     const joint_list joints{{0.5, 0.7}, {5.0, 7.0}};
     compare_method m{"tenth", "", tenth_step, [] { ++G_restarts; }};
     double restart = -1;
-    // Ending exactly on the joint: the method's own step, from where it stands.
+    // Ending on the joint, exactly or within rounding on either side: the tool goes to the
+    // joint (its last parameter before it), the method does not step across it.
+    const double before = std::nextafter(0.5, 0.0);
+    for (double u0 : {0.25, 0.25 + 1e-13, 0.25 - 1e-13}) {
+        G_starts.clear();
+        const compare_step onto{u0, 2.5, 250, 0, 0, 0, 0.01, nullptr};
+        EXPECT_EQ(policy_step(m, onto, joint_policy::split, joints, &restart), before) << u0;
+        EXPECT_TRUE(G_starts.empty()) << u0;
+    }
+    // The next period has the joint ahead at no distance: the method starts over from the
+    // joint, its motion counted from the period's start.
     G_starts.clear();
-    const compare_step onto{0.25, 2.5, 250, 0, 0, 0, 0.01, nullptr};
-    EXPECT_EQ(policy_step(m, onto, joint_policy::split, joints, &restart), 0.5);
-    EXPECT_EQ(G_starts, std::vector<double>{0.25});
-    EXPECT_EQ(restart, -1);
-    // Starting on it: no joint ahead within the step, the method's own step.
-    G_starts.clear();
-    EXPECT_EQ(policy_step(m, {0.5, 5.0, 100, 0, 0, 0, 0.01, nullptr}, joint_policy::split, joints,
-                          &restart),
+    G_restarts = 0;
+    EXPECT_EQ(policy_step(m, {before, 5.0, 100, 0, 0, 0, 0.01, nullptr}, joint_policy::split,
+                          joints, &restart),
               0.6);
+    EXPECT_EQ(G_starts, std::vector<double>{0.5});
+    EXPECT_EQ(G_restarts, 1);
+    EXPECT_EQ(restart, 0.0);
+    // Short of the joint by more than rounding (1e-6 mm): the method's own step.
+    G_starts.clear();
+    EXPECT_EQ(policy_step(m, {0.25 - 1e-7, 2.5, 250, 0, 0, 0, 0.01, nullptr}, joint_policy::split,
+                          joints, &restart),
+              0.5 - 1e-7);
+    EXPECT_EQ(G_starts, std::vector<double>{0.25 - 1e-7});
     EXPECT_FALSE(crosses_joint(joints, 0.25, 0.5)) << "ending on a joint is not crossing it";
     EXPECT_TRUE(crosses_joint(joints, 0.45, 0.55));
     // The through policy never splits.
@@ -135,6 +157,52 @@ TEST(JointStep, ALandingOnAJointIsNoSplitAndAHistoryStartsOverAtOne) {
                 &restart);
     EXPECT_EQ(G_starts, std::vector<double>{0.45});
     EXPECT_EQ(crosses_joint(joints, 0.45, 0.7), true);
+    set_joint_integrand(nullptr);
+}
+
+// A quarter circle 80 mm long (radius 160 / pi) and a straight edge of 50 mm, degree 2, a
+// doubled knot between: |C'| and the curvature jump at the joint, s = 80 mm = 1280 x 0.0625.
+curve_def arc_then_edge() {
+    const double R = 160 / M_PI, w = std::sqrt(0.5);
+    curve_def d;
+    d.deg = 2;
+    d.points = {{R, 0, 0, 1}, {R, R, 0, w}, {0, R, 0, 1}, {-25, R, 0, 1}, {-50, R, 0, 1}};
+    d.knots = {0, 0, 0, 1, 1, 2, 2, 2};
+    return d;
+}
+
+TEST(JointStep, EveryMethodLandsExactlyOnAJointAtAMultipleOfTheStep) {
+    // At a constant 250 mm/s the 1280th period ends on the joint at s = 80 mm, on the rounded
+    // rectangle (an edge, then a corner arc) and on an arc followed by an edge. Under split
+    // the landing and the periods after it miss by no more than a method misses on either
+    // side of the joint (or the landing's rounding, JOINT_LANDING_TOL of the step), and the
+    // positions reached imply no more axis jerk at the landing than the path's own (the
+    // curvature's jump).
+    for (const curve_def &d : {rounded_rectangle(100, 60, 10), arc_then_edge()}) {
+        test_curves::measured_curve m(d);
+        ASSERT_NEAR(joints_of(m.arc).s[0], 80.0, 1e-12);
+        const feed_profile prof = test_util::make_profile(1400, [](std::size_t) { return 250.0; });
+        for (const compare_method &method : compare_methods()) {
+            if (method.table) continue; // FCP needs a table for this curve (the session fits one)
+            const method_result r = run_policy(method, m, prof, joint_policy::split);
+            ASSERT_FALSE(r.failed) << method.name << ": " << r.reason;
+            // What the method misses on either side of the joint, away from it.
+            double sides = 0;
+            for (std::size_t i = 1200; i < 1400; ++i)
+                if (i < 1270 || i > 1290) sides = std::max(sides, r.rel_err[i]);
+            const double bound = std::max(2 * sides, 2 * JOINT_LANDING_TOL) + 1e-12;
+            for (std::size_t i : {1279, 1280, 1281})
+                EXPECT_LE(r.rel_err[i], bound) << method.name << " at period " << i;
+            EXPECT_LE(r.axis_jerk[1279], 2 * r.axis_jerk[1281] + 1) << method.name;
+        }
+    }
+    // Through the joint, RK2 steps from the arc's derivatives onto the edge: the case split is
+    // for (7e-4 of the step at the landing).
+    test_curves::measured_curve m(arc_then_edge());
+    const feed_profile prof = test_util::make_profile(1400, [](std::size_t) { return 250.0; });
+    const method_result through =
+        run_policy(*find_compare_method("RK2"), m, prof, joint_policy::through);
+    EXPECT_GT(through.rel_err[1279], 1e-5);
 }
 
 TEST(JointStep, AdamsMoultonStartsItsHistoryOverAtTheJoint) {

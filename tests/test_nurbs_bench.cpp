@@ -84,4 +84,34 @@ TEST(Driver, FailuresNameTheFileAndStopBeforeTiming) {
     }
 }
 
+TEST(Driver, ACurveTheCompiledInTableWasNotMadeForIsRefusedNamingFcpFit) {
+    // Under the bundled name: a nine-point circle, and the bundled curve with one coordinate
+    // changed in its last digit (same count, degree and length to 1e-12: only the checksum
+    // tells). Neither runs on the table of the bundled curve.
+    const std::string bundled =
+        read_file(std::string(NURBS_BUNDLED_DATA) + "/S1200X30quorbel.nurbs");
+    const std::size_t x = bundled.find("\nX", bundled.size() / 2);
+    ASSERT_NE(x, std::string::npos);
+    const std::size_t digit = bundled.find_first_of("\t", x + 2) - 1;
+    std::string nudged = bundled;
+    nudged[digit] = nudged[digit] == '1' ? '2' : '1';
+    for (const std::string &curve :
+         {std::string(
+              "N9\tL2\tD2\nX50\tY0\tP1\nX50\tY50\tP0.7071067811865476\nX0\tY50\tP1\n"
+              "X-50\tY50\tP0.7071067811865476\nX-50\tY0\tP1\nX-50\tY-50\tP0.7071067811865476\n"
+              "X0\tY-50\tP1\nX50\tY-50\tP0.7071067811865476\nX50\tY0\tP1\n"),
+          nudged}) {
+        bench_dir b(false);
+        write_file(b.dir.file("S1200X30quorbel.nurbs"), curve);
+        write_file(b.dir.file("fprof.txt"), "N=2\n100 0 0\n100 0 0\n");
+        EXPECT_EQ(b.run_bench(), 255);
+        EXPECT_EQ(read_file(b.out), "") << "no deltaT";
+        const std::string err = read_file(b.err);
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        EXPECT_NE(err.find("fcp_fit"), std::string::npos) << err;
+        EXPECT_NE(err.find("compiled-in feedrate correction table"), std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(b.dir.file("nurbs_out.txt")));
+    }
+}
+
 } // namespace

@@ -184,6 +184,7 @@ TEST(OptimalPlan, ALineTakesTheSevenPhaseSCurveTime) {
     }
 }
 
+
 TEST(OptimalPlan, AnAxisAlignedSquareRestsAtItsCornersAndTakesFourSCurves) {
     // A square of side 50 as a degree-2 curve with doubled knots: four straight edges, each at
     // constant speed, corners at u = 1/4, 1/2, 3/4.

@@ -368,13 +368,11 @@ TEST(ToolLengths, ACircleIsTwoPiRLongHoweverItIsWritten) {
               std::string::npos);
     EXPECT_NE(tool(dir, "make_curve --report c9.nurbs").out.find("length: 314.159265359 mm"),
               std::string::npos);
-    // fcp_fit measures the length as the driver does too, and says where the two part.
+    // fcp_fit ends the table at the accurate length, not where the driver's quadrature over
+    // the whole curve (282.84 mm on this circle) would.
     const tool_run fit = tool(dir, "fcp_fit --format data -o t.txt c9.nurbs");
     ASSERT_EQ(fit.status, 0) << fit.err;
-    EXPECT_NE(fit.err.find("measures 282.84271247461902 mm, the per-span length is "
-                           "314.15926535897933 mm"),
-              std::string::npos)
-        << fit.err;
+    EXPECT_EQ(fit.err, "");
     EXPECT_NE(fit.out.find("curve length 314.15926535897933 mm"), std::string::npos) << fit.out;
     // --length is checked against the true length, not the driver's.
     EXPECT_EQ(
@@ -403,6 +401,38 @@ TEST(ToolTables, ATableThatMissesByMoreThanAStepIsNotWritten) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("a step across a joint on the piece it starts on misses by up to"),
               std::string::npos);
+}
+
+TEST(ToolTables, ATargetEChoosesTheCountAndTheHeaderNamesTheCurve) {
+    temp_dir dir;
+    write_curve(dir, "c9.nurbs", test_curves::circle9(50));
+    tool_run r = tool(dir, "fcp_fit --tolerance 1e-9 --format data -o t.txt c9.nurbs");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // "E <= 1e-09 mm took N pieces (N + 1 breakpoints)", and the table file holds N + 1.
+    const std::size_t at = r.out.find("E <= 1e-09 mm took ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const int pieces = std::stoi(r.out.substr(at + 19));
+    EXPECT_NE(read_file(dir.file("t.txt"))
+                  .find("FCP table: " + std::to_string(pieces + 1) + " breakpoints"),
+              std::string::npos);
+    const std::size_t e = r.out.find("E = max |S(u_table(s)) - s| = ");
+    ASSERT_NE(e, std::string::npos) << r.out;
+    EXPECT_LE(std::stod(r.out.substr(e + 30)), 1e-9);
+    // A count and a target at once is a wrong command line; a target below what the arithmetic
+    // resolves is refused, nothing written.
+    EXPECT_EQ(tool(dir, "fcp_fit --tolerance 1e-9 --breakpoints 41 -o u.txt c9.nurbs").status, 2);
+    r = tool(dir, "fcp_fit --tolerance 1e-15 -o u.txt c9.nurbs");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("below what the arithmetic resolves"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("u.txt")));
+    // The header says which curve the table was made for: its count, degree and length.
+    r = tool(dir, "fcp_fit --breakpoints 41 -o t.hpp c9.nurbs");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string header = read_file(dir.file("t.hpp"));
+    EXPECT_NE(header.find("FCP_CURVE_POINTS = 9;"), std::string::npos);
+    EXPECT_NE(header.find("FCP_CURVE_DEGREE = 2;"), std::string::npos);
+    EXPECT_NE(header.find("FCP_CURVE_LENGTH = 314.15926535897933;"), std::string::npos);
+    EXPECT_NE(header.find("FCP_CURVE_CHECKSUM = 0x"), std::string::npos);
 }
 
 // ---------------------------------------------------------------- what a curve is

@@ -159,8 +159,10 @@ void add_options(CLI::App &app, options &o) {
         ->capture_default_str();
     app.add_option("--fcp-table", o.fcp_table,
                    "FCP's table: a file written by fcp_fit --format data, or \"builtin\" (default: "
-                   "the compiled-in one when its last breakpoint is this curve's length to 1e-9, "
-                   "else a table of 400 pieces fitted for this curve in-process)")
+                   "the compiled-in one when it was made for this curve (its points, degree and "
+                   "checksum), else one fitted for this curve in-process: the fewest pieces for "
+                   "E <= 1e-10 mm, or the 400 pieces with the smallest E where the curve allows "
+                   "no such table)")
         ->type_name("FILE|builtin");
     app.add_flag("--realtime", o.realtime,
                  "lock memory, pin to one CPU, ask for SCHED_FIFO, warm every method up on its "

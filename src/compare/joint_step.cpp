@@ -18,13 +18,20 @@ double table_at(const compare_step &in, double s) {
     return in.fcp ? fcp_runtime_u(*in.fcp, s, 0, in.T) : get_u_FCP(s, 0, in.T);
 }
 
-// FCP under split: when its target passes the next joint, the piece of the target.
+// Returns how far a commanded end may be from a joint and count as landing on it, mm.
+double landing_tol(const compare_step &in) {
+    return JOINT_LANDING_TOL * in.v * in.T;
+}
+
+// FCP under split: when its target lands on the next joint, the joint; when it passes it, the
+// piece of the target.
 double split_table_step(const compare_method &method, const compare_step &in,
                         const joint_list &joints) {
     const double target = in.v * in.T + in.s;
     const std::size_t k =
         std::upper_bound(joints.s.begin(), joints.s.end(), in.s) - joints.s.begin();
-    if (k == joints.s.size() || !(target > joints.s[k])) return method.step(in);
+    if (k == joints.s.size() || !(target >= joints.s[k] - landing_tol(in))) return method.step(in);
+    if (!(target > joints.s[k] + landing_tol(in))) return std::nextafter(joints.u[k], in.u);
     return table_at(in, target);
 }
 
@@ -54,10 +61,11 @@ double policy_step(const compare_method &method, const compare_step &in, joint_p
     if (policy == joint_policy::through || joints.u.empty()) return method.step(in);
     if (method.table) return split_table_step(method, in, joints);
     compare_step at = in;
+    const double tol = landing_tol(in);
     // As a controller does: the joints lie at known arc lengths, so a period whose commanded
-    // end passes the next one is split there before the method steps.
+    // end passes the next one, or lands on it, is split there before the method steps.
     for (std::size_t k = next_joint(joints, at.u);
-         k < joints.u.size() && joints.s[k] < at.s + at.v * at.T; ++k) {
+         k < joints.u.size() && joints.s[k] <= at.s + at.v * at.T + tol; ++k) {
         const double uj = joints.u[k];
         // To the last parameter before the joint: there the speed is the near side's (at the
         // joint itself the evaluator takes the far side's, a kink the quadrature would chase).
@@ -65,7 +73,12 @@ double policy_step(const compare_method &method, const compare_step &in, joint_p
         const double to_joint =
             adaptiveSimpsons(G_joint_integrand, at.curve, at.u, before, 1e-12, 30);
         const double remaining = at.v * at.T - to_joint;
-        if (!(remaining > 0)) break; // the method's parameter is short of the joint after all
+        if (!(remaining >= -tol)) break; // the method's parameter is short of the joint after all
+        // A landing on the joint is a crossing with nothing left: the tool goes to the joint
+        // (to its last parameter before it, where the step's length is the near side's), and
+        // the next period, which has the joint ahead at no distance, steps from it with the far
+        // side's derivatives and a history that starts there.
+        if (remaining <= tol) return before;
         const double rest = remaining / at.v;
         if (method.start) {
             method.start();

@@ -11,6 +11,10 @@
 //            with the derivatives on the far side; a method that keeps a history (Adams-Moulton)
 //            starts it over at the joint; FCP instead takes the piece of its target arc length
 //            (its table has a breakpoint on every joint). As many joints as the period passes.
+//            A period whose commanded end lands on a joint (to JOINT_LANDING_TOL of v T) is a
+//            crossing with nothing left: the tool goes to u_j (its last parameter before u_j,
+//            where the step's length is measured on the near side), and the next period starts
+//            from u_j as from any joint (the far side's derivatives, a new history).
 //            All of it is inside the timed cycle.
 #pragma once
 
@@ -25,6 +29,10 @@
 namespace nurbs_interp {
 
 enum class joint_policy { through, split };
+
+// A commanded end within this share of v T of a joint lands on it (see split above): rounding,
+// far below what any method misses a step by.
+inline constexpr double JOINT_LANDING_TOL = 1e-9;
 
 // Returns "through" or "split".
 const char *joint_policy_name(joint_policy p);

@@ -7,6 +7,8 @@
 // acceleration mm/s^2, jerk mm/s^3.
 #pragma once
 
+#include "plan/profile_plan.hpp" // PLAN_END_MARGIN
+
 #include <cstddef> // size_t
 #include <string>
 #include <vector>
@@ -60,7 +62,7 @@ inline constexpr double COMPARE_TRAVEL_TOL = 1e-9;
 inline constexpr double COMPARE_TRAVEL_REL = 1e-9;
 // make_profile plans a profile whose commanded travel ends this far short of the curve's
 // accurate length (mm), so that a method slightly ahead does not meet the curve's end.
-inline constexpr double PROFILE_END_SLACK = 0.5;
+inline constexpr double PROFILE_END_SLACK = PLAN_END_MARGIN;
 // Chord error: the distance of the curve from the segment C(u_k) C(u_k+1) is sampled at
 // this many evenly spaced parameters inside each step (the midpoint among them).
 inline constexpr int COMPARE_CHORD_POINTS = 15;

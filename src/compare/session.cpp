@@ -19,13 +19,54 @@ namespace nurbs_interp {
 
 namespace {
 
-// Measures `c.table` against the curve for steps of up to `step` mm; sets the refusal when it
-// misses by more than a whole step. Returns its E max.
-double check_table(fcp_choice &c, const arc_table &arc, double step) {
-    const fcp_accuracy acc = fcp_measure(*c.table, arc, 16, step);
+// Sets the refusal of `c` when its table, measured as `acc`, misses a step of `step` mm by more
+// than the step. Returns its E max.
+double refuse_if_missing(fcp_choice &c, const fcp_accuracy &acc, double step) {
     const std::string miss = fcp_table_miss(*c.table, acc, step);
     if (!miss.empty()) c.refusal = miss + " at the profile's top feed: not a table, not run";
     return acc.max_s_err;
+}
+
+// Fits FCP's table for the curve of `arc`: the fewest pieces for E <= FCP_FIT_TOLERANCE, or,
+// where the curve allows no such table (a reach across a strong knot or a tight bend: see
+// table_fit.hpp), the table of FCP_FIT_PIECES pieces with the smallest E; sets the note, or
+// the refusal when no table fits.
+void fit_in_process(fcp_choice &c, const arc_table &arc, const std::string &curve_name, double step,
+                    const std::string &builtin) {
+    const auto t0 = std::chrono::steady_clock::now();
+    progress_line line("fitting FCP's table for " + curve_name);
+    const auto shown = [&](double done) { line.show(done); };
+    const double length = arc_table_length(arc);
+    std::string target;
+    fcp_accuracy acc;
+    try {
+        try {
+            fcp_fit_result r = fcp_fit_tolerance(arc, length, FCP_FIT_TOLERANCE, step,
+                                                 FCP_FIT_MAX_PIECES, FCP_FIT_SAMPLES, shown);
+            c.table = std::move(r.table);
+            acc = r.acc;
+            target = "for E <= " + fmt("%.3g", FCP_FIT_TOLERANCE) +
+                     " mm: " + std::to_string(c.table->tht.size()) + " pieces";
+        } catch (const fit_error &e) {
+            c.table = fcp_fit(arc, length, FCP_FIT_PIECES + 1, step, shown);
+            acc = fcp_measure(*c.table, arc, FCP_FIT_SAMPLES, step);
+            target = "of " + std::to_string(FCP_FIT_PIECES) + " pieces with the smallest E (" +
+                     e.what() + ")";
+        }
+    } catch (const fit_error &e) {
+        line.done();
+        c.table.reset();
+        c.refusal = std::string("no table fits this curve: ") + e.what();
+        c.note = builtin + ", not this one, and " + c.refusal;
+        return;
+    }
+    const double e = c.e_max = refuse_if_missing(c, acc, step);
+    line.done();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    c.note = builtin + ", not this one: fitted a table " + target + ", in " + fmt("%.2f", secs) +
+             " s, E max " + fmt("%.3e", e) + " mm (" + std::to_string(FCP_FIT_SAMPLES) +
+             " samples per piece, steps of up to " + fmt("%g", step) + " mm)";
 }
 
 } // namespace
@@ -34,42 +75,29 @@ fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
                             const std::string &curve_name, double step) {
     fcp_choice c;
     const double length = arc_table_length(arc);
-    const double builtin = fcp_builtin_length();
-    const bool matches = std::fabs(builtin - length) <= 1e-9 * length;
+    const curve_identity made_for = fcp_builtin_identity();
+    const bool matches = identity_mismatch(made_for, *arc.curve).empty();
+    const std::string builtin = "FCP: the compiled-in table was made for a curve " +
+                                fmt("%.6f", made_for.length) + " mm long";
     if (option == "builtin" || (option.empty() && matches)) {
-        c.note = "FCP: the compiled-in table (made for a curve " + fmt("%.6f", builtin) +
+        c.note = "FCP: the compiled-in table (made for a curve " + fmt("%.6f", made_for.length) +
                  " mm long" +
                  (matches ? ": this one"
-                          : "; this curve is " + fmt("%.6f", length) + " mm, so its figures fail") +
+                          : "; this curve is " + fmt("%.6f", length) +
+                                " mm and not that one, so its figures fail") +
                  ")";
         return c;
     }
     if (!option.empty()) {
         c.table = fcp_table_read(option);
-        const double e = c.e_max = check_table(c, arc, step);
+        const double e = c.e_max =
+            refuse_if_missing(c, fcp_measure(*c.table, arc, FCP_FIT_SAMPLES, step), step);
         c.note = "FCP: the table of " + option + " (" + std::to_string(c.table->tht.size()) +
                  " pieces, last breakpoint " + fmt("%.6f", c.table->sbrk.back()) + " mm), E max " +
                  fmt("%.3e", e) + " mm on this curve";
         return c;
     }
-    const auto t0 = std::chrono::steady_clock::now();
-    progress_line line("fitting FCP's table for " + curve_name);
-    try {
-        c.table = fcp_fit(arc, length, 401, step, [&](double done) { line.show(done); });
-    } catch (const std::runtime_error &e) {
-        c.refusal = std::string("no table fits this curve: ") + e.what();
-        c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
-                 " mm long, not this one, and " + c.refusal;
-        return c;
-    }
-    const double e = c.e_max = check_table(c, arc, step);
-    line.done();
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    c.note = "FCP: the compiled-in table was made for a curve " + fmt("%.6f", builtin) +
-             " mm long, not this one: fitted a table of 400 pieces for it in " + fmt("%.2f", secs) +
-             " s, E max " + fmt("%.3e", e) + " mm (16 samples per piece, steps of up to " +
-             fmt("%g", step) + " mm)";
+    fit_in_process(c, arc, curve_name, step, builtin);
     return c;
 }
 

@@ -20,12 +20,24 @@ struct fcp_choice {
     double e_max = std::nan(""); // its E max on the curve, mm (NaN: not measured)
 };
 
+// The table fitted in process for a curve the compiled-in table was not made for: the fewest
+// pieces (at most FCP_FIT_MAX_PIECES) for E <= FCP_FIT_TOLERANCE mm, measured at
+// FCP_FIT_SAMPLES points per piece: 4e-7 of the shortest step the statistics count (1 mm/s
+// times 0.25 ms), so that FCP's figures are the method's, not a loose table's. Where no such
+// table exists (the curve's smallest E is larger), the FCP_FIT_PIECES pieces with the
+// smallest E.
+inline constexpr double FCP_FIT_TOLERANCE = 1e-10;
+inline constexpr int FCP_FIT_MAX_PIECES = 10000;
+inline constexpr int FCP_FIT_PIECES = 400;
+inline constexpr int FCP_FIT_SAMPLES = 16;
+
 // Returns the table FCP runs with: `option` names a table file, or is "builtin" for the
-// compiled-in one, or is empty: the compiled-in one when its last breakpoint is the curve's
-// length to 1e-9, else one of 400 pieces fitted for the curve now, for steps of up to `step`
-// mm (the top feed times the period; the note says how long that took and its E max). A table
-// from a file or fitted now is measured against the curve: one whose E max exceeds a whole step
-// is refused (`refusal` says why). Throws when a table file cannot be read.
+// compiled-in one, or is empty: the compiled-in one when it was made for this curve (its
+// count, degree and checksum, curve_identity.hpp), else one fitted for the curve now for steps
+// of up to `step` mm (the top feed times the period; the note says the target, how many pieces
+// and how long that took, and its E max). A table from a file or fitted now is measured
+// against the curve: one whose E max exceeds a whole step is refused (`refusal` says why).
+// Throws when a table file cannot be read.
 fcp_choice choose_fcp_table(const std::string &option, const arc_table &arc,
                             const std::string &curve_name, double step);
 

@@ -109,6 +109,11 @@ double nurbs_interp::fcp_builtin_length() {
     return FCP_SBRK[BRK_LEN - 1];
 }
 
+// Returns what the compiled-in table's header says it was made for.
+nurbs_interp::curve_identity nurbs_interp::fcp_builtin_identity() {
+    return {FCP_CURVE_POINTS, FCP_CURVE_DEGREE, FCP_CURVE_CHECKSUM, FCP_CURVE_LENGTH};
+}
+
 // Returns the table's u at s (same value as get_u_FCP(s, 0, T)); prints the search result.
 double FCP_eval(double s) {
     const int j = find_span(BRK_LEN, 0, s, FCP_SBRK);

@@ -12,8 +12,9 @@
 #include <array>  // a table row
 #include <vector> // a run-time table
 
-#include "geometric.hpp" // cart_point
-#include "nurbs.hpp"     // nurbs_curve, evaluation and arc length
+#include "curve_identity.hpp" // what the compiled-in table was made for
+#include "geometric.hpp"      // cart_point
+#include "nurbs.hpp"          // nurbs_curve, evaluation and arc length
 
 namespace nurbs_interp {
 
@@ -49,6 +50,10 @@ double fcp_runtime_u(const fcp_table &table, double s, double v, double T);
 
 // Returns the last breakpoint of the compiled-in table: the length of the curve it was made for.
 double fcp_builtin_length();
+
+// Returns the curve the compiled-in table was made for (its header says: count, degree,
+// checksum and accurate length).
+curve_identity fcp_builtin_identity();
 
 } // namespace nurbs_interp
 

@@ -61,22 +61,26 @@ bound_feed jump_feed_at(const cart_point &dk, const feed_bounds &b) {
     return c;
 }
 
-double rest_jerk_at(const path_frame &f, const feed_bounds &b) {
-    double j = b.path_jerk;
+namespace {
+
+// Returns the largest path quantity along the unit tangent t that keeps every axis's share
+// within its limit (axis k takes |t_k| of it), and within the path's own limit.
+double along_tangent(const cart_point &t, const std::array<double, 3> &axis, double path) {
     for (int k = 0; k < 3; ++k) {
-        const double t = std::fabs(axis_component(f.t, k));
-        if (b.machine.jerk[k] > 0 && t > 0) j = std::min(j, b.machine.jerk[k] / t);
+        const double share = std::fabs(axis_component(t, k));
+        if (axis[k] > 0 && share > 0) path = std::min(path, axis[k] / share);
     }
-    return j;
+    return path;
+}
+
+} // namespace
+
+double rest_jerk_at(const path_frame &f, const feed_bounds &b) {
+    return along_tangent(f.t, b.machine.jerk, b.path_jerk);
 }
 
 double rest_acc_at(const path_frame &f, const feed_bounds &b) {
-    double a = b.path_acc;
-    for (int k = 0; k < 3; ++k) {
-        const double t = std::fabs(axis_component(f.t, k));
-        if (b.machine.acc[k] > 0 && t > 0) a = std::min(a, b.machine.acc[k] / t);
-    }
-    return a;
+    return along_tangent(f.t, b.machine.acc, b.path_acc);
 }
 
 } // namespace nurbs_interp

@@ -32,7 +32,7 @@ int col_p(std::size_t i) {
 inline constexpr double SLOPE_PENALTY = 1e-5;
 // The lowest feed (mm/s) a jerk row is restricted at: below it the tangent's slope would grow
 // without bound.
-inline constexpr double Y_FLOOR = 1e-3;
+inline constexpr double Y_FLOOR = 1e-6;
 // How far x may fall from one pass to the next (a factor): the tangent gives more room at a
 // lower x, which a single node could otherwise take by dropping almost to rest.
 inline constexpr double TRUST_DROP = 4;
@@ -229,8 +229,8 @@ class window_lp {
     const path_node &node(std::size_t i) const { return nodes_[first_ + i]; }
 
     void set_jerk_row(const jerk_row &r, double c, double bound) {
-        lp_.modifyCoefficient(r.up, col_x(r.node), r.dk + c);
-        lp_.modifyCoefficient(r.down, col_x(r.node), -r.dk + c);
+        lp_.modifyCoefficient(r.up, col_x(r.node), r.dk + c, true);
+        lp_.modifyCoefficient(r.down, col_x(r.node), -r.dk + c, true);
         lp_.setRowUpper(r.up, bound);
         lp_.setRowUpper(r.down, bound);
     }
@@ -253,9 +253,12 @@ class window_lp {
         const double cd_o = (o > i ? 1 : -1) / h, cd_i = -cd_o; // x'' = cd_o d_o + cd_i d_i
         auto rows = [&](double t, double kap, double dk, double limit) {
             const double ci = 0.5 * t * cd_i + 1.5 * kap, co = 0.5 * t * cd_o;
-            const int up = r.add({{col_x(i), dk}, {col_d(i), ci}, {col_d(o), co}}, -HUGE_VAL, 0);
-            const int down =
-                r.add({{col_x(i), -dk}, {col_d(i), -ci}, {col_d(o), -co}}, -HUGE_VAL, 0);
+            // x's entry is always made (1 stands for it until the pass sets it): adding an entry
+            // to the solver's packed matrix later moves the whole matrix.
+            r.add_term(r.count, col_x(i), 1);
+            const int up = r.add({{col_d(i), ci}, {col_d(o), co}}, -HUGE_VAL, 0);
+            r.add_term(r.count, col_x(i), 1);
+            const int down = r.add({{col_d(i), -ci}, {col_d(o), -co}}, -HUGE_VAL, 0);
             jrows_.push_back({up, down, i, scale * limit, dk});
         };
         for (int k = 0; k < 3; ++k) {
@@ -394,6 +397,24 @@ std::vector<window_span> windows_over(const std::vector<path_node> &nodes,
     }
 }
 
+// Makes every interval's quadratic end exactly at the next node's x: the solver meets the rows
+// x_{i+1} - x_i = h (x'_i + x'_{i+1}) / 2 only to its tolerance (about 1e-8 of x), and that much
+// of a step in v between samples 10 us apart is a jerk above the limit. x is rebuilt from the
+// first node by the rows themselves, and what that leaves at the last node (pinned) spread
+// evenly over the stretch.
+void close_quadratics(grid_feed &g) {
+    const std::size_t n = g.s.size();
+    if (n < 2) return;
+    const double end = g.x[n - 1];
+    std::vector<double> x(n);
+    x[0] = g.x[0];
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        x[i + 1] = x[i] + 0.5 * (g.s[i + 1] - g.s[i]) * (g.d[i] + g.d[i + 1]);
+    const double miss = end - x[n - 1], length = g.s[n - 1] - g.s[0];
+    for (std::size_t i = 0; i < n; ++i)
+        g.x[i] = std::max(x[i] + miss * (g.s[i] - g.s[0]) / length, 0.0);
+}
+
 } // namespace
 
 std::vector<double> node_caps(const std::vector<path_node> &nodes, const feed_bounds &b,
@@ -494,6 +515,7 @@ jerk_pass_result jerk_pass(const std::vector<path_node> &nodes, const feed_bound
         if (pass > 1 && value - last <= opt.tolerance * std::fabs(value)) break;
         last = value;
     }
+    close_quadratics(g);
     res.ok = true;
     return res;
 }

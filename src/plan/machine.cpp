@@ -114,10 +114,13 @@ std::pair<double, int> jump_jerk_ratio(const cart_point &dk, const machine_limit
 std::string machine_text(const machine_limits &m) {
     if (!machine_has_axes(m)) return "";
     auto three = [](const std::array<double, 3> &x) {
-        return fmt("%g", x[0]) + "," + fmt("%g", x[1]) + "," + fmt("%g", x[2]);
+        std::string t;
+        for (int k = 0; k < 3; ++k)
+            t += (k ? "," : "") + (x[k] > 0 ? fmt("%g", x[k]) : std::string("none"));
+        return t;
     };
     return "X,Y,Z velocity " + three(m.vel) + " mm/s, acceleration " + three(m.acc) +
-           " mm/s^2, jerk " + three(m.jerk) + " mm/s^3 (0: none)";
+           " mm/s^2, jerk " + three(m.jerk) + " mm/s^3";
 }
 
 } // namespace nurbs_interp

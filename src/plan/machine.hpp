@@ -81,8 +81,8 @@ enum class limit_kind {
     jump_jerk
 };
 
-// Returns the axis limits as text ("X,Y,Z velocity .. mm/s, acceleration .., jerk .. (0: none)"),
-// "" when none is given.
+// Returns the axis limits as text ("X,Y,Z velocity 250,250,none mm/s, acceleration ..., jerk
+// ..."; "none" where a limit is not given), "" when none is.
 std::string machine_text(const machine_limits &m);
 
 // Returns a name for messages ("X acceleration", "path jerk", ...); axis is 0..2 for axis kinds.

@@ -79,6 +79,9 @@ rest_curve rest_curve_for(const path_frame &inside, const path_frame &outside,
     const double A = scale * rest_acc_at(inside, b);
     if (!(J > 0 && J < HUGE_VAL && A > 0 && A < HUGE_VAL))
         throw plan_error("no limit bounds the path's jerk or acceleration at a rest");
+    // The move's first sample leaves the rest with acceleration j T: at most `share` of A, so
+    // that the curve lasts a period at least.
+    J = std::min(J, share * A / b.machine.period);
     rest_curve r;
     for (int it = 0; it < 60; ++it) {
         r.jerk = J;
@@ -250,14 +253,16 @@ feed_profile plan_rests(const arc_table &arc, const feed_bounds &b,
     return p;
 }
 
-// Returns the quarter of the smallest acceleration over jerk limit of `b`, s (0.01 s when none).
+// Returns the quarter of the smallest acceleration over jerk limit of `b`, s (0.01 s when none),
+// at least four periods.
 double jerk_time_scale(const feed_bounds &b) {
     double t = HUGE_VAL;
     for (int k = 0; k < 3; ++k)
         if (b.machine.acc[k] > 0 && b.machine.jerk[k] > 0)
             t = std::min(t, b.machine.acc[k] / b.machine.jerk[k]);
     if (b.path_acc < HUGE_VAL && b.path_jerk < HUGE_VAL) t = std::min(t, b.path_acc / b.path_jerk);
-    return t < HUGE_VAL ? 0.25 * t : 0.01;
+    // Not below four periods: the samples would not see a finer grid.
+    return std::max(t < HUGE_VAL ? 0.25 * t : 0.01, 4 * b.machine.period);
 }
 
 } // namespace
@@ -334,8 +339,8 @@ feed_profile plan_optimal(const arc_table &arc, const feed_bounds &b,
     }
     throw plan_error("no plan within the limits: with a margin of " + fmt("%g", margin / 2) +
                      " the " + last.limit + " is exceeded by a factor " + fmt("%.9g", last.ratio) +
-                     " at sample " + std::to_string(last.sample + 1) +
-                     " (s = " + fmt("%.6f", last.s) + " mm)");
+                     " at sample " + std::to_string(last.sample) + " (from 0," +
+                     " s = " + fmt("%.6f", last.s) + " mm)");
 }
 
 } // namespace nurbs_interp

@@ -31,6 +31,14 @@ point_derivatives derivatives_at_length(const arc_table &arc, double s) {
     return d;
 }
 
+// Returns the arc lengths of the curvature jumps of the curve of `arc`.
+std::vector<double> jump_lengths(const arc_table &arc, const std::vector<curvature_jump> &jumps) {
+    std::vector<double> s;
+    for (const curvature_jump &j : jumps)
+        s.push_back(arc_length_to(arc, j.u));
+    return s;
+}
+
 } // namespace
 
 path_frame check_frame_at(const arc_table &arc, double s) {
@@ -42,9 +50,7 @@ axis_check check_profile_axes(const feed_profile &p, const arc_table &arc,
                               const machine_limits &m) {
     axis_check worst;
     const std::vector<curvature_jump> jumps = curvature_jumps(arc.curve);
-    std::vector<double> jump_s;
-    for (const curvature_jump &j : jumps)
-        jump_s.push_back(arc_length_to(arc, j.u));
+    const std::vector<double> jump_s = jump_lengths(arc, jumps);
     double s = 0;
     for (std::size_t i = 0; i < p.v.size(); ++i) {
         // A curvature jump the sample's period crosses: the acceleration step it makes.
@@ -123,14 +129,15 @@ std::vector<limit_use> limit_usage(const feed_profile &p, const arc_table &arc,
                                    const feed_bounds &b) {
     const machine_limits &m = b.machine;
     // Rows: 3 axes x (velocity, acceleration, jerk, jump), then the path's.
+    const bool has_jumps = !curvature_jumps(arc.curve).empty();
     std::vector<limit_use> use;
-    std::vector<int> slot(16, -1);
+    std::vector<int> slot(17, -1);
     const limit_kind kinds[4] = {limit_kind::axis_vel, limit_kind::axis_acc, limit_kind::axis_jerk,
                                  limit_kind::jump_jerk};
     for (int k = 0; k < 3; ++k)
         for (int q = 0; q < 4; ++q) {
             const double limit = q == 0 ? m.vel[k] : q == 1 ? m.acc[k] : m.jerk[k];
-            if (limit > 0 && (q < 3 || !curvature_jumps(arc.curve).empty())) {
+            if (limit > 0 && (q < 3 || has_jumps)) {
                 slot[4 * k + q] = int(use.size());
                 use.push_back({limit_name(kinds[q], k)});
             }
@@ -144,15 +151,12 @@ std::vector<limit_use> limit_usage(const feed_profile &p, const arc_table &arc,
     path_row(13, limit_kind::chord, b.geometric);
     path_row(14, limit_kind::centripetal, b.geometric);
     path_row(15, limit_kind::path_acc, b.path_acc < HUGE_VAL);
-    const int path_jerk_row = int(use.size());
-    if (b.path_jerk < HUGE_VAL) use.push_back({limit_name(limit_kind::path_jerk, -1)});
+    path_row(16, limit_kind::path_jerk, b.path_jerk < HUGE_VAL);
     const std::size_t any = use.size();
     use.push_back({"any limit"});
-
     const std::vector<curvature_jump> jumps = curvature_jumps(arc.curve);
-    std::vector<double> jump_s;
-    for (const curvature_jump &j : jumps)
-        jump_s.push_back(arc_length_to(arc, j.u));
+
+    const std::vector<double> jump_s = jump_lengths(arc, jumps);
     double s = 0;
     for (std::size_t i = 0; i < p.v.size(); ++i) {
         const double step = p.v[i] * m.period;
@@ -191,7 +195,7 @@ std::vector<limit_use> limit_usage(const feed_profile &p, const arc_table &arc,
             }
         }
         note(slot[15], std::fabs(p.a[i]) / b.path_acc);
-        if (b.path_jerk < HUGE_VAL) note(path_jerk_row, std::fabs(p.j[i]) / b.path_jerk);
+        note(slot[16], std::fabs(p.j[i]) / b.path_jerk);
         if (top >= 0.99) use[any].binding += step;
         s += step;
     }

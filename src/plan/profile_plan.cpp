@@ -83,13 +83,33 @@ static void verify_axes(const feed_profile &prof, const arc_table &arc, const ma
     if (c.ratio > 1 + slack)
         throw plan_error(source + ": the plan exceeds the " + limit_name(c.kind, c.axis) +
                          " limit by a factor " + fmt("%.9g", c.ratio) + " at sample " +
-                         std::to_string(c.sample + 1) + " (t = " + fmt("%.6f", c.t) +
+                         std::to_string(c.sample) + " (t = " + fmt("%.6f", c.t) +
                          " s, s = " + fmt("%.6f", c.s) + " mm); nothing written");
+}
+
+// Throws plan_error naming `source` when the shares planner's work would pass its bound: each
+// period it bisects the jerk (about SHARES_BISECTIONS checks), and each check brakes the motion
+// to rest period by period; at the cruise feed that takes (v/A + A/J)/T periods. The estimate
+// is the samples at the cruise feed times that: an upper bound of the work (a check stops early
+// once the feed only falls under the cap).
+void refuse_slow_shares_plan(const capped_plan &plan, double T, const std::string &source) {
+    const double v = plan.lim.vmax, A = plan.path_acc, J = plan.path_jerk;
+    const double samples = (plan.target / v + 2 * (v / A + A / J)) / T;
+    const double work = samples * SHARES_BISECTIONS * ((v / A + A / J) / T + 3);
+    if (work > SHARES_MAX_WORK)
+        throw plan_error(source + ": the shares planner would take about " + fmt("%.3g", work) +
+                         " braking steps (" + fmt("%.3g", samples) + " samples, each braking " +
+                         fmt("%.3g", (v / A + A / J) / T) +
+                         " periods to rest), more than its bound of " +
+                         fmt("%.3g", SHARES_MAX_WORK) +
+                         " (minutes of work); the optimal planner's time grows with the samples "
+                         "alone (--planner optimal); nothing written");
 }
 
 void plan_profile(capped_plan &plan, const arc_table &arc, const machine_limits &m,
                   const capped_request &req, const std::string &source) {
     const double T = m.period;
+    refuse_slow_shares_plan(plan, T, source);
     plan.profile = plan.lim.machine
                        ? feed_plan_with_stops(plan.cap, plan.lim.stops, plan.target, plan.path_acc,
                                               plan.path_jerk, T, &plan.stats)
@@ -131,16 +151,20 @@ void print_capped_plan(std::FILE *out, const capped_plan &plan, const capped_req
                      plan.lim.stops.size());
     std::fprintf(out,
                  "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s, slowest between start "
-                 "and stop %.6g mm/s (none: inf); lowest cap met %.6g mm/s\n",
+                 "and stop %s; lowest cap met %.6g mm/s\n",
                  plan.target, feed_profile_travel(prof, T),
-                 *std::max_element(prof.v.begin(), prof.v.end()), r.slowest_mid, r.lowest_cap);
+                 *std::max_element(prof.v.begin(), prof.v.end()),
+                 std::isfinite(r.slowest_mid) ? (fmt("%.6g", r.slowest_mid) + " mm/s").c_str()
+                                              : "none (it never slows between them)",
+                 r.lowest_cap);
     std::fprintf(out, "  worst feed/cap %.12f, |a|/A %.12f, |j|/J %.12f; %ld checks, %ld forced\n",
                  r.cap, r.acc, r.jerk, plan.stats.checks, plan.stats.forced);
     if (plan.lim.machine) {
         const axis_check c = check_profile_axes(prof, arc, m);
         std::fprintf(out,
-                     "  worst axis quantity: %s at %.12f of its limit (sample %zu, s = %.6f mm)\n",
-                     limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample + 1, c.s);
+                     "  worst axis quantity: %s at %.12f of its limit (sample %zu from 0, s = %.6f "
+                     "mm)\n",
+                     limit_name(c.kind, c.axis).c_str(), c.ratio, c.sample, c.s);
         print_binding(out, plan, arc);
     }
 }
@@ -210,10 +234,18 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
                      b.chord_tol, b.centripetal);
     std::fprintf(out,
                  "  planner: time-optimal, %zu grid nodes, %d linear programmes, every limit "
-                 "planned at %g %% below itself (%d plan%s); the motion realised in steps of "
-                 "one period kept within %g %% of the jerk limits\n",
+                 "planned at %g %% below itself (%d plan%s); %s\n",
                  st.nodes, st.passes, 100 * st.margin, st.tries, st.tries == 1 ? "" : "s",
-                 100 * plan.realised_share);
+                 plan.realised_share > 0
+                     ? ("the motion realised in steps of one period kept within " +
+                        fmt("%g", 100 * plan.realised_share) + " % of the jerk limits" +
+                        (st.unrealised > 0
+                             ? " (but on " + std::to_string(st.unrealised) + " stretch" +
+                                   (st.unrealised == 1 ? "" : "es") + ", where that left no plan)"
+                             : ""))
+                           .c_str()
+                     : "the motion realised in steps of one period not held to the plan "
+                       "(--realised-share 0)");
     std::fprintf(out, "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
                  feed_profile_travel(prof, T), *std::max_element(prof.v.begin(), prof.v.end()));
     std::fprintf(out,

@@ -17,6 +17,10 @@
 
 namespace nurbs_interp {
 
+// How far short of a curve's accurate length make_profile's travel ends, mm: a driver that
+// steps a little ahead never runs off the curve's end.
+inline constexpr double PLAN_END_MARGIN = 0.5;
+
 // What a capped profile is planned for, besides the machine's axes.
 struct capped_request {
     double cruise = 250, acc = 2500, jerk = 50000; // path limits: feed, mm/s; mm/s^2; mm/s^3
@@ -47,7 +51,13 @@ feed_cap_limits capped_limits(const capped_request &req, const machine_limits &m
 capped_plan plan_caps(nurbs_curve *curve, const arc_table &arc, const machine_limits &m,
                       const capped_request &req, double target);
 
-// Plans `plan.profile` under its caps, ending just short of its target; with axis limits,
+// The shares planner's work bound: braking steps in all (about 10^9 a few seconds), and the
+// checks per period.
+inline constexpr double SHARES_MAX_WORK = 2e9;
+inline constexpr double SHARES_BISECTIONS = 24;
+
+// Plans `plan.profile` under its caps, ending just short of its target (refused first when its
+// work would pass SHARES_MAX_WORK); with axis limits,
 // checks it sample by sample against them. Throws plan_error naming `source` when a sample is
 // not finite, when the axes allow no feed at some point, or when a sample exceeds an axis limit
 // by more than the request's slack.

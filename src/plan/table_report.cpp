@@ -17,9 +17,10 @@ std::vector<std::string> fcp_report_lines(const fcp_table &table, const fcp_accu
     const double step = feed * period;
     char line[6][260];
     std::snprintf(line[0], sizeof line[0],
-                  "max |u_table(s) - u(s)| = %.3e (%d samples per piece and %d past its end), as "
-                  "arc length E = %.3e mm (within the pieces %.3e mm)",
-                  acc.max_u_err, samples, std::max(4, samples / 4), acc.max_s_err, acc.piece_s_err);
+                  "E = max |S(u_table(s)) - s| = %.3e mm, the true arc-length miss (within the "
+                  "pieces %.3e mm; %d samples per piece, %d past its end, and the knots); "
+                  "|u_table(s) - u(s)| up to %.3e",
+                  acc.max_s_err, acc.piece_s_err, samples, std::max(4, samples / 4), acc.max_u_err);
     std::snprintf(line[1], sizeof line[1],
                   "max mismatch between adjacent pieces at a breakpoint = %.3e (breakpoint %d)",
                   acc.max_mismatch, acc.mismatch_piece + 1);
@@ -48,8 +49,8 @@ std::string fcp_table_miss(const fcp_table &table, const fcp_accuracy &acc, doub
     return "the table misses a step by up to E max = " + fmt("%.3e", acc.max_s_err) +
            " mm (piece " + std::to_string(acc.worst_piece) +
            (acc.worst_past_end ? " past its end" : "") + ", s = " + fmt("%.3f", acc.worst_s) +
-           " mm of " + fmt("%.3f", table.sbrk.back()) + "), more than a whole step v*T = " +
-           fmt("%g", step) + " mm";
+           " mm of " + fmt("%.3f", table.sbrk.back()) +
+           "), more than a whole step v*T = " + fmt("%g", step) + " mm";
 }
 
 } // namespace nurbs_interp

@@ -13,7 +13,7 @@ namespace nurbs_interp {
 
 // Returns the report lines of `table` measured as `acc` (by fcp_measure with `samples` per
 // piece) on the curve of `arc` whose total length is `total`, for steps of feed * period:
-//   [0] max |u_table - u| and E as arc length (in use and within the pieces)
+//   [0] E, the true arc-length miss (in use and within the pieces), and max |u_table - u|
 //   [1] the largest mismatch between adjacent pieces at a breakpoint
 //   [2] the last piece at the last breakpoint, and the curve length
 //   [3] where the fit is hardest (piece, s range, u, |C'|, radius of curvature)

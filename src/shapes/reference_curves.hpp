@@ -36,4 +36,32 @@ curve_def random_cubic(int n, unsigned seed);
 // A single-span curve of degree 25: 26 points on a widening spiral, weights 1 +- 0.3.
 curve_def degree25();
 
+// A rounded rectangle W x H mm with corner radius R, exactly: degree 2, straight edges of three
+// points and quarter arcs (weights 1, sqrt(2)/2, 1), one knot span each with doubled knots
+// between (raw knots 0,0,0,1,1,...,7,7,8,8,8). It starts at (R, 0) heading along +x, so its
+// first joint lies at s = W - 2R. Length 2 (W - 2R) + 2 (H - 2R) + 2 pi R.
+curve_def rounded_rectangle(double W, double H, double R);
+
+// The ellipse with semi-axes a and b in four rational quarter arcs (ellipse9), turned by `turn`
+// radians about the origin, on the raw knots 0,0,0,1,1,3,3,4,4,7,7,7 (quarters of 1, 2, 1 and
+// 3 units: the parameter speed jumps at every joint).
+curve_def ellipse_turned(double a, double b, double turn);
+
+// A jagged random spatial quartic of n points (seeded): a random walk of steps 5..30 mm turning
+// by up to 150 degrees and climbing by up to +-15 mm, random weights in [w_lo, w_hi] with both
+// bounds taken, non-uniform knots as random_cubic's. Strong weights at sharp turns of the
+// polygon make tight bends where the parameter speed changes fast.
+curve_def random_quartic_3d(int n, unsigned seed, double w_lo, double w_hi);
+
+// A hairpin: a cubic of nine points, uniform knots, weights 1, along y = 0 out to x = 40 mm,
+// round a tight bend and back along y = 2 `half_gap`; a half gap of BEND_HALF_GAP gives a
+// smallest radius of curvature of 0.07 mm at the tip, where the parameter speed is lowest.
+curve_def tight_bend(double half_gap);
+inline constexpr double BEND_HALF_GAP = 0.52915026221291817; // sqrt(0.28)
+
+// A spiral pocket: a planar cubic of n points on the Archimedean spiral r = r0 + pitch
+// theta / (2 pi), equally spaced in angle (so the points spread as r grows) over `turns` turns,
+// clamped uniform knots, weights 1.
+curve_def spiral_pocket(int n, double r0, double pitch, double turns);
+
 } // namespace nurbs_interp
