@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h> // mkfifo
 #include <vector>
 
 #include "compare/method_lib.hpp"
@@ -102,12 +103,16 @@ bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
 TEST(MethodLib, ALibraryIsRefusedNamingTheFileAndTheReason) {
     temp_dir dir;
     write_file(dir.file("text.so"), "not a shared object\n");
+    // A FIFO would block the loader's open until a writer came.
+    ASSERT_EQ(mkfifo(dir.file("fifo.so").c_str(), 0600), 0);
     const struct {
         std::string path, reason;
     } cases[] = {
         {dir.file("text.so"), "cannot be loaded ("},
         {dir.file("missing.so"), "cannot open the method library (No such file or directory)"},
         {dir.path.string(), "is a directory, not a method library"},
+        {dir.file("fifo.so"), "not a regular file, so not a method library"},
+        {"/dev/zero", "not a regular file, so not a method library"},
         {lib("noentry"), "no entry point nurbs_interp_methods: not a method library"},
         {lib("version"), "built against version 999 of the method interface (nurbs_method.h); "
                          "this program takes version 1"},

@@ -7,6 +7,7 @@
 #include <cstring>   // memcpy: the entry point's address, strnlen
 #include <dlfcn.h>   // dlopen, dlsym
 #include <strings.h> // strcasecmp
+#include <sys/stat.h> // a library is a regular file
 #include <utility>   // index_sequence
 
 #include "compare/contained_run.hpp"
@@ -322,6 +323,11 @@ std::vector<const compare_method *> load_method_library(const std::string &path,
                                                         loaded_methods known) {
     if (const std::string e = unreadable_input(path, "method library"); !e.empty())
         throw method_library_error(e);
+    // A library is mapped from a file: a FIFO or a device would block dlopen or feed it bytes
+    // that are not one.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw method_library_error(path + ": not a regular file, so not a method library");
     // dlopen looks a name without a '/' up in the library path; this is a file's path.
     const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
     dlerror();
