@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring> // memcpy: a test method's state
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -353,11 +354,11 @@ double counting_step(const compare_step &in) {
     G_counter += 1;
     return in.u + in.v * in.T / LINE_LEN + 1e-12 * G_counter;
 }
-method_state save_counter() {
-    return {G_counter, 0};
+void save_counter(void *state) {
+    std::memcpy(state, &G_counter, sizeof G_counter);
 }
-void restore_counter(const method_state &s) {
-    G_counter = s.um1;
+void restore_counter(const void *state) {
+    std::memcpy(&G_counter, state, sizeof G_counter);
 }
 
 TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
@@ -367,8 +368,9 @@ TEST_F(CompareRunLine, ReplayRestoresTheStateAndFindsTheWorkOfTheWorstStep) {
     setup.curve_length = LINE_LEN;
     // With its state saved and restored, every rerun gives the run's result.
     G_counter = 0;
-    const compare_method stateful{"stateful", "",           counting_step,  [] { G_counter = 0; },
-                                  nullptr,    save_counter, restore_counter};
+    const compare_method stateful{
+        "stateful",      "",    counting_step, [] { G_counter = 0; }, nullptr, save_counter,
+        restore_counter, false, sizeof(double)};
     method_result r = run_method(stateful, setup, prof);
     ASSERT_FALSE(r.failed) << r.reason;
     replay_worst(stateful, setup, prof, r);
@@ -532,6 +534,28 @@ TEST(CompareRun, NoiseFloorIsTheDistributionOfAnEmptyStep) {
     EXPECT_GT(n.median_ns, 0.0);
     EXPECT_LE(n.median_ns, n.p9999_ns);
     EXPECT_LE(n.p9999_ns, n.max_ns);
+}
+
+TEST(CompareSession, ResultsAreBoundedAndDroppedFromMemory) {
+    // 80 bytes per sample and method; a method's state beyond two doubles counts as well.
+    const std::vector<const compare_method *> nine = methods_in_list("");
+    EXPECT_EQ(result_memory_problem(1388888, nine), "");
+    EXPECT_EQ(result_memory_problem(1388890, nine),
+              "1388890 samples x 9 methods need 1 GB of results (bound: 1 GB)");
+    compare_method stateful{"big", "", nullptr};
+    stateful.state_size = 1016; // 1000 bytes beyond two doubles: 1080 bytes per sample
+    EXPECT_EQ(result_memory_problem(925925, {&stateful}), "");
+    EXPECT_NE(result_memory_problem(925926, {&stateful}), "");
+    // The suite keeps a result's statistics alone: its per-sample arrays' memory goes.
+    method_result r = unrun_method(*find_compare_method("RK2"), 10000, "why");
+    r.u_in.assign(10000, 0.0);
+    r.state_in.assign(100, 1);
+    drop_per_sample(r);
+    EXPECT_EQ(r.rel_err.capacity() + r.chord_err.capacity() + r.call_ns.capacity() +
+                  r.axis_jerk.capacity() + r.u_in.capacity() + r.state_in.capacity() +
+                  r.at_joint.capacity(),
+              0u);
+    EXPECT_EQ(r.reason, "why");
 }
 
 } // namespace

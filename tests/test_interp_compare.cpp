@@ -25,6 +25,7 @@ using namespace nurbs_interp;
 
 namespace {
 
+using test_util::csv_fields;
 using test_util::make_profile;
 using test_util::profile_text;
 using test_util::ramp_profile;
@@ -84,24 +85,6 @@ std::string unwrapped(std::string text) {
     for (std::size_t k; (k = text.find("\n  ")) != std::string::npos;)
         text.replace(k, 3, " ");
     return text;
-}
-
-// Returns the fields of a CSV line (a quoted field's quotes removed, doubled quotes made one).
-std::vector<std::string> csv_fields(const std::string &line) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t k = 0; k < line.size(); ++k) {
-        const char c = line[k];
-        if (quoted && c == '"' && k + 1 < line.size() && line[k + 1] == '"')
-            fields.back() += '"', ++k;
-        else if (c == '"')
-            quoted = !quoted;
-        else if (c == ',' && !quoted)
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
 }
 
 // The first word of a row's status: "ok," or "FAILED:" ("" when the row has none).
@@ -467,8 +450,7 @@ TEST(InterpSuite, AShortenedSuiteWritesAllThreeOutputs) {
         // correct it).
         const bool taylor_in_time = f[4] == "Taylor2" || f[4] == "Taylor3";
         if (router && taylor_in_time)
-            EXPECT_TRUE(f.back().substr(0, 2) == "ok" ||
-                        f.back().rfind("FAILED: drifted ", 0) == 0)
+            EXPECT_TRUE(f.back().substr(0, 2) == "ok" || f.back().rfind("FAILED: drifted ", 0) == 0)
                 << line;
         else
             EXPECT_EQ(f.back().substr(0, 3), router ? "ok" : "ok*") << line;

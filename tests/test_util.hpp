@@ -109,4 +109,22 @@ inline int run(const std::string &cmd, const std::string &out, const std::string
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Returns the fields of a CSV line (a quoted field's quotes removed, doubled quotes made one).
+inline std::vector<std::string> csv_fields(const std::string &line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t k = 0; k < line.size(); ++k) {
+        const char c = line[k];
+        if (quoted && c == '"' && k + 1 < line.size() && line[k + 1] == '"')
+            fields.back() += '"', ++k;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (c == ',' && !quoted)
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    }
+    return fields;
+}
+
 } // namespace test_util

@@ -27,9 +27,16 @@ const char *const COLOURS[9] = {"#332288", "#CC6677", "#88CCEE", "#117733", "#DD
 const char *const DASHES[9] = {"solid",  "(10,5)",         "(2,4)",         "(10,4,2,4)", "(5,5)",
                                "(16,6)", "(10,4,2,4,2,4)", "(2,4,2,4,8,4)", "(20,4,4,4)"};
 
-// Returns the line style of method k.
+// Returns the colour of method k.
+const char *method_colour(std::size_t k) {
+    return COLOURS[k % 9];
+}
+
+// Returns the line style of method k: beyond the ninth (loaded methods) the colours come round
+// again with the dash patterns shifted, so that no two of the first 81 share both.
 std::string method_style(std::size_t k) {
-    return " with lines lw 2 lc rgb '" + std::string(COLOURS[k % 9]) + "' dt " + DASHES[k % 9];
+    return " with lines lw 2 lc rgb '" + std::string(method_colour(k)) + "' dt " +
+           DASHES[(k + k / 9) % 9];
 }
 
 // The sizes of the image: pixels for PNG and SVG, inches for PDF.
@@ -288,7 +295,7 @@ std::string path_view(const std::string &data, const plot_frame &p, const plot_d
              " with points pt 8 ps 1.6 lc rgb 'black' title 'corners'";
     bool failed = false, peak = false;
     for (std::size_t k = 0; k < p.res.size(); ++k) {
-        const std::string colour = " lc rgb '" + std::string(COLOURS[k % 9]) + "'";
+        const std::string colour = " lc rgb '" + std::string(method_colour(k)) + "'";
         if (d.failed[k] >= 0) {
             s += ", " + gp_quote(data) + " index " + std::to_string(d.failed[k]) + use +
                  " with points pt 2 ps 2.5 lw 2" + colour + " notitle";

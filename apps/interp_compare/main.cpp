@@ -14,6 +14,7 @@
 #include "common/plot.hpp"
 #include "common/realtime.hpp"
 #include "common/tool_cli.hpp"
+#include "compare/method_lib.hpp"
 #include "compare/methods.hpp"
 #include "compare/replay.hpp"
 #include "compare/report.hpp"
@@ -63,6 +64,18 @@ const char *const FOOTER_TAIL =
     "on the far side; Adams-Moulton's history starts over at the joint; FCP takes the piece of\n"
     "its target arc length. All of it inside the timed cycle.\n"
     "\n"
+    "Loaded methods (--method-lib PATH, repeatable): a shared library built against\n"
+    "nurbs_method.h (installed with the core; see the README, \"Add your own method\") adds\n"
+    "its methods beside the built-in ones: they run exactly as those (every column, the\n"
+    "replay, --methods, --joints split). A library that does not load, lacks the entry point\n"
+    "nurbs_interp_methods, was built against another version of the interface, or has a method\n"
+    "named as another one (ignoring case) is refused before the run. Each loaded method runs in\n"
+    "a process of its own: a crash, or a call (step, start, ...) that has not returned after\n"
+    "1 s (create and destroy: 60 s), fails that method and the others go on. --in-process\n"
+    "runs them in this process (to debug one: a crash then ends the program, and calls are\n"
+    "not bounded). Loading a library runs its initialisation and its entry point in this\n"
+    "process.\n"
+    "\n"
     "Below the table: the noise line (a step that only reads the clock, timed as often as the\n"
     "profile has samples, so that a maximum can be told from an interruption), and for the\n"
     "methods with a corrector loop how their loops ended.\n"
@@ -89,13 +102,45 @@ struct options {
     std::string columns_list;
     table_columns columns;
     bool realtime = false;
+    std::vector<std::string> method_libs;
+    std::vector<const compare_method *> loaded; // their methods
+    std::string library_error;                  // the first library refused ("": none)
+    bool in_process = false;
     machine_options machine;
     std::vector<const compare_method *> methods;
     CLI::App *app = nullptr; // for the machine file's name
 };
 
-// Declares the options; --methods is checked by a validator that resolves the names.
+// Loads a --method-lib library, keeping the first refusal for the run to report (before
+// anything runs): a library is an input, its refusal a bad input, not a wrong command line.
+void load_library(options &o, const std::string &path) {
+    o.method_libs.push_back(path);
+    if (!o.library_error.empty()) return;
+    try {
+        const std::vector<const compare_method *> m = load_method_library(path, o.loaded);
+        o.loaded.insert(o.loaded.end(), m.begin(), m.end());
+    } catch (const method_library_error &e) {
+        o.library_error = e.what();
+    }
+}
+
+// Declares the options; --methods is checked by a validator that resolves the names, those of
+// the loaded methods included (--method-lib is declared first, so its libraries are loaded
+// before the validators run, wherever it stands on the command line).
 void add_options(CLI::App &app, options &o) {
+    CLI::Option *libs = app.add_option_function<std::vector<std::string>>(
+                               "--method-lib",
+                               [&o](const std::vector<std::string> &paths) {
+                                   for (const std::string &p : paths)
+                                       load_library(o, p);
+                               },
+                               "a shared library of methods (nurbs_method.h) to run beside the "
+                               "built-in ones; repeatable")
+                            ->type_name("PATH");
+    app.add_flag("--in-process", o.in_process,
+                 "run loaded methods in this process, not each in a process of its own (to "
+                 "debug one: a crash ends the program, calls are not bounded in time)")
+        ->needs(libs);
     app.add_option("--curve", o.curve,
                    "curve file (default: the bundled data/S1200X30quorbel.nurbs, see below)")
         ->type_name("FILE");
@@ -104,7 +149,11 @@ void add_options(CLI::App &app, options &o) {
     app.add_option("--methods", o.methods_list,
                    "comma-separated subset of the methods below, in the order given (default: all)")
         ->type_name("LIST")
-        ->check(CLI::Validator([](std::string &list) { return unknown_method_in(list); }, ""));
+        ->check(CLI::Validator(
+            [&o](std::string &list) {
+                return o.library_error.empty() ? unknown_method_in(list, o.loaded) : "";
+            },
+            ""));
     app.add_option("--joints", o.joints, "steps across joints: through or split")
         ->check(CLI::IsMember({"through", "split"}))
         ->capture_default_str();
@@ -142,8 +191,9 @@ void add_options(CLI::App &app, options &o) {
 void finish_options(options &o) {
     if (o.curve.empty()) o.curve = default_data("data/S1200X30quorbel.nurbs");
     if (o.profile.empty()) o.profile = default_data("data/fprof.txt");
-    o.methods = methods_in_list(o.methods_list);
+    o.methods = methods_in_list(o.methods_list, o.loaded);
     std::vector<std::string> inputs = {o.curve, o.profile};
+    inputs.insert(inputs.end(), o.method_libs.begin(), o.method_libs.end());
     if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
     if (!o.fcp_table.empty() && o.fcp_table != "builtin") inputs.push_back(o.fcp_table);
     std::vector<std::pair<std::string, const char *>> outs;
@@ -218,11 +268,12 @@ std::string fcp_table_name(const options &o, const fcp_choice &fcp, double lengt
 
 int compare(options &o, int argc, char **argv) {
     const auto wall_start = std::chrono::steady_clock::now();
+    if (!o.library_error.empty()) throw tool_failure(o.library_error);
     finish_options(o);
     nurbs_curve curve;
     load_curve_checked(o.curve, &curve);
     const feed_profile prof = read_feed_profile_checked(o.profile);
-    const std::string memory = result_memory_problem(prof.v.size(), o.methods.size());
+    const std::string memory = result_memory_problem(prof.v.size(), o.methods);
     if (!memory.empty()) throw tool_failure(memory);
     const machine_limits limits = machine_from(o.machine);
     compare_setup setup;
@@ -230,6 +281,7 @@ int compare(options &o, int argc, char **argv) {
     setup.period = run_period(prof, o.machine, o.profile);
     setup.policy = o.joints == "split" ? joint_policy::split : joint_policy::through;
     setup.limits = machine_has_axes(limits) ? &limits : nullptr;
+    setup.loaded_in_process = o.in_process;
     outputs out = open_outputs(o);
     arc_table arc;
     tool_arc_table(&curve, o.curve, "interp_compare", &arc);
@@ -261,6 +313,7 @@ int compare(options &o, int argc, char **argv) {
     d.fcp_table = fcp_table_name(o, fcp, setup.curve_length);
     d.fcp_e_max = fcp.e_max;
     d.fcp_note = fcp.note;
+    d.loaded = loaded_methods_note(o.methods, o.in_process);
     const std::string realtime = o.realtime ? realtime_setup() : "";
     d.overhead = measure_timer_overhead(1000000);
     const std::vector<method_result> results =
@@ -286,7 +339,7 @@ int compare(options &o, int argc, char **argv) {
 int main(int argc, char **argv) {
     options o;
     const std::string footer = "Methods (names are case-insensitive, \"get_u_\" may be "
-                               "prefixed):\n" +
+                               "prefixed), and those of --method-lib libraries:\n" +
                                compare_method_help() + "\n" + compare_columns_help() + "\n" +
                                MACHINE_HELP + "\n\n" + FOOTER_TAIL +
                                "\n\nBundled data: " + DEFAULT_DATA_RULE;

@@ -10,6 +10,7 @@
 #include "common/machine_cli.hpp"
 #include "common/plot.hpp"
 #include "common/tool_cli.hpp"
+#include "compare/method_lib.hpp"
 #include "compare/methods.hpp"
 #include "compare/report.hpp"
 #include "compare/session.hpp"
@@ -57,6 +58,11 @@ const char *const FOOTER =
     "profile at that period, each of which must have been made for it. A profile whose own\n"
     "plan exceeds the machine's limits was not planned for it: its rows are marked, status\n"
     "ok*, planned_for_machine \"no\", so that their ratios are not read as a pass.\n"
+    "Loaded methods (--method-lib PATH, repeatable; see interp_compare --help): a library's\n"
+    "methods run in every run beside the built-in ones, each in a process of its own (a crash\n"
+    "or a call that has not returned after 1 s, create and destroy 60 s, fails it); a library\n"
+    "that does not load, lacks the entry point, was built against another version of the\n"
+    "interface or names a method as another one is refused before the first run.\n"
     "Progress goes to standard error, a line per curve and profile.";
 
 struct options {
@@ -65,7 +71,23 @@ struct options {
     bool plots = true;
     machine_options machine;
     std::string machine_name; // the machine file, or the --axis-* options ("": none)
+    std::vector<std::string> method_libs;
+    std::vector<const compare_method *> methods; // the built-in ones and those loaded
 };
+
+// Loads the --method-lib libraries; the methods of a run are the built-in ones and theirs.
+void load_methods(options &o) {
+    std::vector<const compare_method *> loaded;
+    for (const std::string &path : o.method_libs) {
+        try {
+            const std::vector<const compare_method *> m = load_method_library(path, loaded);
+            loaded.insert(loaded.end(), m.begin(), m.end());
+        } catch (const method_library_error &e) {
+            throw tool_failure(e.what());
+        }
+    }
+    o.methods = methods_in_list("", loaded);
+}
 
 // Reads the profiles of an entry (shortened to --samples) and their periods.
 std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
@@ -76,7 +98,7 @@ std::vector<feed_profile> read_profiles(const options &o, const suite_entry &e,
         periods.push_back(run_period(profiles.back(), o.machine, p));
         feed_profile &prof = profiles.back();
         if (o.samples > 0) feed_profile_truncate(prof, std::size_t(o.samples));
-        const std::string memory = result_memory_problem(prof.v.size(), compare_methods().size());
+        const std::string memory = result_memory_problem(prof.v.size(), o.methods);
         if (!memory.empty()) throw tool_failure(p + ": " + memory);
     }
     return profiles;
@@ -103,7 +125,7 @@ void run_curve(const options &o, const suite_entry &e, std::size_t index, std::s
     const fcp_choice fcp = choose_fcp_table("", arc, e.curve, step);
     setup.fcp = fcp.table ? &*fcp.table : nullptr;
     setup.fcp_refusal = fcp.refusal;
-    const std::vector<const compare_method *> methods = methods_in_list("");
+    const std::vector<const compare_method *> &methods = o.methods;
     std::fprintf(stderr, "interp_suite: [%zu/%zu] %s: %s\n", index + 1, count, e.curve_name.c_str(),
                  fcp.note.c_str());
     for (std::size_t k = 0; k < e.profiles.size(); ++k)
@@ -175,13 +197,15 @@ void check_profiles(const options &o, const std::vector<suite_entry> &entries) {
 void check_outputs(const options &o, const std::vector<suite_entry> &entries) {
     std::vector<std::string> inputs = suite_inputs(o.manifest, entries);
     if (!o.machine.config.empty()) inputs.push_back(o.machine.config);
+    inputs.insert(inputs.end(), o.method_libs.begin(), o.method_libs.end());
     for (const std::string &name : suite_outputs(entries, o.plots))
         refuse_output_over_inputs((fs::path(o.out) / name).string(), "--out", inputs);
     check_output_writable((fs::path(o.out) / "summary.csv").string(), "--out");
 }
 
-int run_suite(const options &o) {
+int run_suite(options &o) {
     const auto t0 = std::chrono::steady_clock::now();
+    load_methods(o);
     const std::vector<suite_entry> entries = read_suite_manifest(o.manifest);
     if (o.plots) require_gnuplot("the plots (--no-plots leaves them out)");
     if (o.plots) refuse_unsafe_for_gnuplot(o.out, "--out"); // before OUT is made
@@ -204,7 +228,7 @@ int run_suite(const options &o) {
     std::printf("\ninterp_suite: %zu %s, %zu runs of %zu methods in %.1f s -> %s/summary.csv, "
                 "summary.md%s\n",
                 entries.size(), entries.size() == 1 ? "curve" : "curves", all.size(),
-                compare_methods().size(), secs, o.out.c_str(), o.plots ? " and the plots" : "");
+                o.methods.size(), secs, o.out.c_str(), o.plots ? " and the plots" : "");
     return EXIT_DONE;
 }
 
@@ -230,6 +254,10 @@ int main(int argc, char **argv) {
                 ->check(CLI::IsMember({"through", "split", "both"}))
                 ->capture_default_str();
             app.add_flag("!--no-plots", o.plots, "leave the plots out (no gnuplot needed)");
+            app.add_option("--method-lib", o.method_libs,
+                           "a shared library of methods (nurbs_method.h) to run beside the "
+                           "built-in ones; repeatable")
+                ->type_name("PATH");
             add_machine_options(app, o.machine, machine_parts::axes);
             app_ptr = &app;
         },

@@ -2,8 +2,9 @@
 
 #include <algorithm> // min
 #include <array>
+#include <cctype>  // tolower
+#include <cstring> // memcpy: the Adams-Moulton history as bytes
 #include <vector>
-#include <cctype> // tolower
 
 #include "core/interpolate.hpp"
 
@@ -61,14 +62,22 @@ void start_adams_moulton() {
     reset_adams_moulton_history(0.0, 0.0);
 }
 
-method_state save_adams_moulton() {
-    method_state s;
-    adams_moulton_history(&s.um1, &s.um2);
-    return s;
+// Adams-Moulton's state: its history um1, um2, as two doubles.
+void save_adams_moulton(void *state) {
+    double h[2];
+    adams_moulton_history(&h[0], &h[1]);
+    std::memcpy(state, h, sizeof h);
 }
 
-void restore_adams_moulton(const method_state &s) {
-    reset_adams_moulton_history(s.um1, s.um2);
+void restore_adams_moulton(const void *state) {
+    double h[2];
+    std::memcpy(h, state, sizeof h);
+    reset_adams_moulton_history(h[0], h[1]);
+}
+
+// How the core's last corrector loop (T3SIA's, Newton-Raphson's) ended.
+corrector_report core_corrector() {
+    return {interp_last_iterations(), interp_last_stop(), interp_last_residual()};
 }
 
 double step_newton(const compare_step &in) {
@@ -88,13 +97,14 @@ const std::array<compare_method, 9> METHODS = {{
     {"Taylor3_ds", "get_u_Taylor3_ds with ds = v*T (C', C'', C''')", step_taylor3_ds},
     {"RK2", "get_u_RK2 (C, C')", step_rk2},
     {"T3SIA", "get_u_T3SIA (evaluates the curve itself)", step_t3sia, nullptr,
-     "s, tolerance 0.001 s"},
+     "s, tolerance 0.001 s", nullptr, nullptr, false, 0, core_corrector},
     {"AdamsMoulton",
      "get_u_AdamsMoulton with ct = the time since its motion began; its history is reset to 0 "
      "when its motion begins",
-     step_adams_moulton, start_adams_moulton, nullptr, save_adams_moulton, restore_adams_moulton},
+     step_adams_moulton, start_adams_moulton, nullptr, save_adams_moulton, restore_adams_moulton,
+     false, 2 * sizeof(double)},
     {"NewtonRaphson", "get_u_NewtonRaphson (C, C', C'')", step_newton, nullptr,
-     "mm, tolerance 1e-12 mm"},
+     "mm, tolerance 1e-12 mm", nullptr, nullptr, false, 0, core_corrector},
 }};
 
 std::string lower(std::string s) {
@@ -109,21 +119,24 @@ std::span<const compare_method> compare_methods() {
     return METHODS;
 }
 
-const compare_method *find_compare_method(const std::string &name) {
+const compare_method *find_compare_method(const std::string &name, loaded_methods loaded) {
     std::string key = lower(name);
     if (key.rfind("get_u_", 0) == 0) key.erase(0, 6);
     for (const compare_method &m : METHODS)
         if (lower(m.name) == key) return &m;
+    for (const compare_method *m : loaded)
+        if (lower(m->name) == key) return m;
     return nullptr;
 }
 
-std::string unknown_method_in(const std::string &list) {
+std::string unknown_method_in(const std::string &list, loaded_methods loaded) {
     std::vector<const compare_method *> seen;
     for (std::size_t pos = 0; pos <= list.size();) {
         const std::size_t comma = std::min(list.find(',', pos), list.size());
         const std::string name = list.substr(pos, comma - pos);
-        const compare_method *m = find_compare_method(name);
-        if (!m) return "unknown method \"" + name + "\" (known: " + compare_method_names() + ")";
+        const compare_method *m = find_compare_method(name, loaded);
+        if (!m)
+            return "unknown method \"" + name + "\" (known: " + compare_method_names(loaded) + ")";
         for (const compare_method *s : seen)
             if (s == m) return "method " + std::string(m->name) + " given twice";
         seen.push_back(m);
@@ -132,14 +145,17 @@ std::string unknown_method_in(const std::string &list) {
     return "";
 }
 
-std::vector<const compare_method *> methods_in_list(const std::string &list) {
+std::vector<const compare_method *> methods_in_list(const std::string &list,
+                                                    loaded_methods loaded) {
     std::vector<const compare_method *> out;
-    if (list.empty())
+    if (list.empty()) {
         for (const compare_method &m : METHODS)
             out.push_back(&m);
+        out.insert(out.end(), loaded.begin(), loaded.end());
+    }
     for (std::size_t pos = 0; !list.empty() && pos <= list.size();) {
         const std::size_t comma = std::min(list.find(',', pos), list.size());
-        if (const compare_method *m = find_compare_method(list.substr(pos, comma - pos)))
+        if (const compare_method *m = find_compare_method(list.substr(pos, comma - pos), loaded))
             out.push_back(m);
         pos = comma + 1;
     }
@@ -156,10 +172,12 @@ std::string compare_method_help() {
     return help;
 }
 
-std::string compare_method_names() {
+std::string compare_method_names(loaded_methods loaded) {
     std::string known;
     for (const compare_method &k : METHODS)
         known += std::string(known.empty() ? "" : ", ") + k.name;
+    for (const compare_method *k : loaded)
+        known += std::string(", ") + k->name;
     return known;
 }
 

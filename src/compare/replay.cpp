@@ -5,9 +5,10 @@
 #include <cstring> // memcmp: the replayed result bit for bit
 #include <vector>
 
-#include "compare/stats.hpp" // nearest_rank
+#include "compare/method_lib.hpp" // set_loaded_integrand
+#include "compare/stats.hpp"      // nearest_rank
 #include "io/format.hpp"
-#include "core/interpolate.hpp" // set_arc_length_integrand, interp_last_iterations
+#include "core/interpolate.hpp" // set_arc_length_integrand
 #include "io/tick_clock.hpp"
 
 namespace nurbs_interp {
@@ -32,7 +33,7 @@ compare_step step_input(const compare_setup &setup, const feed_profile &prof,
 // Runs step i again from its recorded state, under the run's joint policy; returns its result.
 double rerun(const compare_method &method, const compare_setup &setup, const compare_step &in,
              const method_result &r, std::size_t i) {
-    if (method.restore) method.restore(r.state_in[i]);
+    if (method.restore) method.restore(&r.state_in[i * method.state_size]);
     double restart = -1;
     return policy_step(method, in, setup.policy, setup.joints, &restart);
 }
@@ -55,11 +56,12 @@ step_work count_work(const compare_method &method, const compare_setup &setup,
     w.iterations.assign(r.steps, 0);
     set_arc_length_integrand(counting_arc_len);
     set_joint_integrand(counting_arc_len);
+    set_loaded_integrand(counting_arc_len);
     for (std::size_t i = 0; i < r.steps; ++i) {
         G_integrand_calls = 0;
         const double un = rerun(method, setup, step_input(setup, prof, r, i), r, i);
         w.calls[i] = G_integrand_calls;
-        w.iterations[i] = method_iterative(method) ? interp_last_iterations() : 0;
+        w.iterations[i] = method_iterative(method) ? method.corrector().iterations : 0;
         const double next = i + 1 < r.steps ? r.u_in[i + 1] : r.end_u;
         if (!same_bits(un, next) && r.replay_error.empty() && (i + 1 < r.steps || !r.failed))
             r.replay_error = "the rerun of sample " + std::to_string(i) +
@@ -67,6 +69,7 @@ step_work count_work(const compare_method &method, const compare_setup &setup,
     }
     set_arc_length_integrand(nullptr);
     set_joint_integrand(nullptr);
+    set_loaded_integrand(nullptr);
     return w;
 }
 
@@ -91,7 +94,7 @@ double replay_median(const compare_method &method, const compare_setup &setup,
     const double tick_ns = 1e9 / static_cast<double>(tick_frequency());
     const double expect = i + 1 < r.steps ? r.u_in[i + 1] : r.end_u;
     for (double &t : times) {
-        if (method.restore) method.restore(r.state_in[i]);
+        if (method.restore) method.restore(&r.state_in[i * method.state_size]);
         double restart = -1;
         const std::int64_t t0 = tick_count();
         const double un = policy_step(method, in, setup.policy, setup.joints, &restart);
@@ -109,7 +112,8 @@ double replay_median(const compare_method &method, const compare_setup &setup,
 void replay_worst(const compare_method &method, const compare_setup &setup,
                   const feed_profile &prof, method_result &r) {
     if (r.steps == 0) return;
-    const method_state after = method.save ? method.save() : method_state{};
+    std::vector<unsigned char> after(method.save ? method.state_size : 0);
+    if (method.save) method.save(after.data());
     const step_work w = count_work(method, setup, prof, r);
     std::vector<double> ns(r.call_ns.begin(), r.call_ns.begin() + std::ptrdiff_t(r.steps));
     std::vector<std::size_t> candidates = top(ns, COMPARE_REPLAY_SLOWEST);
@@ -132,7 +136,7 @@ void replay_worst(const compare_method &method, const compare_setup &setup,
     r.worst_calls = w.calls[r.worst_replayed_sample];
     r.worst_iterations = w.iterations[r.worst_replayed_sample];
     r.replayed = true;
-    if (method.restore) method.restore(after);
+    if (method.restore) method.restore(after.data());
 }
 
 noise_floor measure_noise(std::size_t samples, const compare_setup &setup) {

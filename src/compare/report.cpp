@@ -475,6 +475,7 @@ std::string run_header(const run_description &d) {
                                 ? ""
                                 : ", E max " + fmt("%.3e", d.fcp_e_max) + " mm on this curve"),
                        2);
+    if (!d.loaded.empty()) out += wrapped("", d.loaded, 2);
     out += wrapped("",
                    "measured: ds = true step length (adaptive Simpson, 1e-12, depth 30, "
                    "checked against the accurate length), feed fluctuation |v*T - ds|/(v*T) "

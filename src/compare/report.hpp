@@ -37,6 +37,7 @@ struct run_description {
     std::string limits;     // its limits as text
     std::string fcp_table;  // the table FCP ran on ("": FCP did not run)
     std::string fcp_note;   // how it was chosen (or fitted), for the lines above the table
+    std::string loaded;     // the loaded methods, what they are and how they run ("": none)
     double fcp_e_max = NAN; // its E max on this curve, mm (NaN: not measured here)
     profile_fit fit;
     machine_fit planned;

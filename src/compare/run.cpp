@@ -136,14 +136,14 @@ double step_length(const compare_setup &setup, double ua, double ub) {
 }
 
 // Counts how the last corrector loop ended.
-void count_stop(corrector_stops &s) {
-    switch (interp_last_stop()) {
+void count_stop(corrector_stops &s, const corrector_report &c) {
+    switch (c.stop) {
     case corrector_stop::tolerance:
         ++s.tolerance;
         break;
     case corrector_stop::stagnation:
         ++s.stagnation;
-        s.stagnation_residual_max = std::max(s.stagnation_residual_max, interp_last_residual());
+        s.stagnation_residual_max = std::max(s.stagnation_residual_max, c.residual);
         break;
     case corrector_stop::bound:
         ++s.bound;
@@ -161,7 +161,7 @@ double timed_step(const compare_method &method, const compare_step &in, const co
     r.u_in[i] = in.u;
     r.s_in[i] = in.s;
     r.t_in[i] = in.t;
-    if (method.save) r.state_in[i] = method.save();
+    if (method.save) method.save(&r.state_in[i * method.state_size]);
     double restart = -1;
     const std::int64_t t0 = tick_count();
     const double un = policy_step(method, in, setup.policy, setup.joints, &restart);
@@ -170,10 +170,10 @@ double timed_step(const compare_method &method, const compare_step &in, const co
     r.steps = i + 1;
     r.call_ns[i] = static_cast<double>(t1 - t0) * tick_ns;
     if (method_iterative(method)) {
-        const int it = interp_last_iterations();
-        st.iter_sum += it;
-        r.iter_max = std::max(r.iter_max, it);
-        count_stop(r.stops);
+        const corrector_report c = method.corrector();
+        st.iter_sum += c.iterations;
+        r.iter_max = std::max(r.iter_max, c.iterations);
+        count_stop(r.stops, c);
     }
     return un;
 }
@@ -279,7 +279,7 @@ method_result run_method(const compare_method &method, const compare_setup &setu
     r.u_in.assign(n, NaN);
     r.s_in.assign(n, NaN);
     r.t_in.assign(n, NaN);
-    r.state_in.assign(n, method_state{});
+    r.state_in.assign(method.save ? n * method.state_size : 0, 0);
 
     if (method.start) method.start();
     const std::size_t progress_every = std::max<std::size_t>(1, n / 100);

@@ -124,9 +124,10 @@ struct method_result {
     corrector_stops stops;  // iterative methods
     // Per sample, what the step started from: the method's parameter, the travelled length, the
     // time since its motion began (it starts over at a joint under the split policy) and the
-    // method's state (so that any step can be run again alone; see replay.hpp).
+    // method's state, state_size bytes from sample i * state_size (so that any step can be run
+    // again alone; see replay.hpp).
     std::vector<double> u_in, s_in, t_in;
-    std::vector<method_state> state_in;
+    std::vector<unsigned char> state_in;
     // Filled by replay_worst (compare_replay.hpp).
     bool replayed = false;
     double worst_replayed_ns = 0; // the largest of the replayed steps' median times, ns
@@ -152,6 +153,9 @@ struct compare_setup {
     std::string fcp_refusal;                // not empty: FCP's table is none, FCP fails so
     compare_progress progress = nullptr;    // may be null
     void *progress_ctx = nullptr;
+    // Loaded methods (method_lib.hpp) run in this process rather than in a child process of
+    // their own: a crash in one ends the program, and a call is not bounded in time.
+    bool loaded_in_process = false;
 };
 
 // Runs `method` over every sample of `prof` and returns its statistics. A non-finite

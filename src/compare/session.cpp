@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "plan/arc_length.hpp"
+#include "compare/method_lib.hpp"
 #include "compare/replay.hpp"
 #include "compare/stats.hpp"
 #include "io/fcp_table_file.hpp"
@@ -186,49 +187,61 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
         head.j.assign(prof.j.begin(), prof.j.begin() + n);
     }
     for (std::size_t k = 0; k < methods.size(); ++k) {
-        if (methods[k]->table && !base.fcp_refusal.empty()) {
-            results.push_back(unrun_method(*methods[k], prof.v.size(), base.fcp_refusal));
+        const compare_method &method = *methods[k];
+        if (method.table && !base.fcp_refusal.empty()) {
+            results.push_back(unrun_method(method, prof.v.size(), base.fcp_refusal));
             continue;
         }
-        if (warm_up) run_method(*methods[k], base, head);
-        progress_line line(label + "[" + std::to_string(k + 1) + "/" +
-                           std::to_string(methods.size()) + "] " + methods[k]->name);
-        compare_setup setup = base;
-        setup.progress = [](void *ctx, std::size_t done, std::size_t total) {
-            static_cast<progress_line *>(ctx)->show(total ? double(done) / double(total) : 1.0);
+        // The run of one method, in this process, or for a loaded one in a process of its own.
+        const auto run = [&] {
+            if (warm_up) run_method(method, base, head);
+            progress_line line(label + "[" + std::to_string(k + 1) + "/" +
+                               std::to_string(methods.size()) + "] " + method.name);
+            compare_setup setup = base;
+            setup.progress = [](void *ctx, std::size_t done, std::size_t total) {
+                static_cast<progress_line *>(ctx)->show(total ? double(done) / double(total) : 1.0);
+            };
+            setup.progress_ctx = &line;
+            method_result r = run_method(method, setup, prof);
+            replay_worst(method, setup, prof, r);
+            std::vector<double>().swap(r.u_in); // the replay's inputs, no longer needed
+            std::vector<double>().swap(r.s_in);
+            std::vector<unsigned char>().swap(r.state_in);
+            if (!r.replay_error.empty() && !r.failed) {
+                r.failed = true;
+                r.reason = r.replay_error;
+            }
+            return r;
         };
-        setup.progress_ctx = &line;
-        results.push_back(run_method(*methods[k], setup, prof));
-        method_result &r = results.back();
-        replay_worst(*methods[k], setup, prof, r);
-        std::vector<double>().swap(r.u_in); // the replay's inputs, no longer needed
-        std::vector<double>().swap(r.s_in);
-        std::vector<method_state>().swap(r.state_in);
-        if (!r.replay_error.empty() && !r.failed) {
-            r.failed = true;
-            r.reason = r.replay_error;
-        }
+        results.push_back(method.library ? run_loaded_method(method, base, prof.v.size(), run)
+                                         : run());
     }
     return results;
 }
 
-std::string result_memory_problem(std::size_t samples, std::size_t methods) {
-    const double bytes = RESULT_BYTES_PER_SAMPLE * double(samples) * double(methods);
+std::string result_memory_problem(std::size_t samples,
+                                  const std::vector<const compare_method *> &methods) {
+    double per_sample = 0;
+    for (const compare_method *m : methods)
+        per_sample +=
+            RESULT_BYTES_PER_SAMPLE + double(std::max<std::size_t>(m->state_size, 16) - 16);
+    const double bytes = per_sample * double(samples);
     if (bytes <= MAX_RESULT_BYTES) return "";
-    return std::to_string(samples) + " samples x " + std::to_string(methods) + " methods need " +
-           fmt("%.3g", bytes / 1e9) + " GB of results (bound: 1 GB)";
+    return std::to_string(samples) + " samples x " + std::to_string(methods.size()) +
+           " methods need " + fmt("%.3g", bytes / 1e9) + " GB of results (bound: 1 GB)";
 }
 
 void drop_per_sample(method_result &r) {
-    r.rel_err = {};
-    r.chord_err = {};
-    r.call_ns = {};
-    r.at_joint = {};
-    r.axis_jerk = {};
-    r.u_in = {};
-    r.s_in = {};
-    r.t_in = {};
-    r.state_in = {};
+    // Assigned new, empty vectors: "= {}" would only clear them and keep their memory.
+    r.rel_err = std::vector<double>();
+    r.chord_err = std::vector<double>();
+    r.call_ns = std::vector<double>();
+    r.at_joint = std::vector<char>();
+    r.axis_jerk = std::vector<double>();
+    r.u_in = std::vector<double>();
+    r.s_in = std::vector<double>();
+    r.t_in = std::vector<double>();
+    r.state_in = std::vector<unsigned char>();
 }
 
 } // namespace nurbs_interp

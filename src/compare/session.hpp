@@ -93,9 +93,11 @@ std::vector<method_result> run_methods(const std::vector<const compare_method *>
 inline constexpr double RESULT_BYTES_PER_SAMPLE = 80;
 inline constexpr double MAX_RESULT_BYTES = 1e9;
 
-// Returns "" when the results of `methods` runs over `samples` samples fit in MAX_RESULT_BYTES,
-// else what they would need ("<n> samples x <m> methods need <g> GB of results (bound: 1 GB)").
-std::string result_memory_problem(std::size_t samples, std::size_t methods);
+// Returns "" when the results of runs of `methods` over `samples` samples fit in
+// MAX_RESULT_BYTES (a method's saved state beyond two doubles per sample counted too), else what
+// they would need ("<n> samples x <m> methods need <g> GB of results (bound: 1 GB)").
+std::string result_memory_problem(std::size_t samples,
+                                  const std::vector<const compare_method *> &methods);
 
 // Frees the per-sample arrays of `r`, keeping its statistics (all a summary needs).
 void drop_per_sample(method_result &r);
