@@ -284,6 +284,21 @@ TEST(OptimalPlan, TheBundledCurveOnTheRouterWithinItsLimits) {
     EXPECT_LT(duration(p, 0.001), 1.03 * 15.03); // the minimum-time reference
 }
 
+TEST(OptimalPlan, LimitsFarApartStillGiveAPlanWithinThem) {
+    // A jerk limit far below the acceleration's (5 s to reach it): the S-curve from rest may not
+    // end at a share of the acceleration limit the feed cannot turn from in time. An acceleration
+    // limit far below the jerk's: the solver may find no answer to a later pass, whose last
+    // whole pass is a plan. Both were refused ("a jerk-limited programme has no solution").
+    const measured_curve circle(circle9(50));
+    for (const auto &[A, J] : {std::pair{5000.0, 1000.0}, std::pair{5.0, 1e5}}) {
+        const feed_bounds b = machine_bounds(250, A, J, 0.001);
+        feed_profile p;
+        ASSERT_NO_THROW(p = plan_all(circle.arc, b)) << "A " << A << ", J " << J;
+        EXPECT_LE(check_profile_bounds(p, circle.arc, b).ratio, 1 + 1e-9);
+        EXPECT_GT(duration(p, 0.001), acc_limited_time(circle.arc, b, 100000));
+    }
+}
+
 TEST(OptimalPlan, APlanarPathIsNotBrakedByZ) {
     const measured_curve circle(circle9(50));
     feed_bounds b;

@@ -502,6 +502,14 @@ jerk_pass_result jerk_pass(const std::vector<path_node> &nodes, const feed_bound
                 lp.pin(w.last - w.first, x[w.last], d[w.last]); // not reached yet this pass
             ++res.passes;
             if (!lp.solve(x, d, w.last + 1 == n ? w.last - w.first + 1 : w.keep - w.first + 1)) {
+                // After a whole pass the feed of that pass is a plan within the limits, and
+                // this pass only improves it: when the solver cannot follow, keep that one.
+                if (pass > 0) {
+                    ++res.unsolved;
+                    close_quadratics(g);
+                    res.ok = true;
+                    return res;
+                }
                 res.why = "a jerk-limited programme has no solution (solver status " +
                           std::to_string(lp.status()) + ", pass " + std::to_string(pass + 1) +
                           ", from s = " + std::to_string(nodes[w.first].s) + " mm)";

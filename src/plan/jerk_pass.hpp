@@ -56,6 +56,8 @@ struct jerk_pass_result {
     bool ok = false;
     std::string why;             // when not ok: what the solver said
     int passes = 0;              // programmes solved (windows times passes)
+    int unsolved = 0; // 1 when the passes stopped where the solver found no answer (the last
+                      // whole pass's feed is kept)
     double acc_limited_time = 0; // s, of the reachable feed (by the trapezoid rule in v)
 };
 

@@ -140,9 +140,16 @@ bool stalls(const grid_feed &g, double x_end) {
     return false;
 }
 
-// The plan of one stretch between rests at places a and b.
-stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place pa, path_place pb,
-                          const optimal_options &opt, double scale, optimal_stats *st) {
+// A stretch whose jerk-limited programme the solver found no answer to.
+struct stretch_unsolved {
+    std::string why;
+};
+
+// The plan of one stretch between rests at places a and b, its S-curves at the rests ending at
+// `rest_share` of the rest's acceleration. Throws stretch_unsolved when the solver finds no plan.
+stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_place pa,
+                               path_place pb, const optimal_options &opt, double scale,
+                               double rest_share, optimal_stats *st) {
     nurbs_curve *curve = arc.curve;
     const path_frame fa = frame_beside(curve, pa.u, 1),
                      fa_left = pa.u > 0 ? frame_beside(curve, pa.u, -1) : fa;
@@ -154,10 +161,10 @@ stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place
     plan.s1 = pb.s;
     plan.start = rest_curve_for(
         fa, fa_left, [&](double d) { return d > 0 ? frame_at_length(arc, pa.s + d) : fa; }, b,
-        scale, opt.rest_share, eighth, 1);
+        scale, rest_share, eighth, 1);
     plan.stop = rest_curve_for(
         fb, fb_right, [&](double d) { return d > 0 ? frame_at_length(arc, pb.s - d) : fb; }, b,
-        scale, opt.rest_share, eighth, -1);
+        scale, rest_share, eighth, -1);
     // The move leaves the rest with a sample standing on it: where the path turns sharply
     // without a knot (a cusp), its curvature there admits no feed at all.
     const double j0 = plan.start.jerk, T = b.machine.period, v_kick = 0.5 * j0 * T * T;
@@ -214,16 +221,33 @@ stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place
         ++st->unrealised;
     }
     if (!r.ok)
-        throw plan_error("between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
-                         " mm: " + r.why);
+        throw stretch_unsolved{"between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
+                               " mm: " + r.why};
     if (stalls(r.feed, std::min(start.x, end.x)))
         throw plan_error("between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
                          " mm: the plan's feed falls almost to rest between the rests");
     st->nodes += nodes.size();
     st->passes += r.passes;
+    if (r.unsolved > 0) ++st->unconverged;
     st->acc_limited_time += r.acc_limited_time + plan.start.tau + plan.stop.tau;
     plan.feed = r.feed;
     return plan;
+}
+
+// The plan of one stretch between rests at places a and b. Where the acceleration an S-curve
+// from or into rest ends at leaves the programme no room (a jerk limit far below the
+// acceleration's: the feed cannot turn before the acceleration-limited feed), the S-curves end
+// at an eighth of it, up to three times.
+stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place pa, path_place pb,
+                          const optimal_options &opt, double scale, optimal_stats *st) {
+    double share = opt.rest_share;
+    for (int k = 0;; ++k, share /= 8) {
+        try {
+            return plan_stretch_with(arc, b, pa, pb, opt, scale, share, st);
+        } catch (const stretch_unsolved &e) {
+            if (k == 3) throw plan_error(e.why);
+        }
+    }
 }
 
 // The most points away from knots at which a plan rests.

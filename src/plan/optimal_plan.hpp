@@ -41,6 +41,8 @@ struct optimal_stats {
     double acc_limited_time = 0; // s: the acceleration-limited time on the grids (a bound below)
     std::vector<double> sharp;   // arc lengths of the rests away from knots (cusps, reversals)
     std::size_t unrealised = 0;  // stretches planned without the realised motion's rows
+    std::size_t unconverged = 0; // stretches whose passes stopped where the solver found no
+                                 // answer (the last whole pass's feed kept)
 };
 
 // The worst ratio of a profile's samples to a plan's limits, which and where.

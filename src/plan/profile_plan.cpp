@@ -246,6 +246,11 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
                            .c_str()
                      : "the motion realised in steps of one period not held to the plan "
                        "(--realised-share 0)");
+    if (st.unconverged > 0)
+        std::fprintf(out,
+                     "  on %zu stretch%s the solver found no answer before the passes converged: "
+                     "the last whole pass's plan is kept (within the limits, perhaps slower)\n",
+                     st.unconverged, st.unconverged == 1 ? "" : "es");
     std::fprintf(out, "  target %.9f mm, travel %.9f mm; top feed %.9g mm/s\n", plan.target,
                  feed_profile_travel(prof, T), *std::max_element(prof.v.begin(), prof.v.end()));
     std::fprintf(out,
