@@ -299,6 +299,14 @@ TEST(OptimalPlan, LimitsFarApartStillGiveAPlanWithinThem) {
     }
 }
 
+TEST(OptimalPlan, WithAJerkLimitHighAgainstTheAccelerationsTheStopIsRealisedWithinIt) {
+    // A 50, J 1e5 at 1 ms: the plan could turn from braking at A to rest within a period; the
+    // driver, moving v T at the feed where it stands, then realised 1.71 A in its last steps.
+    const measured_curve circle(circle9(50));
+    const feed_bounds b = machine_bounds(250, 50, 1e5, 0.001);
+    expect_within(plan_all(circle.arc, b), circle.arc, b);
+}
+
 TEST(OptimalPlan, APlanarPathIsNotBrakedByZ) {
     const measured_curve circle(circle9(50));
     feed_bounds b;

@@ -48,6 +48,7 @@ double motion_ratio(const path_frame &f, const feed_bounds &b, double v, double 
 // 20000 mm/s^3: 0.683 s against 0.628 s at the full jerk).
 inline constexpr double STOP_JERK_SHARE = 0.15;
 
+
 // True when every component of f is finite (|C'| vanishes nowhere near).
 bool finite_frame(const path_frame &f) {
     return std::isfinite(f.t.x + f.t.y + f.t.z + f.k.x + f.k.y + f.k.z + f.dk.x + f.dk.y + f.dk.z);
@@ -69,23 +70,34 @@ path_frame frame_beside(nurbs_curve *curve, double u, int side) {
 // gives the frame at distance d from the rest into the stretch. Its jerk is the largest the rest
 // allows on both sides (the rest's sample carries it, and the driver may stand a rounding on
 // either side), lowered until the motion along the curve (checked at four points) is within
-// the limits; tau makes the acceleration at its end `share` of the rest's acceleration limit,
-// or the curve `max_length` long if that is shorter.
+// the limits; tau makes the acceleration at its end `share` of the rest's acceleration limit (or
+// the whole limit, see below), or the curve `max_length` long if that is shorter.
 rest_curve rest_curve_for(const path_frame &inside, const path_frame &outside,
                           const std::function<path_frame(double)> &at, const feed_bounds &b,
-                          double scale, double share, double max_length, double sign) {
+                          double scale, double share, double max_length, double sign,
+                          bool long_curve) {
     double J = scale * std::min(rest_jerk_at(inside, b), rest_jerk_at(outside, b)) *
                (sign < 0 ? STOP_JERK_SHARE : 1.0);
     const double A = scale * rest_acc_at(inside, b);
     if (!(J > 0 && J < HUGE_VAL && A > 0 && A < HUGE_VAL))
         throw plan_error("no limit bounds the path's jerk or acceleration at a rest");
-    // The move's first sample leaves the rest with acceleration j T: at most `share` of A, so
-    // that the curve lasts a period at least.
-    J = std::min(J, share * A / b.machine.period);
+    // The driver moves v T per period at the feed where it stands, so that a feed v with
+    // acceleration a is realised with an acceleration off by about a^2 T / (2 v): j T on an
+    // S-curve of jerk j, which its jerk of at most `share` A / T keeps within share A (and the
+    // curve lasts a period at least). Beyond the curve the plan's jerk J' leaves it off by up to
+    // J' T; where that is more than share A (a jerk limit high against the acceleration's), the
+    // curve goes on towards the full A, down from the feed A T / (2 share) from which the rest
+    // of the braking is realised within share A too; as far as half the steady feed there, so
+    // that the plan beyond has room to turn (`long_curve`).
+    const double T = b.machine.period;
+    J = std::min(J, share * A / T);
+    double end_share = share;
+    if (long_curve && scale * rest_jerk_at(inside, b) * T > share * A)
+        end_share = std::clamp(std::sqrt(J * steady_feed_at(inside, b).v) / A, share, 1.0);
     rest_curve r;
     for (int it = 0; it < 60; ++it) {
         r.jerk = J;
-        r.tau = std::min(share * A / J, std::cbrt(6 * max_length / J));
+        r.tau = std::min(end_share * A / J, std::cbrt(6 * max_length / J));
         double worst = 0;
         for (double q : {0.25, 0.5, 0.75, 1.0}) {
             const double t = q * r.tau, v = 0.5 * J * t * t, a = sign * J * t;
@@ -146,10 +158,11 @@ struct stretch_unsolved {
 };
 
 // The plan of one stretch between rests at places a and b, its S-curves at the rests ending at
-// `rest_share` of the rest's acceleration. Throws stretch_unsolved when the solver finds no plan.
+// `rest_share` of the rest's acceleration (or further, `long_rest`: see rest_curve_for). Throws
+// stretch_unsolved when the solver finds no plan.
 stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_place pa,
                                path_place pb, const optimal_options &opt, double scale,
-                               double rest_share, optimal_stats *st) {
+                               double rest_share, bool long_rest, optimal_stats *st) {
     nurbs_curve *curve = arc.curve;
     const path_frame fa = frame_beside(curve, pa.u, 1),
                      fa_left = pa.u > 0 ? frame_beside(curve, pa.u, -1) : fa;
@@ -161,10 +174,10 @@ stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_
     plan.s1 = pb.s;
     plan.start = rest_curve_for(
         fa, fa_left, [&](double d) { return d > 0 ? frame_at_length(arc, pa.s + d) : fa; }, b,
-        scale, rest_share, eighth, 1);
+        scale, rest_share, eighth, 1, long_rest);
     plan.stop = rest_curve_for(
         fb, fb_right, [&](double d) { return d > 0 ? frame_at_length(arc, pb.s - d) : fb; }, b,
-        scale, rest_share, eighth, -1);
+        scale, rest_share, eighth, -1, long_rest);
     // The move leaves the rest with a sample standing on it: where the path turns sharply
     // without a knot (a cusp), its curvature there admits no feed at all.
     const double j0 = plan.start.jerk, T = b.machine.period, v_kick = 0.5 * j0 * T * T;
@@ -234,19 +247,20 @@ stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_
     return plan;
 }
 
-// The plan of one stretch between rests at places a and b. Where the acceleration an S-curve
-// from or into rest ends at leaves the programme no room (a jerk limit far below the
-// acceleration's: the feed cannot turn before the acceleration-limited feed), the S-curves end
-// at an eighth of it, up to three times.
+// The plan of one stretch between rests at places a and b. Where the state an S-curve from or
+// into rest ends in leaves the programme no room (a jerk limit far below the acceleration's:
+// the feed cannot turn before the acceleration-limited feed), the S-curves end at the rest's
+// share of the acceleration, then at an eighth of that, up to three times.
 stretch_plan plan_stretch(const arc_table &arc, const feed_bounds &b, path_place pa, path_place pb,
                           const optimal_options &opt, double scale, optimal_stats *st) {
     double share = opt.rest_share;
-    for (int k = 0;; ++k, share /= 8) {
+    for (int k = 0;; ++k) {
         try {
-            return plan_stretch_with(arc, b, pa, pb, opt, scale, share, st);
+            return plan_stretch_with(arc, b, pa, pb, opt, scale, share, k == 0, st);
         } catch (const stretch_unsolved &e) {
-            if (k == 3) throw plan_error(e.why);
+            if (k == 4) throw plan_error(e.why);
         }
+        if (k > 0) share /= 8;
     }
 }
 
