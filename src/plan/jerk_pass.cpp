@@ -197,14 +197,17 @@ class window_lp {
     }
 
     // Solves; on success writes x and x' into x[first..] and d[first..] up to node `keep`
-    // (exclusive, window-relative).
-    bool solve(std::vector<double> &x, std::vector<double> &d, std::size_t keep) {
+    // (exclusive, window-relative). `first_solve`: the programme's first solve, scaled afresh.
+    bool solve(std::vector<double> &x, std::vector<double> &d, std::size_t keep,
+               bool first_solve) {
         lp_.dual();
-        // Every window has a solution (see jerk_pass); a failure is the solver's numerics with
-        // the scaling of an earlier pass (the restriction's coefficients of x change from pass to
-        // pass and span many decades near a rest): scale again, then start afresh, then with the
-        // solver's other scaling.
-        for (int attempt = 0; attempt < 4 && lp_.status() != 0; ++attempt) {
+        // Every window has a solution (see jerk_pass); a later solve's failure is the solver's
+        // numerics with the scaling of an earlier pass (the restriction's coefficients of x
+        // change from pass to pass and span many decades near a rest): scale again, then start
+        // afresh, then with the solver's other scaling. A first solve's failure is the
+        // programme's own (the caller plans otherwise), and on a long window each try costs
+        // seconds.
+        for (int attempt = 0; attempt < 4 && lp_.status() != 0 && !first_solve; ++attempt) {
             lp_.setWhatsChanged(0);
             if (attempt >= 1) lp_.allSlackBasis(true);
             if (attempt >= 2) lp_.scaling(3);
@@ -501,7 +504,8 @@ jerk_pass_result jerk_pass(const std::vector<path_node> &nodes, const feed_bound
             else
                 lp.pin(w.last - w.first, x[w.last], d[w.last]); // not reached yet this pass
             ++res.passes;
-            if (!lp.solve(x, d, w.last + 1 == n ? w.last - w.first + 1 : w.keep - w.first + 1)) {
+            if (!lp.solve(x, d, w.last + 1 == n ? w.last - w.first + 1 : w.keep - w.first + 1,
+                          pass == 0)) {
                 // After a whole pass the feed of that pass is a plan within the limits, and
                 // this pass only improves it: when the solver cannot follow, keep that one.
                 if (pass > 0) {
