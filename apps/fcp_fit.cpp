@@ -63,12 +63,12 @@ const char *const FOOTER =
     "there (the difference is a miss at the curve's end, included in E). --tolerance and\n"
     "--breakpoints exclude each other; --tolerance takes at most 10000 pieces. A table that\n"
     "would miss a step by more than a whole step, E > v*T at --feed, is not a table: refused,\n"
-    "nothing written. A table holding a number that is not finite is never written. The\n"
-    "output is written under a temporary name and renamed when complete; it may not be the\n"
-    "curve file. The accuracy check evaluates (pieces) x samples points; more than 10^7 is\n"
-    "refused (it would take minutes). The fit is bounded: at most 60 placements of at most\n"
-    "2 x (breakpoints - 1) pieces, 40 trials a piece and 600000 trial pieces in all (the best\n"
-    "table found by then is kept; none found is an error); its progress shows on a terminal.";
+    "nothing written. A table holding a number that is not finite is never written. The output\n"
+    "may not be the curve file. The accuracy check evaluates (pieces) x samples points; more\n"
+    "than 10^7 is refused (it would take minutes). The fit is bounded: at most 60 placements of\n"
+    "at most 2 x (breakpoints - 1) pieces, 40 trials a piece and 600000 trial pieces in all\n"
+    "(the best table found by then is kept; none found is an error); its progress shows on a\n"
+    "terminal.";
 
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {

@@ -78,8 +78,7 @@ int main(int argc, char **argv) {
     std::string out, report_path, shape = "flower";
     return tool_main(
         argc, argv, "make_curve", DESCRIPTION,
-        with_outputs_help(
-            "The output is written under a temporary name and renamed when complete."),
+        OUTPUT_FILES_HELP,
         [&](CLI::App &app) {
             CLI::Option *o = app.add_option(
                 "-o", out,

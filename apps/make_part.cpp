@@ -43,8 +43,7 @@ const char *const DESCRIPTION =
     "value printed so that it reads back exactly (nurbs_import takes either).";
 
 const char *const FOOTER =
-    "Both files are written under temporary names and renamed when complete; --gcode and\n"
-    "--dxf may not name the same file.";
+    "--gcode and --dxf may not name the same file.";
 
 } // namespace
 

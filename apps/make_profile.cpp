@@ -103,8 +103,8 @@ const char *const FOOTER =
     "\n"
     "Bounds: a profile has at most 10^7 samples (2500 s of motion); the shares planner's cap\n"
     "table at most 2*10^7 cells (200 m of path); the optimal planner's grid at most 4*10^5\n"
-    "nodes. Work beyond them is refused before it starts, with the estimate. The output is\n"
-    "written under a temporary name and renamed when complete; it may not be the curve file.";
+    "nodes. Work beyond them is refused before it starts, with the estimate. The output may not\n"
+    "be the curve file.";
 
 // Declares the options of the tool.
 void add_options(CLI::App &app, options &o) {

@@ -115,10 +115,8 @@ std::string footer() {
            "in the file (what a curve file loads), an input of more than " +
            std::to_string(IMPORT_MAX_BYTES) +
            " bytes, and an\n"
-           "input without a curve. The output (default: INPUT with extension .nurbs) is written\n"
-           "under a temporary name, loaded back as a check and renamed when it loads; it may not "
-           "be\n"
-           "INPUT.";
+           "input without a curve. The output (default: INPUT with extension .nurbs) is loaded back\n"
+           "as a check before it replaces the old file; it may not be INPUT.";
 }
 
 // Declares the options of the tool.
