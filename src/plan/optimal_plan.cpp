@@ -48,7 +48,6 @@ double motion_ratio(const path_frame &f, const feed_bounds &b, double v, double 
 // 20000 mm/s^3: 0.683 s against 0.628 s at the full jerk).
 inline constexpr double STOP_JERK_SHARE = 0.15;
 
-
 // True when every component of f is finite (|C'| vanishes nowhere near).
 bool finite_frame(const path_frame &f) {
     return std::isfinite(f.t.x + f.t.y + f.t.z + f.k.x + f.k.y + f.k.z + f.dk.x + f.dk.y + f.dk.z);
@@ -228,10 +227,11 @@ stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_
     // the solver finds, or bring the feed almost to rest between nodes (the restriction's room
     // grows as x falls): then the stretch is planned without them, and the summary's realised
     // figure says what that costs.
-    if (jo.realised_share > 0 && (!r.ok || stalls(r.feed, std::min(start.x, end.x)))) {
+    const bool unrealised =
+        jo.realised_share > 0 && (!r.ok || stalls(r.feed, std::min(start.x, end.x)));
+    if (unrealised) {
         jo.realised_share = 0;
         r = jerk_pass(nodes, b, start, end, jo);
-        ++st->unrealised;
     }
     if (!r.ok)
         throw stretch_unsolved{"between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
@@ -239,6 +239,7 @@ stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_
     if (stalls(r.feed, std::min(start.x, end.x)))
         throw plan_error("between s = " + fmt("%.6f", pa.s) + " and " + fmt("%.6f", pb.s) +
                          " mm: the plan's feed falls almost to rest between the rests");
+    if (unrealised) ++st->unrealised;
     st->nodes += nodes.size();
     st->passes += r.passes;
     if (r.unsolved > 0) ++st->unconverged;
