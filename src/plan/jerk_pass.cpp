@@ -400,6 +400,23 @@ std::vector<window_span> windows_over(const std::vector<path_node> &nodes,
     }
 }
 
+// Returns how far a window looks ahead of each node it keeps, mm: twice the distance to brake
+// from the acceleration-limited feed xa there with the smallest limits, so that what it keeps
+// can still brake for what comes after it.
+std::vector<double> braking_lookahead(const std::vector<double> &xa, const feed_bounds &b) {
+    double acc = b.path_acc, jerk = b.path_jerk;
+    for (int k = 0; k < 3; ++k) {
+        if (b.machine.acc[k] > 0) acc = std::min(acc, b.machine.acc[k]);
+        if (b.machine.jerk[k] > 0) jerk = std::min(jerk, b.machine.jerk[k]);
+    }
+    std::vector<double> ahead(xa.size());
+    for (std::size_t i = 0; i < xa.size(); ++i) {
+        const double v = std::sqrt(xa[i]);
+        ahead[i] = 2 * (xa[i] / (2 * acc) + v * acc / jerk);
+    }
+    return ahead;
+}
+
 // Makes every interval's quadratic end exactly at the next node's x: the solver meets the rows
 // x_{i+1} - x_i = h (x'_i + x'_{i+1}) / 2 only to its tolerance (about 1e-8 of x), and that much
 // of a step in v between samples 10 us apart is a jerk above the limit. x is rebuilt from the
@@ -459,20 +476,8 @@ jerk_pass_result jerk_pass(const std::vector<path_node> &nodes, const feed_bound
     g.x = xa;
     g.d.assign(n, 0.0);
     res.acc_limited_time = grid_feed_time(g);
-    // How far a window looks ahead of what it keeps: twice the distance to brake from
-    // the acceleration-limited feed there with the smallest limits, so that what it keeps can
-    // still brake for what comes after it.
-    double acc = b.path_acc, jerk = b.path_jerk;
-    for (int k = 0; k < 3; ++k) {
-        if (b.machine.acc[k] > 0) acc = std::min(acc, b.machine.acc[k]);
-        if (b.machine.jerk[k] > 0) jerk = std::min(jerk, b.machine.jerk[k]);
-    }
-    std::vector<double> ahead(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = std::sqrt(xa[i]);
-        ahead[i] = 2 * (xa[i] / (2 * acc) + v * acc / jerk);
-    }
-    const std::vector<window_span> windows = windows_over(nodes, ahead, opt.window, 20);
+    const std::vector<window_span> windows =
+        windows_over(nodes, braking_lookahead(xa, b), opt.window, 20);
     std::vector<double> x = xa, d(n, 0.0), point = xa;
     double last = -HUGE_VAL;
     // Each window's programme is kept from pass to pass: the next solve starts from its basis.

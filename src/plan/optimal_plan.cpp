@@ -151,6 +151,58 @@ bool stalls(const grid_feed &g, double x_end) {
     return false;
 }
 
+// Throws plan_error when the move cannot leave the rest at s with the jerk j0: it leaves with a
+// sample standing on the rest, and where the path turns sharply there without a knot (a cusp),
+// its curvature admits no feed at all.
+void check_leaves_rest(const arc_table &arc, const feed_bounds &b, double s, double j0) {
+    const double T = b.machine.period, v_kick = 0.5 * j0 * T * T;
+    const path_frame f0 = check_frame_at(arc, s);
+    if (motion_ratio(f0, b, v_kick, j0 * T, j0, 1) > 1 || v_kick > feed_cap_at(f0, b).v)
+        throw plan_error(
+            std::string(machine_has_axes(b.machine) ? "the axis limits" : "the limits") +
+            " allow no feed at s = " + fmt("%.6f", s) +
+            " mm (the path turns sharply there away from a knot: a cusp" +
+            (machine_has_axes(b.machine) ? ")"
+                                         : "; --planner shares plans through it at a floor feed)"));
+}
+
+// Returns the grid of the stretch from a to b between the ends of its S-curves at the rests
+// (`plan`'s start and stop; A0, A1: the rests' acceleration limits at `scale`). Throws
+// sharp_point for a sharp turn the grid finds.
+std::vector<path_node> stretch_grid(const arc_table &arc, const feed_bounds &b,
+                                    const optimal_options &opt, double scale,
+                                    const stretch_plan &plan, path_place pa, path_place pb,
+                                    double A0, double A1) {
+    const double e0 = rest_curve_length(plan.start), e1 = rest_curve_length(plan.stop);
+    const path_place ga{pa.s + e0, arc_param_at(arc, pa.s + e0)},
+        gb{pb.s - e1, arc_param_at(arc, pb.s - e1)};
+    std::vector<path_node> nodes = path_grid_build(
+        arc, ga, gb, opt.spacing, [&](const path_frame &f) { return steady_feed_at(f, b).v; });
+    const double v0 = 0.5 * plan.start.jerk * plan.start.tau * plan.start.tau,
+                 v1 = 0.5 * plan.stop.jerk * plan.stop.tau * plan.stop.tau;
+    // Where the feed is low for other reasons than the geometry (near a rest, braking for a
+    // bend ahead) the steady feed overrates it: refine where the reachable feed takes longer
+    // than the grid's time over an interval.
+    find_sharp_point(arc, nodes);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<double> xa =
+            reachable_feed(nodes, b, node_caps(nodes, b, 1 - scale), v0 * v0, v1 * v1, scale);
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            xa[i] = std::min({xa[i], rest_reach(plan.start.jerk, A0, nodes[i].s - pa.s),
+                              rest_reach(plan.stop.jerk, A1, pb.s - nodes[i].s)});
+        // Also where the feed changes by more than a fifth over an interval: the jerk
+        // v (C_s,k x''/2 + ...) is checked at the nodes, and between them the product of a
+        // rising feed and a falling bracket can exceed both ends.
+        const auto slow = [&](std::size_t i) {
+            const double lo = std::min(xa[i], xa[i + 1]), hi = std::max(xa[i], xa[i + 1]);
+            return nodes[i + 1].s - nodes[i].s > opt.spacing.max_time * std::sqrt(lo) ||
+                   hi > 1.44 * lo;
+        };
+        if (path_grid_split(arc, nodes, slow, opt.spacing.max_nodes) == 0) break;
+    }
+    return nodes;
+}
+
 // A stretch whose jerk-limited programme the solver found no answer to.
 struct stretch_unsolved {
     std::string why;
@@ -177,46 +229,12 @@ stretch_plan plan_stretch_with(const arc_table &arc, const feed_bounds &b, path_
     plan.stop = rest_curve_for(
         fb, fb_right, [&](double d) { return d > 0 ? frame_at_length(arc, pb.s - d) : fb; }, b,
         scale, rest_share, eighth, -1, long_rest);
-    // The move leaves the rest with a sample standing on it: where the path turns sharply
-    // without a knot (a cusp), its curvature there admits no feed at all.
-    const double j0 = plan.start.jerk, T = b.machine.period, v_kick = 0.5 * j0 * T * T;
-    const path_frame f0 = check_frame_at(arc, pa.s);
-    if (motion_ratio(f0, b, v_kick, j0 * T, j0, 1) > 1 || v_kick > feed_cap_at(f0, b).v)
-        throw plan_error(
-            std::string(machine_has_axes(b.machine) ? "the axis limits" : "the limits") +
-            " allow no feed at s = " + fmt("%.6f", pa.s) +
-            " mm (the path turns sharply there away from a knot: a cusp" +
-            (machine_has_axes(b.machine) ? ")"
-                                         : "; --planner shares plans through it at a floor feed)"));
-    const double e0 = rest_curve_length(plan.start), e1 = rest_curve_length(plan.stop);
-    const path_place ga{pa.s + e0, arc_param_at(arc, pa.s + e0)},
-        gb{pb.s - e1, arc_param_at(arc, pb.s - e1)};
-    std::vector<path_node> nodes = path_grid_build(
-        arc, ga, gb, opt.spacing, [&](const path_frame &f) { return steady_feed_at(f, b).v; });
-    const double v0 = 0.5 * plan.start.jerk * plan.start.tau * plan.start.tau,
-                 v1 = 0.5 * plan.stop.jerk * plan.stop.tau * plan.stop.tau;
-    // Where the feed is low for other reasons than the geometry (near a rest, braking for a
-    // bend ahead) the steady feed overrates it: refine where the reachable feed takes longer
-    // than the grid's time over an interval.
-    find_sharp_point(arc, nodes);
+    check_leaves_rest(arc, b, pa.s, plan.start.jerk);
     const double A0 = scale * std::min(rest_acc_at(fa, b), rest_acc_at(fa_left, b)),
                  A1 = scale * std::min(rest_acc_at(fb, b), rest_acc_at(fb_right, b));
-    for (int round = 0; round < 40; ++round) {
-        std::vector<double> xa =
-            reachable_feed(nodes, b, node_caps(nodes, b, 1 - scale), v0 * v0, v1 * v1, scale);
-        for (std::size_t i = 0; i < nodes.size(); ++i)
-            xa[i] = std::min({xa[i], rest_reach(plan.start.jerk, A0, nodes[i].s - pa.s),
-                              rest_reach(plan.stop.jerk, A1, pb.s - nodes[i].s)});
-        // Also where the feed changes by more than a fifth over an interval: the jerk
-        // v (C_s,k x''/2 + ...) is checked at the nodes, and between them the product of a
-        // rising feed and a falling bracket can exceed both ends.
-        const auto slow = [&](std::size_t i) {
-            const double lo = std::min(xa[i], xa[i + 1]), hi = std::max(xa[i], xa[i + 1]);
-            return nodes[i + 1].s - nodes[i].s > opt.spacing.max_time * std::sqrt(lo) ||
-                   hi > 1.44 * lo;
-        };
-        if (path_grid_split(arc, nodes, slow, opt.spacing.max_nodes) == 0) break;
-    }
+    const std::vector<path_node> nodes = stretch_grid(arc, b, opt, scale, plan, pa, pb, A0, A1);
+    const double v0 = 0.5 * plan.start.jerk * plan.start.tau * plan.start.tau,
+                 v1 = 0.5 * plan.stop.jerk * plan.stop.tau * plan.stop.tau;
     jerk_pass_options jo;
     jo.margin = 1 - scale;
     jo.realised_share = opt.realised_share;

@@ -201,6 +201,41 @@ optimal_profile plan_profile_optimal(const arc_table &arc, const feed_bounds &b,
     return plan;
 }
 
+namespace {
+
+// Prints, per limit of b, the largest ratio the profile reaches and over how much of its travel
+// the limit binds, and the axes the path does not move along.
+void print_limit_usage(std::FILE *out, const feed_profile &prof, const arc_table &arc,
+                       const feed_bounds &b) {
+    const double T = b.machine.period;
+    std::fprintf(out, "  per limit, the largest ratio to it and where it binds (within 1 %%, "
+                      "share of the path):\n");
+    const double travel = feed_profile_travel(prof, T);
+    const std::vector<limit_use> use = limit_usage(prof, arc, b);
+    for (int k = 0; k < 3; ++k) {
+        bool moves = false, limited = false;
+        for (const limit_use &u : use)
+            if (u.limit.rfind(std::string(AXIS_NAMES[k]) + " ", 0) == 0) {
+                limited = true;
+                moves = moves || u.worst > 0;
+            }
+        if (limited && !moves)
+            std::fprintf(out, "    %s: the path does not move along it (no limit of it binds)\n",
+                         AXIS_NAMES[k]);
+    }
+    for (const limit_use &u : use) {
+        if (u.worst == 0 && u.limit != "any limit") continue;
+        if (u.limit == "any limit")
+            std::fprintf(out, "    some limit binds over %.1f %% of the path\n",
+                         100 * u.binding / travel);
+        else
+            std::fprintf(out, "    %-32s %.9f  %5.1f %%\n", u.limit.c_str(), u.worst,
+                         100 * u.binding / travel);
+    }
+}
+
+} // namespace
+
 void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_table &arc) {
     const feed_bounds &b = plan.bounds;
     const feed_profile &prof = plan.profile;
@@ -258,30 +293,7 @@ void print_optimal_plan(std::FILE *out, const optimal_profile &plan, const arc_t
                  "%.6f s (a jerk-limited plan cannot be faster than that, to the grid's "
                  "resolution)\n",
                  double(prof.v.size() - 1) * T, prof.v.size() - 1, st.acc_limited_time);
-    std::fprintf(out, "  per limit, the largest ratio to it and where it binds (within 1 %%, "
-                      "share of the path):\n");
-    const double travel = feed_profile_travel(prof, T);
-    const std::vector<limit_use> use = limit_usage(prof, arc, b);
-    for (int k = 0; k < 3; ++k) {
-        bool moves = false, limited = false;
-        for (const limit_use &u : use)
-            if (u.limit.rfind(std::string(AXIS_NAMES[k]) + " ", 0) == 0) {
-                limited = true;
-                moves = moves || u.worst > 0;
-            }
-        if (limited && !moves)
-            std::fprintf(out, "    %s: the path does not move along it (no limit of it binds)\n",
-                         AXIS_NAMES[k]);
-    }
-    for (const limit_use &u : use) {
-        if (u.worst == 0 && u.limit != "any limit") continue;
-        if (u.limit == "any limit")
-            std::fprintf(out, "    some limit binds over %.1f %% of the path\n",
-                         100 * u.binding / travel);
-        else
-            std::fprintf(out, "    %-32s %.9f  %5.1f %%\n", u.limit.c_str(), u.worst,
-                         100 * u.binding / travel);
-    }
+    print_limit_usage(out, prof, arc, b);
 }
 
 } // namespace nurbs_interp
