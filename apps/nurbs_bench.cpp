@@ -17,19 +17,42 @@
 
 using namespace nurbs_interp;
 
+namespace {
+
+// Prints what the driver does, its inputs and outputs and its exit status.
+void print_help() {
+    std::printf(
+        "usage: nurbs_bench\n"
+        "Loads S1200X30quorbel.nurbs and fprof.txt from the working directory, measures the\n"
+        "curve's length, creates nurbs_out.txt (left empty), then steps the feedrate\n"
+        "correction polynomial once per profile sample (T = 0.00025 s) while measuring the\n"
+        "true arc length of every step (adaptive Simpson, 1e-12, depth 30), and prints\n"
+        "\"deltaT=<microseconds>\": the time of that loop, in whole microseconds.\n"
+        "Exit status 0; 255 (-1) when an input cannot be read or nurbs_out.txt cannot be\n"
+        "created, or when the curve is not the one the compiled-in table was made for (its\n"
+        "control points, degree and checksum: fit a table for it with fcp_fit and rebuild).\n"
+        "Other arguments are ignored.\n");
+}
+
+// True when `curve` is the one the compiled-in table was made for; otherwise says so on standard
+// error. The table follows u(s) of one curve; on any other it would time steps to the wrong
+// parameters as if nothing were wrong.
+bool is_the_tables_curve(const nurbs_curve &curve) {
+    const std::string other = identity_mismatch(fcp_builtin_identity(), curve);
+    if (other.empty()) return true;
+    std::fprintf(stderr,
+                 "S1200X30quorbel.nurbs: not the curve the compiled-in feedrate correction "
+                 "table was made for (table: %s); fit a table for it with fcp_fit -o "
+                 "src/core/FCP_init.hpp and rebuild\n",
+                 other.c_str());
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf(
-            "usage: nurbs_bench\n"
-            "Loads S1200X30quorbel.nurbs and fprof.txt from the working directory, measures the\n"
-            "curve's length, creates nurbs_out.txt (left empty), then steps the feedrate\n"
-            "correction polynomial once per profile sample (T = 0.00025 s) while measuring the\n"
-            "true arc length of every step (adaptive Simpson, 1e-12, depth 30), and prints\n"
-            "\"deltaT=<microseconds>\": the time of that loop, in whole microseconds.\n"
-            "Exit status 0; 255 (-1) when an input cannot be read or nurbs_out.txt cannot be\n"
-            "created, or when the curve is not the one the compiled-in table was made for (its\n"
-            "control points, degree and checksum: fit a table for it with fcp_fit and rebuild).\n"
-            "Other arguments are ignored.\n");
+        print_help();
         return 0;
     }
     std::FILE *fid = nullptr;
@@ -50,15 +73,7 @@ int main(int argc, char **argv) {
         report_load_error(e);
         return -1;
     }
-    // The compiled-in table follows u(s) of one curve; on any other it would time steps to the
-    // wrong parameters as if nothing were wrong.
-    const std::string other = identity_mismatch(fcp_builtin_identity(), curve);
-    if (!other.empty()) {
-        std::fprintf(stderr,
-                     "S1200X30quorbel.nurbs: not the curve the compiled-in feedrate correction "
-                     "table was made for (table: %s); fit a table for it with fcp_fit -o "
-                     "src/core/FCP_init.hpp and rebuild\n",
-                     other.c_str());
+    if (!is_the_tables_curve(curve)) {
         nurbs_curve_free(&curve);
         return -1;
     }
