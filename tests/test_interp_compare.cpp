@@ -32,6 +32,7 @@ using test_util::ramp_profile;
 using test_util::read_file;
 using test_util::run;
 using test_util::temp_dir;
+using test_util::unwrapped;
 using test_util::write_file;
 
 constexpr double T = COMPARE_PERIOD;
@@ -77,14 +78,6 @@ std::vector<std::string> row_of(const std::string &text, const std::string &name
         if (!f.empty() && f[0] == name) return f;
     }
     return {};
-}
-
-// Returns the report with its wrapped lines joined (a line end and the indentation of a
-// continued line made one blank), so that a sentence can be found whole.
-std::string unwrapped(std::string text) {
-    for (std::size_t k; (k = text.find("\n  ")) != std::string::npos;)
-        text.replace(k, 3, " ");
-    return text;
 }
 
 // The first word of a row's status: "ok," or "FAILED:" ("" when the row has none).

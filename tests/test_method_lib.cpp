@@ -33,6 +33,7 @@ using test_util::profile_text;
 using test_util::read_file;
 using test_util::run;
 using test_util::temp_dir;
+using test_util::unwrapped;
 using test_util::write_file;
 
 const std::string COMPARE = NURBS_BIN_DIR "/interp_compare";
@@ -365,7 +366,7 @@ TEST_F(MethodLibPrograms, InterpCompareRunsALoadedMethodBesideTheNine) {
               0)
         << read_file(err);
     const std::string text = read_file(out);
-    EXPECT_NE(text.find("loaded: RK4_ds of " + lib("rk4") + " (classical Runge-Kutta"),
+    EXPECT_NE(unwrapped(text).find("loaded: RK4_ds of " + lib("rk4") + " (classical Runge-Kutta"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("each run in a process of its own"), std::string::npos);

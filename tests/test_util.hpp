@@ -127,4 +127,13 @@ inline std::vector<std::string> csv_fields(const std::string &line) {
     return fields;
 }
 
+// Returns a report with its wrapped lines joined (a line end and the indentation of a
+// continued line made one blank), so that a sentence can be found whole wherever the
+// wrap fell (a long path moves it).
+inline std::string unwrapped(std::string text) {
+    for (std::size_t k; (k = text.find("\n  ")) != std::string::npos;)
+        text.replace(k, 3, " ");
+    return text;
+}
+
 } // namespace test_util
