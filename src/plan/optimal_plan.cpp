@@ -42,9 +42,9 @@ double motion_ratio(const path_frame &f, const feed_bounds &b, double v, double 
 // The share of a rest's jerk the S-curve into it takes (its length in time follows, at the same
 // share of the rest's acceleration): the driver's last step before a rest is cut short
 // (feed_sampler) and the step before it is about 4.5 j T^2, which the axes see over one period
-// as they come to rest. At 0.15 that stays near the limit (at the router's corners of the part
-// outline the positions' third differences reach 1.12 of the jerk limit, 4.4 at the full
-// jerk); each stop takes about A/(3J) longer (a line of 100 mm at 2000 mm/s^2 and
+// as they come to rest. At 0.15 that stays within the limit (the last steps into the router's
+// rests on the part outline reach 0.66 of the jerk limit, 4.4 at the full jerk); each stop
+// takes about A/(3J) longer (a line of 100 mm at 2000 mm/s^2 and
 // 20000 mm/s^3: 0.683 s against 0.628 s at the full jerk).
 inline constexpr double STOP_JERK_SHARE = 0.15;
 
