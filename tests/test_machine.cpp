@@ -136,7 +136,7 @@ TEST(AxisPlan, ProfilesStayWithinTheAxisLimitsSampleBySample) {
         // the limits to the discretisation (a few percent), curvature jumps included.
         const auto [acc, jerk] = realised_ratios(p, arc, c.limits);
         EXPECT_LE(acc, 1.05) << c.curve;
-        EXPECT_LE(jerk, 1.15) << c.curve; // the last step into a corner (optimal_plan.cpp)
+        EXPECT_LE(jerk, 1.05) << c.curve;
     }
 }
 

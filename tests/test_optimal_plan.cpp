@@ -215,7 +215,7 @@ TEST(OptimalPlan, AnAxisAlignedSquareRestsAtItsCornersAndTakesFourSCurves) {
     ASSERT_EQ(rests.size(), 3u);
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(rests[c], 50.0 * (c + 1), 1e-9);
-    expect_within(p, square.arc, b, 1.15); // the last step into each corner (optimal_plan.cpp)
+    expect_within(p, square.arc, b);
 }
 
 TEST(OptimalPlan, OnACircleTheSteadyFeedIsTheCentripetalOne) {
