@@ -799,12 +799,16 @@ TEST_F(InterpCompareProgram, TheSummaryFileHoldsTheConsoleTablesColumnsAndTheRun
     }
     EXPECT_EQ(rows, compare_methods().size());
 
-    // By default the table, and every line around it, fits 100 columns; the summary as
-    // Markdown holds the same rows with every column, the settings above them.
+    // By default the table, and every line around it, fits 100 columns (but a word longer than
+    // a line, such as a long path, which stands on a line of its own); the summary as Markdown
+    // holds the same rows with every column, the settings above them.
     ASSERT_EQ(compare("--profile " + profile + " --summary " + dir.file("s.md")), 0);
     std::istringstream console(read_file(out));
-    while (std::getline(console, line))
+    while (std::getline(console, line)) {
+        const std::size_t word = line.find_first_not_of(' ');
+        if (word != std::string::npos && line.find(' ', word) == std::string::npos) continue;
         EXPECT_LE(line.size(), 100u) << line;
+    }
     EXPECT_EQ(row_of(read_file(out), "NewtonRaphson")[1], "ok");
     const std::string md = read_file(dir.file("s.md"));
     EXPECT_NE(md.find("| period [s] | 0.00025 |"), std::string::npos) << md;
